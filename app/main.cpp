@@ -1,12 +1,13 @@
-#include <QApplication>
+#include "app/TApplication.h"
+
 #include <QLabel>
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName("Stirwatch");
+    TApplication app(argc, argv);
+    TApplication::SetTitle("Stirwatch");
     QLabel window("Stirwatch");
     window.setWindowTitle("Stirwatch");
     window.resize(635, 238);
     window.show();
-    return QApplication::exec();
+    return TApplication::exec();
 }

@@ -1,0 +1,54 @@
+#include "app/TApplication.h"
+
+#include <QMessageBox>
+
+namespace {
+
+TApplication::TMessageSink& MessageSink() {
+    static TApplication::TMessageSink sink;
+    return sink;
+}
+
+} // namespace
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+void TApplication::SetTitle(const QString& title) {
+    QGuiApplication::setApplicationDisplayName(title);
+}
+
+QString TApplication::Title() {
+    return QGuiApplication::applicationDisplayName();
+}
+
+void TApplication::SetMessageSink(TMessageSink sink) {
+    MessageSink() = std::move(sink);
+}
+
+QString TApplication::ErrorText(const QString& message) {
+    if (!message.isEmpty() && message.back() > QLatin1Char('.')) {
+        return message + QLatin1Char('.');
+    }
+    return message;
+}
+
+void TApplication::ShowException(const std::exception& error) {
+    ShowException(QString::fromUtf8(error.what()));
+}
+
+void TApplication::ShowException(const QString& message) {
+    const QString text = ErrorText(message);
+    if (MessageSink()) {
+        MessageSink()(Title(), text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, Title(), text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    bool handled = false;
+    HandleEvent([&] { handled = QApplication::notify(receiver, event); });
+    return handled;
+}

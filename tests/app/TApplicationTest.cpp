@@ -1,0 +1,77 @@
+#include "app/TApplication.h"
+
+#include "analysis/Exception.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QMessageBox>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+TEST(TApplication, AddsAPeriodOnlyAfterCharactersThatComeAfterIt) {
+    EXPECT_EQ(TApplication::ErrorText("Floating point division by zero"),
+              "Floating point division by zero.");
+    EXPECT_EQ(TApplication::ErrorText("Value must be between 0 and 100"),
+              "Value must be between 0 and 100.");
+    EXPECT_EQ(TApplication::ErrorText("Done."), "Done.");
+    EXPECT_EQ(TApplication::ErrorText("Cannot create file \"x.bmp\""),
+              "Cannot create file \"x.bmp\"");
+    EXPECT_EQ(TApplication::ErrorText("(a)"), "(a)");
+    EXPECT_EQ(TApplication::ErrorText("a-"), "a-");
+    EXPECT_EQ(TApplication::ErrorText("a/"), "a/.");
+    EXPECT_EQ(TApplication::ErrorText(QString::fromUtf8("Größe")), QString::fromUtf8("Größe."));
+    EXPECT_EQ(TApplication::ErrorText(""), "");
+}
+
+TEST(TApplication, ShowsTheErrorInAModalBoxTitledWithTheProgram) {
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    bool modal = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        modal = box->isModal();
+        box->accept();
+    });
+    TApplication::ShowException(
+        EFCreateError("Cannot create file \"/x/0.5.bmp\". No such file or directory"));
+    EXPECT_EQ(title, "Stirwatch");
+    EXPECT_EQ(text, "Cannot create file \"/x/0.5.bmp\". No such file or directory.");
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_TRUE(modal);
+}
+
+namespace {
+
+class ThrowingReceiver : public QObject {
+public:
+    int Events = 0;
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::User) {
+            ++Events;
+            throw EInvalidOperation("Value must be between 0 and 100");
+        }
+        return QObject::event(event);
+    }
+};
+
+} // namespace
+
+TEST(TApplication, ErrorLeavingAnEventHandlerIsShownAndTheProgramGoesOn) {
+    std::vector<QString> shown;
+    TApplication::SetMessageSink(
+        [&](const QString& title, const QString& text) { shown.push_back(title + ": " + text); });
+    ThrowingReceiver receiver;
+    QCoreApplication::postEvent(&receiver, new QEvent(QEvent::User));
+    QCoreApplication::postEvent(&receiver, new QEvent(QEvent::User));
+    QCoreApplication::processEvents();
+    TApplication::SetMessageSink(nullptr);
+    EXPECT_EQ(receiver.Events, 2);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], "Stirwatch: Value must be between 0 and 100.");
+}

@@ -1,0 +1,117 @@
+#include "app/TTimer.h"
+#include "app/TApplication.h"
+
+#include "analysis/Exception.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Elapsed milliseconds of each tick, measured from the timer's creation.
+struct TickRecorder {
+    explicit TickRecorder(TTimer& timer) {
+        clock.start();
+        QObject::connect(&timer, &TTimer::OnTimer, &timer,
+                         [this] { ticks.push_back(clock.elapsed()); });
+    }
+    QElapsedTimer clock;
+    std::vector<qint64> ticks;
+};
+
+} // namespace
+
+TEST(TTimer, GivesNoTicksWhenDisabledOrWithIntervalZero) {
+    TTimer timer;
+    timer.SetInterval(5);
+    TickRecorder recorder(timer);
+    QTest::qWait(60);
+    EXPECT_TRUE(recorder.ticks.empty());
+
+    timer.SetInterval(0);
+    timer.SetEnabled(true);
+    QTest::qWait(60);
+    EXPECT_TRUE(recorder.ticks.empty());
+    EXPECT_TRUE(timer.Enabled());
+
+    timer.SetInterval(5);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.ticks.size() >= 2; }, 2000));
+}
+
+TEST(TTimer, NewIntervalRestartsTheCountOfARunningTimer) {
+    TTimer timer;
+    timer.SetInterval(300);
+    timer.SetEnabled(true);
+    TickRecorder recorder(timer);
+    QTest::qWait(200);
+    ASSERT_TRUE(recorder.ticks.empty());
+    QElapsedTimer sinceChange;
+    sinceChange.start();
+    timer.SetInterval(250);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.ticks.empty(); }, 2000));
+    // Without the restart the tick would have come 100 ms after the change.
+    EXPECT_GE(sinceChange.elapsed(), 240);
+}
+
+TEST(TTimer, TickDueDuringABusyHandlerComesOnceAfterIt) {
+    TTimer timer;
+    timer.SetInterval(20);
+    timer.SetEnabled(true);
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> ticks;
+    QObject::connect(&timer, &TTimer::OnTimer, &timer, [&] {
+        ticks.push_back(clock.elapsed());
+        if (ticks.size() == 1) {
+            QElapsedTimer busy;
+            busy.start();
+            while (busy.elapsed() < 200) {
+            }
+        }
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ticks.size() >= 3; }, 5000));
+    timer.SetEnabled(false);
+    // Ten ticks fell due during the busy one; a queue would deliver them
+    // back to back, a coalescing timer keeps a full interval after the first.
+    EXPECT_GE(ticks[2] - ticks[1], 18);
+}
+
+TEST(TTimer, ErrorInATickIsShownAndTheTimerGoesOn) {
+    std::vector<QString> shown;
+    TApplication::SetMessageSink(
+        [&](const QString&, const QString& text) { shown.push_back(text); });
+    TTimer timer;
+    timer.SetInterval(5);
+    timer.SetEnabled(true);
+    QObject::connect(&timer, &TTimer::OnTimer, &timer,
+                     [] { throw EListError("Scan line index out of range"); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown.size() >= 3; }, 2000));
+    TApplication::SetMessageSink(nullptr);
+    EXPECT_TRUE(timer.Enabled());
+    EXPECT_EQ(shown.front(), "Scan line index out of range.");
+}
+
+TEST(TTimer, RefusedPlatformTimerIsReportedAndLeavesTheTimerDisabled) {
+    // Outside a Qt thread the platform has no timer to give.
+    std::string message;
+    bool enabledAfter = true;
+    std::thread worker([&] {
+        TTimer timer;
+        try {
+            timer.SetInterval(100);
+            timer.SetEnabled(true);
+        } catch (const EOutOfResources& error) {
+            message = error.what();
+        }
+        enabledAfter = timer.Enabled();
+    });
+    worker.join();
+    EXPECT_EQ(message, "Not enough timers available");
+    EXPECT_FALSE(enabledAfter);
+}
