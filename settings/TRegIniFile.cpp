@@ -1,0 +1,148 @@
+#include "settings/TRegIniFile.h"
+
+#include "analysis/Exception.h"
+#include "settings/SettingsText.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+namespace {
+
+const char* const StoreFileName = "Stirwatch.conf";
+// A second copy of the program holds the lock only while it rewrites the file.
+constexpr int LockWaitMs = 5000;
+
+struct TFileContents {
+    bool Readable = true; // false: the file exists but could not be read
+    std::string Text;
+};
+
+// A missing file is an empty store; a file that exists but cannot be read is
+// reported as such, so that no save replaces what could not be seen.
+TFileContents ReadStoreFile(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return {};
+    QFile file(path);
+    if (info.isDir() || !file.open(QIODevice::ReadOnly))
+        return {false, {}};
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return {false, {}};
+    return {true, data.toStdString()};
+}
+
+std::string LastPart(const std::string& key) {
+    const auto slash = key.find_last_of('\\');
+    return slash == std::string::npos ? key : key.substr(slash + 1);
+}
+
+[[noreturn]] void FailToSetData(const std::string& name) {
+    throw ERegistryException("Failed to set data for '" + name + "'");
+}
+
+} // namespace
+
+TRegIniFile::TRegIniFile(const std::string& baseKey) : BaseKey(baseKey) {}
+
+TRegIniFile::~TRegIniFile() = default;
+
+std::string TRegIniFile::FileName() const {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return (folder + "/" + QString::fromStdString(LastPart(BaseKey)) + "/" + StoreFileName)
+        .toStdString();
+}
+
+std::string TRegIniFile::SectionPath(const std::string& section) const {
+    return section.empty() ? BaseKey : BaseKey + "\\" + section;
+}
+
+std::optional<std::string> TRegIniFile::ReadText(const std::string& section,
+                                                 const std::string& name) {
+    const TFileContents file = ReadStoreFile(QString::fromStdString(FileName()));
+    const TStoredValue value = TSettingsDocument(file.Text).Find(SectionPath(section), name);
+    switch (value.Kind) {
+    case TStoredValue::TKind::Absent:
+        return std::nullopt;
+    case TStoredValue::TKind::NotText:
+        throw ERegistryException("Invalid data type for '" + name + "'");
+    case TStoredValue::TKind::Text:
+        break;
+    }
+    return value.Text;
+}
+
+// One write is one locked read-modify-replace of the whole file: the new file
+// is written beside the old one and renamed over it, so a crash or a second
+// copy of the program never leaves a half-written or mixed file.
+void TRegIniFile::WriteText(const std::string& section, const std::string& name,
+                            const std::string& text) {
+    const QString path = QString::fromStdString(FileName());
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder))
+        throw ERegistryException("Failed to create key " + section);
+
+    QLockFile lock(path + ".lock");
+    if (!lock.tryLock(LockWaitMs))
+        FailToSetData(name);
+    const TFileContents file = ReadStoreFile(path);
+    if (!file.Readable)
+        FailToSetData(name);
+
+    TSettingsDocument document(file.Text);
+    const bool newSection = !document.HasSection(SectionPath(section));
+    document.Set(SectionPath(section), name, text);
+    const std::string out = document.Text();
+
+    QSaveFile target(path);
+    const bool written = target.open(QIODevice::WriteOnly) &&
+                         target.write(out.data(), static_cast<qint64>(out.size())) ==
+                             static_cast<qint64>(out.size()) &&
+                         target.commit();
+    if (!written && newSection)
+        throw ERegistryException("Failed to create key " + section);
+    if (!written)
+        FailToSetData(name);
+}
+
+int TRegIniFile::ReadInteger(const std::string& section, const std::string& name,
+                             int defaultValue) {
+    return TextToInteger(ReadText(section, name).value_or(std::string{}), defaultValue);
+}
+
+bool TRegIniFile::ReadBool(const std::string& section, const std::string& name, bool defaultValue) {
+    return ReadInteger(section, name, defaultValue ? 1 : 0) != 0;
+}
+
+std::string TRegIniFile::ReadString(const std::string& section, const std::string& name,
+                                    const std::string& defaultValue) {
+    return ReadText(section, name).value_or(defaultValue);
+}
+
+void TRegIniFile::WriteInteger(const std::string& section, const std::string& name, int value) {
+    WriteText(section, name, IntegerToText(value));
+}
+
+void TRegIniFile::WriteBool(const std::string& section, const std::string& name, bool value) {
+    WriteText(section, name, BoolToText(value));
+}
+
+void TRegIniFile::WriteString(const std::string& section, const std::string& name,
+                              const std::string& value) {
+    WriteText(section, name, value);
+}
+
+std::string ReadDocumentsFolder() {
+    try {
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (folder.isEmpty() || !QFileInfo(folder).isDir())
+            return {};
+        return folder.toStdString();
+    } catch (...) {
+        return {};
+    }
+}
