@@ -149,10 +149,31 @@ void TBitmap::Reshape(int width, int height, TPixelFormat format) {
     FPixels = std::move(pixels);
 }
 
-void TBitmap::SetWidth(int width) { Reshape(width, FHeight, FPixelFormat); }
-void TBitmap::SetHeight(int height) { Reshape(FWidth, height, FPixelFormat); }
-void TBitmap::SetSize(int width, int height) { Reshape(width, height, FPixelFormat); }
-void TBitmap::SetPixelFormat(TPixelFormat format) { Reshape(FWidth, FHeight, format); }
+void TBitmap::Allocate(int width, int height, TPixelFormat format) {
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    if (width == FWidth && height == FHeight && format == FPixelFormat) {
+        return;
+    }
+    FWidth = width;
+    FHeight = height;
+    FPixelFormat = format;
+    FStride = StrideFor(width, format);
+    FPixels.assign(FStride * static_cast<std::size_t>(height), 0);
+}
+
+void TBitmap::SetWidth(int width) {
+    Reshape(width, FHeight, FPixelFormat);
+}
+void TBitmap::SetHeight(int height) {
+    Reshape(FWidth, height, FPixelFormat);
+}
+void TBitmap::SetSize(int width, int height) {
+    Reshape(width, height, FPixelFormat);
+}
+void TBitmap::SetPixelFormat(TPixelFormat format) {
+    Reshape(FWidth, FHeight, format);
+}
 
 std::uint8_t* TBitmap::ScanLine(int y) {
     if (y < 0 || y >= FHeight) {

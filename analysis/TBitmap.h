@@ -58,6 +58,10 @@ public:
     // takes the green byte (the system converts to gray only through
     // ConvertToGray).
     void SetPixelFormat(TPixelFormat format);
+    // Gives the image this size and format in one step for an image whose
+    // pixels are about to be overwritten: the pixels are kept when the shape
+    // is unchanged and all black otherwise (no conversion of the old ones).
+    void Allocate(int width, int height, TPixelFormat format);
 
     // Row y, row 0 at the top; throws EListError outside 0..Height()-1.
     std::uint8_t* ScanLine(int y);

@@ -1,5 +1,5 @@
-#include "analysis/Exception.h"
 #include "analysis/TBitmap.h"
+#include "analysis/Exception.h"
 
 #include <gtest/gtest.h>
 
@@ -39,11 +39,23 @@ TEST(TBitmap, RectangleExcludesRightAndBottomEdgesAndClips) {
     }
     bitmap.Canvas().BrushColor = 0x0000FF;
     bitmap.Canvas().Rectangle(-2, 1, 4, 5);
-    EXPECT_EQ(bitmap.Pixel(0, 0), clWhite);     // above: untouched
-    EXPECT_EQ(bitmap.Pixel(0, 1), clBlack);     // top outline
-    EXPECT_EQ(bitmap.Pixel(1, 2), 0x0000FFu);   // inside
-    EXPECT_EQ(bitmap.Pixel(3, 2), clBlack);     // right outline at x2 - 1
-    EXPECT_EQ(bitmap.Pixel(4, 2), clWhite);     // x2 itself excluded
-    EXPECT_EQ(bitmap.Pixel(2, 4), clBlack);     // bottom outline at y2 - 1
+    EXPECT_EQ(bitmap.Pixel(0, 0), clWhite);   // above: untouched
+    EXPECT_EQ(bitmap.Pixel(0, 1), clBlack);   // top outline
+    EXPECT_EQ(bitmap.Pixel(1, 2), 0x0000FFu); // inside
+    EXPECT_EQ(bitmap.Pixel(3, 2), clBlack);   // right outline at x2 - 1
+    EXPECT_EQ(bitmap.Pixel(4, 2), clWhite);   // x2 itself excluded
+    EXPECT_EQ(bitmap.Pixel(2, 4), clBlack);   // bottom outline at y2 - 1
     EXPECT_EQ(bitmap.Pixel(2, 5), clWhite);
+}
+
+TEST(TBitmap, AllocateKeepsPixelsOnlyWhenTheShapeIsUnchanged) {
+    TBitmap bitmap;
+    bitmap.Allocate(3, 2, pf8bit);
+    EXPECT_EQ(bitmap.Stride(), 4u);
+    bitmap.ScanLine(1)[2] = 9;
+    bitmap.Allocate(3, 2, pf8bit);
+    EXPECT_EQ(bitmap.ScanLine(1)[2], 9);
+    bitmap.Allocate(3, 2, pf24bit);
+    EXPECT_EQ(bitmap.Stride(), 12u);
+    EXPECT_EQ(bitmap.Pixel(2, 1), clBlack);
 }

@@ -1,0 +1,54 @@
+#pragma once
+// Comparison of two gray frames: every pixel is classified by its signed
+// brightness change d = Current - Previous against a tolerance T. From one
+// pass come the difference image, the counts of brightened (d > T) and
+// darkened (d < -T) pixels, their change-weighted sums and centres, and the
+// direction point halfway between the two centres.
+
+#include "analysis/ImageOperations.h"
+#include "analysis/TBitmap.h"
+
+#include <cstdint>
+
+struct TPoint {
+    int X = 0;
+    int Y = 0;
+};
+
+// The sums are 64-bit so that the centres stay inside the frame for any frame
+// size; for frames whose sums fit in 32 bits they equal 32-bit sums.
+struct TDifferenceResult {
+    int PositiveCount = 0;
+    int NegativeCount = 0;
+    std::int64_t PositiveSumX = 0;
+    std::int64_t PositiveSumY = 0;
+    std::int64_t NegativeSumX = 0;
+    std::int64_t NegativeSumY = 0;
+    TPoint Direction;
+};
+
+// Colours of the difference image and its markers (TColor, 0x00BBGGRR).
+constexpr TColor DifferenceUnchanged = 0xFFFFFF;   // -T <= d < T
+constexpr TColor DifferenceAtTolerance = 0xC0C0C0; // d = T exactly
+constexpr TColor PositiveCentreMarker = 0x0000FF;  // red
+constexpr TColor NegativeCentreMarker = 0x800000;  // navy
+constexpr TColor DirectionMarker = 0x008000;       // green
+
+// Compares Current with Previous.
+// - ResultWrongFormat, writing nothing (neither Difference nor Result), when
+//   either frame is not 8 bits per pixel, or when the frames differ in size:
+//   such frames do not show the same picture grid (the video format changed
+//   between them), and a pixel comparison would report a false movement.
+// - ResultDone otherwise: Difference becomes a 24-bit image of Previous's size
+//   (brightened pixels red (d + 128) mod 256, darkened pixels blue
+//   (|d| + 128) mod 256, d = T light gray, all others white), and every field
+//   of Result but Direction is written. When there are both brightened and
+//   darkened pixels, the centres of both (change-weighted, truncated) and the
+//   direction point are marked with 10 x 10 squares outlined in black (red,
+//   navy, then green) and Direction is set; otherwise Direction is untouched.
+int CompareFrames(const TBitmap& Previous, const TBitmap& Current, TBitmap& Difference,
+                  std::uint8_t Tolerance, TDifferenceResult& Result);
+
+// The same on a chosen code path; the path must be supported by this processor.
+int CompareFrames(const TBitmap& Previous, const TBitmap& Current, TBitmap& Difference,
+                  std::uint8_t Tolerance, TDifferenceResult& Result, TKernelPath path);

@@ -1,0 +1,285 @@
+#include "analysis/GrayConversion.h"
+
+#include <array>
+#include <cstddef>
+#include <utility>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define STIRWATCH_X86 1
+#endif
+
+// With s = 30R + 59G + 11B the exact luminance is s / 100, so the gray level
+// is (s + 50) / 100 in integers everywhere except at the decimal halves
+// (s mod 100 = 50). There the weights' binary rounding decides: the 80-bit
+// evaluation lands exactly on the half, just below or just above it. Those
+// outcomes are computed once, by an exact software model of the 80-bit
+// evaluation, into a table of 65,536 bytes indexed by (R, G): for a given R
+// and G the halves occur at no more than three blue values, B0, B0 + 100 and
+// B0 + 200 with B0 < 100, so bit B / 100 of the entry says "round down".
+
+namespace {
+
+using uint128 = unsigned __int128;
+
+// A non-negative value of the 80-bit format: Significand * 2^Exponent with the
+// significand's top bit set, or zero.
+struct TExtended {
+    std::uint64_t Significand = 0;
+    int Exponent = 0;
+};
+
+int BitLength(uint128 value) {
+    const auto high = static_cast<std::uint64_t>(value >> 64);
+    if (high != 0) {
+        return 128 - __builtin_clzll(high);
+    }
+    const auto low = static_cast<std::uint64_t>(value);
+    return low == 0 ? 0 : 64 - __builtin_clzll(low);
+}
+
+// Rounds exact * 2^exponent to 64 significant bits, to nearest, ties to even.
+TExtended RoundToExtended(uint128 exact, int exponent) {
+    const int length = BitLength(exact);
+    if (length == 0) {
+        return {};
+    }
+    if (length <= 64) {
+        const int shift = 64 - length;
+        return {static_cast<std::uint64_t>(exact << shift), exponent - shift};
+    }
+    const int shift = length - 64;
+    uint128 kept = exact >> shift;
+    const uint128 rest = exact & ((uint128{1} << shift) - 1);
+    const uint128 half = uint128{1} << (shift - 1);
+    if (rest > half || (rest == half && (kept & 1) != 0)) {
+        ++kept;
+    }
+    if (kept >> 64 != 0) {
+        return {std::uint64_t{1} << 63, exponent + shift + 1};
+    }
+    return {static_cast<std::uint64_t>(kept), exponent + shift};
+}
+
+// The format's value nearest to numerator / denominator * 2^-exponentShift,
+// for a quotient whose significand needs exactly 64 bits at that scale.
+TExtended NearestExtended(std::uint64_t numerator, std::uint64_t denominator, int scale) {
+    const uint128 scaled = uint128{numerator} << scale;
+    uint128 quotient = scaled / denominator;
+    const uint128 twiceRest = (scaled % denominator) * 2;
+    if (twiceRest > denominator || (twiceRest == denominator && (quotient & 1) != 0)) {
+        ++quotient;
+    }
+    return RoundToExtended(quotient, -scale);
+}
+
+TExtended Multiply(TExtended value, unsigned factor) {
+    return RoundToExtended(uint128{value.Significand} * factor, value.Exponent);
+}
+
+TExtended Add(TExtended a, TExtended b) {
+    if (a.Significand == 0) {
+        return b;
+    }
+    if (b.Significand == 0) {
+        return a;
+    }
+    if (a.Exponent < b.Exponent) {
+        std::swap(a, b);
+    }
+    const int difference = a.Exponent - b.Exponent;
+    if (difference <= 63) {
+        return RoundToExtended((uint128{a.Significand} << difference) + b.Significand, b.Exponent);
+    }
+    // b lies far below a's last bit: keep it as a sticky bit, which decides
+    // the rounding exactly as the full value would.
+    const std::uint64_t sticky = (b.Significand >> (difference - 63)) | 1;
+    return RoundToExtended((uint128{a.Significand} << 63) + sticky, a.Exponent - 63);
+}
+
+// Rounds to the nearest integer, ties to even (values below 2^63).
+std::uint64_t RoundToInteger(TExtended value) {
+    if (value.Exponent >= 0) {
+        return value.Significand << value.Exponent;
+    }
+    const int shift = -value.Exponent;
+    if (shift > 64) {
+        return 0; // below one half
+    }
+    const uint128 significand = value.Significand;
+    const uint128 integer = significand >> shift;
+    const uint128 rest = significand - (integer << shift);
+    const uint128 half = uint128{1} << (shift - 1);
+    const bool up = rest > half || (rest == half && (integer & 1) != 0);
+    return static_cast<std::uint64_t>(integer) + (up ? 1 : 0);
+}
+
+unsigned ExtendedGrayLevel(unsigned red, unsigned green, unsigned blue) {
+    static const TExtended redWeight = NearestExtended(30, 100, 65);
+    static const TExtended greenWeight = NearestExtended(59, 100, 64);
+    static const TExtended blueWeight = NearestExtended(11, 100, 67);
+    const TExtended redGreen = Add(Multiply(redWeight, red), Multiply(greenWeight, green));
+    return static_cast<unsigned>(RoundToInteger(Add(redGreen, Multiply(blueWeight, blue))));
+}
+
+unsigned WeightedSum(unsigned red, unsigned green, unsigned blue) {
+    return 30 * red + 59 * green + 11 * blue;
+}
+
+using THalfTable = std::array<std::uint8_t, 65536>;
+
+THalfTable BuildHalfTable() {
+    THalfTable table{};
+    for (unsigned red = 0; red < 256; ++red) {
+        for (unsigned green = 0; green < 256; ++green) {
+            // 11 * 91 = 1 (mod 100): the blue value that makes s end in 50.
+            const unsigned needed = (50 + 100 * 100 - WeightedSum(red, green, 0) % 100) % 100;
+            const unsigned firstBlue = needed * 91 % 100;
+            std::uint8_t roundDown = 0;
+            for (unsigned blue = firstBlue, bit = 0; blue < 256; blue += 100, ++bit) {
+                const unsigned up = (WeightedSum(red, green, blue) + 50) / 100;
+                if (ExtendedGrayLevel(red, green, blue) != up) {
+                    roundDown |= 1u << bit;
+                }
+            }
+            table[red << 8 | green] = roundDown;
+        }
+    }
+    return table;
+}
+
+const THalfTable& HalfTable() {
+    static const THalfTable table = BuildHalfTable();
+    return table;
+}
+
+inline unsigned RoundDownAtHalf(const THalfTable& table, unsigned red, unsigned green,
+                                unsigned blue) {
+    return (table[red << 8 | green] >> (blue / 100)) & 1;
+}
+
+inline std::uint8_t GrayOf(const THalfTable& table, unsigned red, unsigned green, unsigned blue) {
+    const unsigned shifted = WeightedSum(red, green, blue) + 50;
+    const unsigned gray = shifted / 100;
+    if (gray * 100 == shifted) [[unlikely]] {
+        return static_cast<std::uint8_t>(gray - RoundDownAtHalf(table, red, green, blue));
+    }
+    return static_cast<std::uint8_t>(gray);
+}
+
+void ConvertRowScalar(const THalfTable& table, const std::uint8_t* source, std::uint8_t* target,
+                      int pixels) {
+    for (int x = 0; x < pixels; ++x, source += 3) {
+        target[x] = GrayOf(table, source[2], source[1], source[0]);
+    }
+}
+
+#ifdef STIRWATCH_X86
+
+// Sixteen pixels (48 bytes) to their shifted sums s + 50 as 16-bit lanes, in
+// the lane order 0-3, 8-11 | 4-7, 12-15.
+__attribute__((target("avx2"))) inline __m256i ShiftedSums16(const std::uint8_t* source) {
+    // Each 128-bit half takes four pixels and spreads them to B, G, R, 0.
+    const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, //
+                                            0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m256i spreadFromFour =
+        _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, //
+                         4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
+    const __m256i weights =
+        _mm256_setr_epi8(11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0,
+                         11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0);
+    auto load = [](const std::uint8_t* p) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    };
+    // Pixels 0-3 and 4-7 (bytes 0 and 12), 8-11 and 12-15 (bytes 24 and 32,
+    // the last starting 4 bytes in so that nothing past byte 47 is read).
+    const __m256i first =
+        _mm256_inserti128_si256(_mm256_castsi128_si256(load(source)), load(source + 12), 1);
+    const __m256i second =
+        _mm256_inserti128_si256(_mm256_castsi128_si256(load(source + 24)), load(source + 32), 1);
+    const __m256i partsFirst = _mm256_maddubs_epi16(_mm256_shuffle_epi8(first, spread), weights);
+    const __m256i partsSecond =
+        _mm256_maddubs_epi16(_mm256_shuffle_epi8(second, spreadFromFour), weights);
+    return _mm256_add_epi16(_mm256_hadd_epi16(partsFirst, partsSecond), _mm256_set1_epi16(50));
+}
+
+// Thirty-two pixels: gray levels rounded up at every half, and the bit mask
+// of the pixels that sit on a half.
+__attribute__((target("avx2"))) inline std::uint32_t ConvertBlockAvx2(const std::uint8_t* source,
+                                                                      std::uint8_t* target) {
+    const __m256i shiftedLow = ShiftedSums16(source);
+    const __m256i shiftedHigh = ShiftedSums16(source + 48);
+    // x / 100 = (x * 5243) >> 19 for every x up to 25,550.
+    const __m256i reciprocal = _mm256_set1_epi16(5243);
+    const __m256i grayLow = _mm256_srli_epi16(_mm256_mulhi_epu16(shiftedLow, reciprocal), 3);
+    const __m256i grayHigh = _mm256_srli_epi16(_mm256_mulhi_epu16(shiftedHigh, reciprocal), 3);
+    const __m256i hundred = _mm256_set1_epi16(100);
+    const __m256i halfLow = _mm256_cmpeq_epi16(_mm256_mullo_epi16(grayLow, hundred), shiftedLow);
+    const __m256i halfHigh = _mm256_cmpeq_epi16(_mm256_mullo_epi16(grayHigh, hundred), shiftedHigh);
+    // Packing leaves groups of four pixels in the order 0, 8, 16, 24, 4, 12, 20, 28.
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    const __m256i gray = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(grayLow, grayHigh), order);
+    const __m256i halves =
+        _mm256_permutevar8x32_epi32(_mm256_packs_epi16(halfLow, halfHigh), order);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), gray);
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(halves));
+}
+
+__attribute__((target("avx2"))) void ConvertRowAvx2(const THalfTable& table,
+                                                    const std::uint8_t* source,
+                                                    std::uint8_t* target, int pixels) {
+    int x = 0;
+    for (; x + 32 <= pixels; x += 32) {
+        std::uint32_t halves = ConvertBlockAvx2(source + 3 * x, target + x);
+        while (halves != 0) {
+            const int i = x + __builtin_ctz(halves);
+            const std::uint8_t* pixel = source + 3 * i;
+            target[i] -= RoundDownAtHalf(table, pixel[2], pixel[1], pixel[0]);
+            halves &= halves - 1;
+        }
+    }
+    ConvertRowScalar(table, source + 3 * x, target + x, pixels - x);
+}
+
+#endif
+
+using TRowConverter = void (*)(const THalfTable&, const std::uint8_t*, std::uint8_t*, int);
+
+TRowConverter RowConverter(TKernelPath path) {
+#ifdef STIRWATCH_X86
+    if (path == TKernelPath::Avx2 && KernelPathSupported(TKernelPath::Avx2)) {
+        return ConvertRowAvx2;
+    }
+#else
+    (void)path;
+#endif
+    return ConvertRowScalar;
+}
+
+} // namespace
+
+std::uint8_t GrayLevel(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    return GrayOf(HalfTable(), red, green, blue);
+}
+
+int ConvertToGray(const TBitmap& Source, TBitmap& Target) {
+    return ConvertToGray(Source, Target, BestKernelPath());
+}
+
+int ConvertToGray(const TBitmap& Source, TBitmap& Target, TKernelPath path) {
+    if (Source.PixelFormat() != pf24bit) {
+        return ResultWrongFormat;
+    }
+    if (Source.Empty()) {
+        return ResultSourceEmpty;
+    }
+    const int width = Source.Width();
+    const int height = Source.Height();
+    Target.Allocate(width, height, pf8bit);
+    const THalfTable& table = HalfTable();
+    const TRowConverter convertRow = RowConverter(path);
+    for (int y = 0; y < height; ++y) {
+        convertRow(table, Source.ScanLine(y), Target.ScanLine(y), width);
+    }
+    return ResultDone;
+}
