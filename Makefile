@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: deps build run test test-release test-asan bench clean
+.PHONY: deps build run test test-release test-asan bench clean package
 
 deps:
 	./scripts/install-deps.sh
@@ -31,3 +31,7 @@ bench: build
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
+
+# A Debian package of the program in $(BUILD)/.
+package: build
+	cd $(BUILD) && cpack -G DEB
