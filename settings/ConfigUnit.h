@@ -1,0 +1,97 @@
+#pragma once
+// The configuration window: the one dialog that holds the options of the
+// detection cycle. It has no OK and no Cancel: its controls are the live
+// option values, read directly by the main window, and it writes them to the
+// settings store (section "Stirwatch") each time it is closed, never at exit.
+
+#include <QDialog>
+#include <QPointer>
+#include <QString>
+#include <array>
+#include <functional>
+#include <string>
+
+class QCheckBox;
+class QCloseEvent;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class TSpinEdit;
+
+class TConfigForm : public QDialog {
+    Q_OBJECT
+
+public:
+    // Shows a folder chooser; returns the chosen folder, or empty text when cancelled.
+    using TFolderChooser =
+        std::function<QString(QWidget* parent, const QString& title, const QString& startFolder)>;
+
+    explicit TConfigForm(QWidget* parent = nullptr);
+    ~TConfigForm() override;
+
+    QTabWidget* PageControl;
+    QWidget* EventsSheet;
+    QWidget* MeterSheet;
+    QGroupBox* MovementGroup;
+    QCheckBox* BeepOMBox;
+    QCheckBox* SaveOMBox;
+    QGroupBox* LogFileGroup;
+    QCheckBox* LogInAutoCheck;
+    QLabel* DownloadDirLabel;
+    QLineEdit* LogDirEdit;
+    QPushButton* LogDirBtn;
+    TSpinEdit* BarThEdit1;
+    TSpinEdit* BarThEdit2;
+    TSpinEdit* BarThEdit3;
+    TSpinEdit* BarThEdit4;
+    TSpinEdit* BarThEdit5;
+    TSpinEdit* BarThEdit6;
+    TSpinEdit* RunningWindowSizeEdit;
+    QCheckBox* GraphCheck;
+    QPushButton* CloseBtn;
+
+    // The section of the settings store this window reads and writes; empty
+    // until LoadSettings has run.
+    std::string SettingsSection;
+
+    void LoadSettings(const std::string& applicationKey);
+    void SaveSettings();
+
+    // The main window and its chart, shown or hidden by GraphCheckClick while
+    // the main window is visible.
+    void SetMainWindow(QWidget* mainWindow, QWidget* movementChart);
+    void SetFolderChooser(TFolderChooser chooser);
+
+    void FormClose();
+    void CloseBtnClick();
+    void BarThEdit1Change();
+    void BarThEdit2Change();
+    void BarThEdit3Change();
+    void BarThEdit4Change();
+    void BarThEdit5Change();
+    void GraphCheckClick();
+    void LogDirBtnClick();
+
+    // Every way the dialog closes (the Close button, the title bar, Escape,
+    // the end of a modal run) passes here and saves.
+    void done(int result) override;
+
+private:
+    QPointer<QWidget> MainWindow;
+    QPointer<QWidget> MovementChart;
+    TFolderChooser FolderChooser;
+
+    std::array<TSpinEdit*, 6> Thresholds() const;
+    void RaiseNextThreshold(int index);
+    void BuildEventsSheet();
+    void BuildMeterSheet();
+};
+
+// The program-wide configuration window: created hidden and without an owner
+// at module initialisation, destroyed (without saving) at finalisation, which
+// must come before the application object is gone.
+extern TConfigForm* ConfigForm;
+void CreateConfigForm();
+void DestroyConfigForm();

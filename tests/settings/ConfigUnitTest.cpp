@@ -1,0 +1,247 @@
+#include "settings/ConfigUnit.h"
+#include "analysis/Exception.h"
+#include "settings/TRegIniFile.h"
+#include "settings/TSpinEdit.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+class ConfigWindow : public ::testing::Test {
+protected:
+    QTemporaryDir ConfigHome;
+    TConfigForm Form;
+
+    void SetUp() override {
+        ASSERT_TRUE(ConfigHome.isValid());
+        qputenv("XDG_CONFIG_HOME", ConfigHome.path().toUtf8());
+    }
+    std::string FilePath() const { return TRegIniFile("Software\\Quellor").FileName(); }
+    void StoreText(const std::string& values) {
+        QDir().mkpath(ConfigHome.path() + "/Quellor");
+        QFile file(QString::fromStdString(FilePath()));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(("[Software\\Quellor\\Stirwatch]\n" + values).c_str());
+    }
+    std::string FileText() const {
+        QFile file(QString::fromStdString(FilePath()));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<none>";
+    }
+    std::vector<int> ThresholdValues() const {
+        return {Form.BarThEdit1->Value(), Form.BarThEdit2->Value(), Form.BarThEdit3->Value(),
+                Form.BarThEdit4->Value(), Form.BarThEdit5->Value(), Form.BarThEdit6->Value()};
+    }
+    void TypeInto(TSpinEdit* edit, const QString& keys) {
+        for (const QChar c : keys) {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(edit->Editor(), &press);
+        }
+    }
+};
+
+TEST_F(ConfigWindow, DesignedLayoutAndDefaults) {
+    EXPECT_EQ(Form.objectName(), "ConfigForm");
+    EXPECT_EQ(Form.windowTitle(), "Stirwatch Configuration");
+    EXPECT_EQ(Form.size(), QSize(563, 384));
+    EXPECT_EQ(Form.minimumSize(), Form.maximumSize());
+    EXPECT_EQ(Form.PageControl->tabText(0), "Events");
+    EXPECT_EQ(Form.PageControl->tabText(1), "Meter");
+    EXPECT_EQ(Form.PageControl->currentWidget(), Form.MeterSheet);
+    EXPECT_EQ(Form.GraphCheck->parentWidget(), &Form);
+    EXPECT_EQ(Form.GraphCheck->pos(), QPoint(24, 272));
+    EXPECT_EQ(Form.CloseBtn->size(), QSize(97, 25));
+    EXPECT_EQ(Form.LogDirEdit->width(), 418);
+    EXPECT_TRUE(Form.LogDirEdit->isReadOnly());
+    EXPECT_EQ(Form.LogDirBtn->size(), QSize(75, 21));
+    EXPECT_EQ(Form.BarThEdit3->geometry(), QRect(189, 72, 121, 22));
+    EXPECT_EQ(Form.RunningWindowSizeEdit->geometry(), QRect(189, 200, 121, 22));
+    EXPECT_EQ(Form.LogInAutoCheck->text(), "Log movement to a file  in Auto mode");
+    for (const char* name : {"BeepOMBox", "SaveOMBox", "LogInAutoCheck", "LogDirEdit", "LogDirBtn",
+                             "CloseBtn", "BarThEdit1", "BarThEdit6", "RunningWindowSizeEdit",
+                             "GraphCheck", "PageControl", "DownloadDirLabel"}) {
+        EXPECT_NE(Form.findChild<QWidget*>(name), nullptr) << name;
+    }
+
+    EXPECT_FALSE(Form.BeepOMBox->isChecked());
+    EXPECT_FALSE(Form.SaveOMBox->isChecked());
+    EXPECT_FALSE(Form.LogInAutoCheck->isChecked());
+    EXPECT_TRUE(Form.GraphCheck->isChecked());
+    EXPECT_EQ(ThresholdValues(), (std::vector<int>{2, 4, 8, 16, 32, 64}));
+    EXPECT_EQ(Form.BarThEdit2->MinValue(), 0); // the linkage has not run yet
+    EXPECT_EQ(Form.BarThEdit6->MaxValue(), 100);
+    EXPECT_EQ(Form.RunningWindowSizeEdit->Value(), 250);
+    EXPECT_TRUE(Form.SettingsSection.empty());
+}
+
+TEST_F(ConfigWindow, LoadedThresholdsAreClampedByTheLinkageAsTheyArrive) {
+    StoreText("ThresholdBar1=10\nThresholdBar2=5\nThresholdBar3=20\nThresholdBar4=30\n"
+              "ThresholdBar5=40\nThresholdBar6=50\nRunningWindowSize=-7\nBeepOnMove=2\n"
+              "ShowGraph=no\n");
+    Form.LoadSettings("Stirwatch");
+    EXPECT_EQ(Form.SettingsSection, "Stirwatch");
+    EXPECT_EQ(ThresholdValues(), (std::vector<int>{10, 11, 20, 30, 40, 50}));
+    EXPECT_EQ(Form.RunningWindowSizeEdit->Value(), -7);
+    EXPECT_TRUE(Form.BeepOMBox->isChecked());
+    EXPECT_TRUE(Form.GraphCheck->isChecked());
+}
+
+TEST_F(ConfigWindow, TypingRunsTheLinkageForEveryKeystroke) {
+    Form.BarThEdit1->SetText("");
+    TypeInto(Form.BarThEdit1, "5");
+    EXPECT_EQ(Form.BarThEdit2->MinValue(), 6);
+    EXPECT_EQ(ThresholdValues(), (std::vector<int>{5, 6, 8, 16, 32, 64}));
+    TypeInto(Form.BarThEdit1, "0");
+    EXPECT_EQ(Form.BarThEdit2->MinValue(), 51);
+    EXPECT_EQ(ThresholdValues(), (std::vector<int>{50, 51, 52, 53, 54, 64}));
+
+    Form.BarThEdit1->SetText("");
+    TypeInto(Form.BarThEdit1, "100"); // the raised minimum wins over the maximum
+    EXPECT_EQ(ThresholdValues(), (std::vector<int>{100, 101, 102, 103, 104, 105}));
+}
+
+TEST_F(ConfigWindow, LinkageRaisesUntilATextStaysAndNeverLowers) {
+    Form.BarThEdit1->SetValue(10);
+    EXPECT_EQ(ThresholdValues(), (std::vector<int>{10, 11, 12, 16, 32, 64}));
+    EXPECT_EQ(Form.BarThEdit5->MinValue(), 0); // the chain stopped at an unchanged text
+    Form.BarThEdit1->SetValue(3);
+    EXPECT_EQ(ThresholdValues(), (std::vector<int>{3, 11, 12, 16, 32, 64}));
+    EXPECT_EQ(Form.BarThEdit2->MinValue(), 4);
+}
+
+TEST_F(ConfigWindow, LogFolderFallsBackToDocumentsOnlyWhenAbsent) {
+    const QString documents = ConfigHome.path() + "/Docs";
+    QDir().mkpath(documents);
+    QFile dirs(ConfigHome.path() + "/user-dirs.dirs");
+    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+    dirs.write(("XDG_DOCUMENTS_DIR=\"" + documents + "\"\n").toUtf8());
+    dirs.close();
+
+    Form.LoadSettings("Stirwatch");
+    EXPECT_EQ(Form.LogDirEdit->text(), documents);
+
+    StoreText("LogFolder=\n");
+    Form.LoadSettings("Stirwatch");
+    EXPECT_EQ(Form.LogDirEdit->text(), "");
+}
+
+TEST_F(ConfigWindow, ValueOfTheWrongTypeStopsTheLoadThere) {
+    StoreText("BeepOnMove=1\nSaveOnMove=1\nLogInAuto=@Variant(\\0\\0\\0\\x1)\nThresholdBar1=50\n");
+    EXPECT_THROW(Form.LoadSettings("Stirwatch"), ERegistryException);
+    EXPECT_TRUE(Form.BeepOMBox->isChecked());
+    EXPECT_TRUE(Form.SaveOMBox->isChecked());
+    EXPECT_EQ(Form.BarThEdit1->Value(), 2);
+}
+
+TEST_F(ConfigWindow, EveryCloseSavesInOrderButOnlyAfterALoad) {
+    Form.show();
+    Form.close();
+    EXPECT_EQ(FileText(), "<none>");
+
+    Form.LoadSettings("Stirwatch");
+    Form.LogDirEdit->setText("/var/log/cam");
+    Form.BarThEdit6->SetText("");
+    Form.show();
+    Form.CloseBtn->click();
+    EXPECT_FALSE(Form.isVisible());
+    EXPECT_EQ(FileText(), "[Software\\Quellor\\Stirwatch]\n"
+                          "BeepOnMove=0\n"
+                          "SaveOnMove=0\n"
+                          "LogInAuto=0\n"
+                          "LogFolder=/var/log/cam\n"
+                          "RunningWindowSize=250\n"
+                          "ThresholdBar1=2\n"
+                          "ThresholdBar2=4\n"
+                          "ThresholdBar3=8\n"
+                          "ThresholdBar4=16\n"
+                          "ThresholdBar5=32\n"
+                          "ThresholdBar6=0\n"
+                          "ShowGraph=1\n");
+
+    Form.BeepOMBox->setChecked(true);
+    Form.show();
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&Form, &escape);
+    EXPECT_FALSE(Form.isVisible());
+    EXPECT_NE(FileText().find("BeepOnMove=1\n"), std::string::npos);
+}
+
+TEST_F(ConfigWindow, FailedSaveStillClosesAndReportsTheError) {
+    Form.LoadSettings("Stirwatch");
+    QDir().mkpath(QString::fromStdString(FilePath())); // a folder where the file belongs
+    Form.show();
+    EXPECT_THROW(Form.reject(), ERegistryException);
+    EXPECT_FALSE(Form.isVisible());
+}
+
+TEST_F(ConfigWindow, GraphCheckShowsTheChartOnlyWhileTheMainWindowIsVisible) {
+    QWidget mainWindow;
+    auto* chart = new QWidget(&mainWindow);
+    Form.SetMainWindow(&mainWindow, chart);
+    Form.GraphCheck->setChecked(false);
+    EXPECT_FALSE(chart->isHidden()); // main window not shown: nothing happens
+    mainWindow.show();
+    Form.GraphCheck->setChecked(true);
+    Form.GraphCheck->click();
+    EXPECT_FALSE(chart->isVisible());
+    Form.GraphCheck->click();
+    EXPECT_TRUE(chart->isVisible());
+}
+
+TEST_F(ConfigWindow, BrowseKeepsAnExistingFolderOnCancelAndEmptiesAMissingOne) {
+    QString seenTitle;
+    QString seenStart;
+    QString answer;
+    Form.SetFolderChooser([&](QWidget* parent, const QString& title, const QString& start) {
+        EXPECT_EQ(parent, &Form);
+        seenTitle = title;
+        seenStart = start;
+        return answer;
+    });
+    Form.LogDirEdit->setText(ConfigHome.path());
+    Form.LogDirBtn->click();
+    EXPECT_EQ(seenTitle, "Select folder to store Log files");
+    EXPECT_EQ(seenStart, ConfigHome.path());
+    EXPECT_EQ(Form.LogDirEdit->text(), ConfigHome.path());
+
+    Form.LogDirEdit->setText(ConfigHome.path() + "/gone");
+    Form.LogDirBtn->click();
+    EXPECT_EQ(seenStart, "");
+    EXPECT_EQ(Form.LogDirEdit->text(), "");
+
+    answer = "/tmp";
+    Form.LogDirBtn->click();
+    EXPECT_EQ(Form.LogDirEdit->text(), "/tmp");
+}
+
+TEST_F(ConfigWindow, OpensOnTheTabShownLast) {
+    Form.show();
+    Form.PageControl->setCurrentWidget(Form.EventsSheet);
+    Form.hide();
+    Form.show();
+    EXPECT_EQ(Form.PageControl->currentWidget(), Form.EventsSheet);
+    Form.hide();
+}
+
+TEST(ConfigFormInstance, CreatedHiddenWithoutOwnerAndDestroyedWithoutSaving) {
+    QTemporaryDir configHome;
+    qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
+    CreateConfigForm();
+    ASSERT_NE(ConfigForm, nullptr);
+    EXPECT_EQ(ConfigForm->parentWidget(), nullptr);
+    EXPECT_FALSE(ConfigForm->isVisible());
+    ConfigForm->LoadSettings("Stirwatch");
+    DestroyConfigForm();
+    EXPECT_EQ(ConfigForm, nullptr);
+    EXPECT_FALSE(QFileInfo::exists(configHome.path() + "/Quellor/Stirwatch.conf"));
+}
+
+} // namespace
