@@ -1,0 +1,141 @@
+#pragma once
+// The base of the persistent top-level windows: each keeps its position, outer
+// size and maximized state in its own section of the settings store, comes back
+// onto the desktop when the monitors it was left on are gone, has a taskbar
+// entry of its own, and routes its create, destroy, show and close
+// notifications to overridable operations.
+//
+// Geometry is the outer frame: Left/Top are the position of the frame and
+// Width/Height its outer size, frame included. The frame's size is known only
+// once the window manager has framed a shown window (xcb reports it a little
+// after mapping, the offscreen platform reports none); an outer size applied
+// before that is kept and corrected as soon as the frame is known.
+
+#include <QMainWindow>
+#include <QRect>
+#include <QSize>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+class QCloseEvent;
+class QShowEvent;
+
+// The four bounds of the area the monitors span, each from the whole monitor
+// rectangle (not its work area). Right and bottom are left + width and top +
+// height. An empty list gives 0.
+int LeftmostMonitorEdge(const std::vector<QRect>& monitors);
+int RightmostMonitorEdge(const std::vector<QRect>& monitors);
+int TopmostMonitorEdge(const std::vector<QRect>& monitors);
+int BottommostMonitorEdge(const std::vector<QRect>& monitors);
+
+class BaseForm : public QMainWindow {
+    Q_OBJECT
+
+public:
+    using TNotifyEvent = std::function<void(BaseForm* sender)>;
+    using TCustomEvent = std::function<void(BaseForm* sender, int a, int b, int c)>;
+    using TMonitorList = std::function<std::vector<QRect>()>;
+    using TErrorReport = std::function<void(const std::exception& error)>;
+
+    // The key below which every window keeps its section.
+    static constexpr const char* SettingsBaseKey = "Software\\Quellor";
+
+    // A window with an owner stays a top-level window of its own; the owner
+    // only ends its lifetime.
+    explicit BaseForm(QWidget* owner = nullptr);
+    ~BaseForm() override;
+
+    TNotifyEvent OnClosed;
+    TNotifyEvent OnShown;
+    TCustomEvent OnCustom;
+    // Empty until LoadSettings has run; SaveSettings writes nothing while empty.
+    std::string SettingsSection;
+
+    virtual void FormCreate();
+    virtual void FormDestroy();
+    virtual void FormClose();
+    virtual void FormShow();
+    virtual void LoadSettings(const std::string& applicationKey);
+    virtual void SaveSettings();
+    virtual void NotifyClosed();
+    virtual void NotifyShown();
+    virtual void NotifyCustom(int a, int b, int c);
+
+    // The component name is the object name ("Video", "VideoForm", ...).
+    std::string ComponentName() const;
+
+    // Position and outer size of the frame in the normal (not maximized) state.
+    QRect OuterPlacement() const;
+
+    // Constructs a window and then runs its most-derived FormCreate. The owner
+    // (the first constructor argument) deletes it; without an owner use MakeForm.
+    template <class T, class... A> static T* CreateForm(A&&... args) {
+        static_assert(std::is_base_of_v<BaseForm, T>);
+        T* form = new T(std::forward<A>(args)...);
+        form->RunFormCreate();
+        return form;
+    }
+    template <class T, class... A> static std::unique_ptr<T> MakeForm(A&&... args) {
+        static_assert(std::is_base_of_v<BaseForm, T>);
+        auto form = std::make_unique<T>(std::forward<A>(args)...);
+        form->RunFormCreate();
+        return form;
+    }
+    // Runs the most-derived FormDestroy (and so SaveSettings), then deletes the
+    // window and clears the pointer. Errors go to ReportError; destruction goes on.
+    template <class T> static void DestroyForm(T*& form) {
+        static_assert(std::is_base_of_v<BaseForm, T>);
+        std::unique_ptr<T> doomed(std::exchange(form, nullptr));
+        if (doomed) {
+            doomed->RunFormDestroy();
+        }
+    }
+
+    // Where errors raised while a window is created, shown, closed or destroyed
+    // are shown: they must neither leave a destructor nor unwind through the
+    // toolkit's event code, so they are reported here and the window goes on
+    // (a close whose notification failed does not happen). The application
+    // points this at its standard error display; the default writes the
+    // message to the standard error stream.
+    static TErrorReport ReportError;
+
+    // The monitor rectangles the placement is clamped against; the default is
+    // the geometry of every screen. Tests inject their own list; an empty
+    // function restores the default.
+    static void SetMonitorList(TMonitorList monitors);
+    static std::vector<QRect> Monitors();
+
+protected:
+    // Every class with a FormDestroy or SaveSettings of its own calls this from
+    // its destructor: the first (most-derived) call runs FormDestroy, later
+    // calls do nothing.
+    void RunFormDestroy();
+    void RunFormCreate();
+
+    // Sets the client size, keeping a fixed-size window fixed.
+    void SetClientSize(int width, int height);
+    // Makes the frame a fixed dialog frame: no resizing, no maximize button.
+    void SetFixedDialogFrame();
+    void SetBackgroundColor(const QColor& color);
+
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    QMargins FrameMargins() const;
+    void MoveOuter(int left, int top);
+    void ResizeOuter(int width, int height);
+    void ApplyPendingOuterSize();
+    void DetachFromOwnerWindow();
+
+    bool Destroyed = false;
+    // An outer size applied before the frame was known.
+    QSize PendingOuterSize;
+};

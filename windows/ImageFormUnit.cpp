@@ -1,0 +1,77 @@
+#include "windows/ImageFormUnit.h"
+
+#include "analysis/TBitmap.h"
+
+#include <QPainter>
+
+TImageForm* ImageForm = nullptr;
+
+namespace {
+
+void CopyRow(const std::uint8_t* source, int bytesPerPixel, QRgb* target, int width) {
+    for (int x = 0; x < width; ++x) {
+        const std::uint8_t* pixel = source + x * bytesPerPixel;
+        target[x] = bytesPerPixel == 1 ? qRgb(pixel[0], pixel[0], pixel[0])
+                                       : qRgb(pixel[2], pixel[1], pixel[0]);
+    }
+}
+
+} // namespace
+
+TImage::TImage(QWidget* owner) : QWidget(owner) {}
+
+void TImage::SetPicture(const TBitmap& bitmap) {
+    if (bitmap.Empty()) {
+        FPicture = QImage();
+        return;
+    }
+    if (FPicture.size() != QSize(bitmap.Width(), bitmap.Height()) ||
+        FPicture.format() != QImage::Format_RGB32) {
+        FPicture = QImage(bitmap.Width(), bitmap.Height(), QImage::Format_RGB32);
+    }
+    const int bytesPerPixel = TBitmap::BytesPerPixel(bitmap.PixelFormat());
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        CopyRow(bitmap.ScanLine(y), bytesPerPixel, reinterpret_cast<QRgb*>(FPicture.scanLine(y)),
+                bitmap.Width());
+    }
+}
+
+void TImage::SetPicture(const QImage& picture) {
+    FPicture = picture;
+}
+
+void TImage::Repaint() {
+    if (isVisible()) {
+        repaint();
+    }
+}
+
+// Integer division rounds towards zero, so an odd difference leaves the extra
+// pixel on the right or bottom for both smaller and larger pictures.
+void TImage::paintEvent(QPaintEvent*) {
+    if (FPicture.isNull()) {
+        return;
+    }
+    QPainter painter(this);
+    const int left = (width() - FPicture.width()) / 2;
+    const int top = (height() - FPicture.height()) / 2;
+    painter.drawImage(left, top, FPicture);
+}
+
+TImageForm::TImageForm(QWidget* owner) : BaseForm(owner), Image(new TImage(this)) {
+    setObjectName("ImageForm");
+    setWindowTitle("Differential image");
+    SetBackgroundColor(Qt::black);
+    Image->setObjectName("Image");
+    setCentralWidget(Image);
+    resize(320, 240);
+    SetFixedDialogFrame();
+    move(334, 201);
+}
+
+TImageForm::~TImageForm() {
+    RunFormDestroy();
+    if (ImageForm == this) {
+        ImageForm = nullptr;
+    }
+}
