@@ -82,17 +82,17 @@ TDirectionForm::~TDirectionForm() {
 
 void TDirectionForm::FormCreate() {
     BaseForm::FormCreate();
-    LastPoint = QPoint(50, 50);
+    LastPoint = TPoint{50, 50};
 }
 
 void TDirectionForm::ShowDirection(int x, int y) {
     // Differences wrap at 32 bits instead of overflowing.
-    const QPoint lineEnd(static_cast<int>(std::int64_t{LastPoint.x()} - x),
-                         static_cast<int>(std::int64_t{LastPoint.y()} - y));
+    const TPoint lineEnd{static_cast<int>(std::int64_t{LastPoint.X} - x),
+                         static_cast<int>(std::int64_t{LastPoint.Y} - y)};
     const QPoint centre(50, 50);
-    DrawLineExcludingEnd(Image->Picture(), centre, LastLineEnd, PenWhite);
-    DrawLineExcludingEnd(Image->Picture(), centre, lineEnd, PenRed);
-    LastPoint = QPoint(x, y);
+    DrawLineExcludingEnd(Image->Picture(), centre, QPoint(LastLineEnd.X, LastLineEnd.Y), PenWhite);
+    DrawLineExcludingEnd(Image->Picture(), centre, QPoint(lineEnd.X, lineEnd.Y), PenRed);
+    LastPoint = TPoint{x, y};
     LastLineEnd = lineEnd;
     Image->Repaint();
 }

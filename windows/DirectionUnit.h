@@ -2,6 +2,7 @@
 // The direction window: a 100 x 100 picture into which each frame step draws a
 // red line from the centre, painting over the line of the step before.
 
+#include "analysis/FrameDifferencing.h"
 #include "windows/BaseFormUnit.h"
 #include "windows/ImageFormUnit.h"
 
@@ -25,9 +26,9 @@ public:
 
     TImage* Image;
     // The point of the previous ShowDirection.
-    QPoint LastPoint;
+    TPoint LastPoint;
     // The end point of the line the previous ShowDirection drew.
-    QPoint LastLineEnd;
+    TPoint LastLineEnd;
 
     const QImage& Bitmap() const { return Image->Picture(); }
 };
