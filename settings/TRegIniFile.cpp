@@ -6,9 +6,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -40,6 +44,35 @@ std::string LastPart(const std::string& key) {
     const auto slash = key.find_last_of('\\');
     return slash == std::string::npos ? key : key.substr(slash + 1);
 }
+
+// An exclusive advisory lock on "<file>.lock", held while one write reads,
+// changes and replaces the file. The kernel drops it when its holder ends,
+// so a crashed copy of the program never leaves the store locked.
+class TStoreLock {
+public:
+    explicit TStoreLock(const QString& path)
+        : Fd(open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(LockWaitMs);
+        while (Fd >= 0 && !Locked) {
+            Locked = flock(Fd, LOCK_EX | LOCK_NB) == 0;
+            if (!Locked && std::chrono::steady_clock::now() >= deadline)
+                break;
+            if (!Locked)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ~TStoreLock() {
+        if (Fd >= 0)
+            close(Fd);
+    }
+    TStoreLock(const TStoreLock&) = delete;
+    TStoreLock& operator=(const TStoreLock&) = delete;
+    bool Locked = false;
+
+private:
+    int Fd;
+};
 
 [[noreturn]] void FailToSetData(const std::string& name) {
     throw ERegistryException("Failed to set data for '" + name + "'");
@@ -86,8 +119,8 @@ void TRegIniFile::WriteText(const std::string& section, const std::string& name,
     if (!QDir().mkpath(folder))
         throw ERegistryException("Failed to create key " + section);
 
-    QLockFile lock(path + ".lock");
-    if (!lock.tryLock(LockWaitMs))
+    const TStoreLock lock(path + ".lock");
+    if (!lock.Locked)
         FailToSetData(name);
     const TFileContents file = ReadStoreFile(path);
     if (!file.Readable)

@@ -174,6 +174,31 @@ TEST_F(ConfigWindow, EveryCloseSavesInOrderButOnlyAfterALoad) {
     EXPECT_NE(FileText().find("BeepOnMove=1\n"), std::string::npos);
 }
 
+TEST_F(ConfigWindow, SavedOptionsComeBackInANewWindow) {
+    Form.LoadSettings("Stirwatch");
+    Form.BeepOMBox->setChecked(true);
+    Form.LogInAutoCheck->setChecked(true);
+    Form.LogDirEdit->setText("/srv/cam logs");
+    Form.RunningWindowSizeEdit->SetValue(1000);
+    Form.BarThEdit1->SetValue(5);
+    Form.BarThEdit6->SetValue(90);
+    Form.GraphCheck->setChecked(false);
+    Form.show();
+    Form.close();
+
+    TConfigForm again;
+    again.LoadSettings("Stirwatch");
+    EXPECT_TRUE(again.BeepOMBox->isChecked());
+    EXPECT_FALSE(again.SaveOMBox->isChecked());
+    EXPECT_TRUE(again.LogInAutoCheck->isChecked());
+    EXPECT_EQ(again.LogDirEdit->text(), "/srv/cam logs");
+    EXPECT_EQ(again.RunningWindowSizeEdit->Value(), 1000);
+    EXPECT_EQ(again.BarThEdit1->Value(), 5);
+    EXPECT_EQ(again.BarThEdit2->Value(), 6);
+    EXPECT_EQ(again.BarThEdit6->Value(), 90);
+    EXPECT_FALSE(again.GraphCheck->isChecked());
+}
+
 TEST_F(ConfigWindow, FailedSaveStillClosesAndReportsTheError) {
     Form.LoadSettings("Stirwatch");
     QDir().mkpath(QString::fromStdString(FilePath())); // a folder where the file belongs

@@ -7,8 +7,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -104,12 +106,27 @@ TEST_F(SettingsStore, FirstSaveCreatesTheSectionsWithTheirPlainPaths) {
                                     "[Software\\Quellor\\Stirwatch\\Video]\n"
                                     "Top=-12\n"
                                     "Maximized=1\n");
-    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(FilePath() + ".lock")));
 
     TRegIniFile again("Software\\Quellor");
     EXPECT_EQ(again.ReadInteger("Stirwatch\\Video", "Top", 0), -12);
     EXPECT_TRUE(again.ReadBool("Stirwatch\\Video", "Maximized", false));
     EXPECT_EQ(again.ReadString("Stirwatch", "LogFolder", ""), "/home/me/logs, old");
+}
+
+TEST_F(SettingsStore, WriteWaitsForAnotherCopyAndKeepsItsChange) {
+    Store.WriteInteger("Stirwatch", "Mine", 1);
+    const int lock = open((FilePath() + ".lock").c_str(), O_RDWR);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    // The other copy reads, takes its time, then writes what it read plus its change.
+    std::thread otherCopy([this, lock, seen = ReadFile(FilePath())] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        StoreText(seen + "Theirs=2\n");
+        close(lock);
+    });
+    Store.WriteInteger("Stirwatch", "Mine", 3);
+    otherCopy.join();
+    EXPECT_EQ(ReadFile(FilePath()), Section("Mine=3\nTheirs=2\n"));
 }
 
 TEST_F(SettingsStore, StoredTextsReadInTheirTextForms) {
