@@ -106,6 +106,10 @@ TEST_F(ConfigWindow, TypingRunsTheLinkageForEveryKeystroke) {
     Form.BarThEdit1->SetText("");
     TypeInto(Form.BarThEdit1, "100"); // the raised minimum wins over the maximum
     EXPECT_EQ(ThresholdValues(), (std::vector<int>{100, 101, 102, 103, 104, 105}));
+
+    Form.BarThEdit1->SetText("2147483647"); // the next minimum stops at the largest integer
+    EXPECT_EQ(Form.BarThEdit2->MinValue(), 2147483647);
+    EXPECT_EQ(Form.BarThEdit6->Value(), 2147483647);
 }
 
 TEST_F(ConfigWindow, LinkageRaisesUntilATextStaysAndNeverLowers) {
