@@ -186,11 +186,15 @@ void BaseForm::LoadSettings(const std::string& applicationKey) {
     MoveOuter(left, top);
     const int width = BoundedExtent(settings.ReadInteger(SettingsSection, "Width", current.width()),
                                     current.width(), desktopWidth);
-    ResizeOuter(width, current.height());
+    if (width != current.width()) {
+        SetOuterWidth(width);
+    }
     const int height =
         BoundedExtent(settings.ReadInteger(SettingsSection, "Height", current.height()),
                       current.height(), desktopHeight);
-    ResizeOuter(width, height);
+    if (height != current.height()) {
+        SetOuterHeight(height);
+    }
 
     // Wider arithmetic: a damaged stored position must not overflow the sums.
     if (!monitors.empty()) {
@@ -254,25 +258,42 @@ void BaseForm::MoveOuter(int left, int top) {
     move(left, top);
 }
 
-void BaseForm::ResizeOuter(int width, int height) {
+// Before the frame is known the outer size equals the client size; a value
+// equal to it is the window's own (designed) size and is left alone, so that
+// the frame is not taken out of the designed client area. Another value is
+// applied now and corrected once the frame is known.
+bool BaseForm::FrameKnown() const {
+    return isVisible() || !FrameMargins().isNull();
+}
+
+void BaseForm::SetOuterWidth(int width) {
     const QMargins frame = FrameMargins();
-    SetClientSize(std::max(1, width - frame.left() - frame.right()),
-                  std::max(1, height - frame.top() - frame.bottom()));
-    PendingOuterSize = frame.isNull() && !isVisible() ? QSize(width, height) : QSize();
+    SetClientSize(std::max(1, width - frame.left() - frame.right()), height());
+    PendingOuterWidth = FrameKnown() ? std::nullopt : std::optional<int>(width);
+}
+
+void BaseForm::SetOuterHeight(int height) {
+    const QMargins frame = FrameMargins();
+    SetClientSize(width(), std::max(1, height - frame.top() - frame.bottom()));
+    PendingOuterHeight = FrameKnown() ? std::nullopt : std::optional<int>(height);
 }
 
 void BaseForm::ApplyPendingOuterSize() {
-    if (PendingOuterSize.isEmpty() || !isVisible()) {
+    if (!PendingOuterWidth && !PendingOuterHeight) {
+        return;
+    }
+    if (!isVisible() || FrameMargins().isNull()) {
         return;
     }
     if (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)) {
         return;
     }
-    if (FrameMargins().isNull()) {
-        return;
+    if (const std::optional<int> width = std::exchange(PendingOuterWidth, std::nullopt)) {
+        SetOuterWidth(*width);
     }
-    const QSize outer = std::exchange(PendingOuterSize, QSize());
-    ResizeOuter(outer.width(), outer.height());
+    if (const std::optional<int> height = std::exchange(PendingOuterHeight, std::nullopt)) {
+        SetOuterHeight(*height);
+    }
 }
 
 void BaseForm::SetClientSize(int width, int height) {

@@ -8,16 +8,17 @@
 // Geometry is the outer frame: Left/Top are the position of the frame and
 // Width/Height its outer size, frame included. The frame's size is known only
 // once the window manager has framed a shown window (xcb reports it a little
-// after mapping, the offscreen platform reports none); an outer size applied
-// before that is kept and corrected as soon as the frame is known.
+// after mapping, the offscreen platform as soon as the window is shown); an
+// outer size applied before that is kept and corrected as soon as the frame is
+// known, while a window that keeps its designed size keeps its client area.
 
 #include <QMainWindow>
 #include <QRect>
-#include <QSize>
 
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -131,11 +132,14 @@ protected:
 private:
     QMargins FrameMargins() const;
     void MoveOuter(int left, int top);
-    void ResizeOuter(int width, int height);
+    bool FrameKnown() const;
+    void SetOuterWidth(int width);
+    void SetOuterHeight(int height);
     void ApplyPendingOuterSize();
     void DetachFromOwnerWindow();
 
     bool Destroyed = false;
-    // An outer size applied before the frame was known.
-    QSize PendingOuterSize;
+    // Outer sizes applied before the frame was known.
+    std::optional<int> PendingOuterWidth;
+    std::optional<int> PendingOuterHeight;
 };

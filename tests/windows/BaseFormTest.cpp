@@ -145,6 +145,8 @@ TEST_F(PlacementTest, ShownWindowRoundTripsThroughTheSettingsFile) {
     {
         auto form = LoadedForm();
         form->show();
+        QApplication::processEvents();
+        EXPECT_EQ(form->size(), QSize(300, 200)) << "the designed client area stays";
         form->move(222, 111);
         form->resize(330, 230);
         QApplication::processEvents();
