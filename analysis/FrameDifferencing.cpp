@@ -157,7 +157,7 @@ __attribute__((target("avx2"))) inline void Reset(TChangeAccumulator& accumulato
     accumulator.Count = 0;
 }
 
-__attribute__((target("avx2"))) inline void
+__attribute__((target("avx2,popcnt"))) inline void
 Accumulate(TChangeAccumulator& accumulator, __m256i sizes, __m256i mask, std::int64_t blockStart) {
     const __m256i indices =
         _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
@@ -175,19 +175,19 @@ Accumulate(TChangeAccumulator& accumulator, __m256i sizes, __m256i mask, std::in
     accumulator.Count += __builtin_popcount(static_cast<unsigned>(_mm256_movemask_epi8(mask)));
 }
 
-__attribute__((target("avx2"))) inline void Flush(TChangeAccumulator& accumulator,
-                                                  std::int64_t& count, std::int64_t& total,
-                                                  std::int64_t& sumX) {
+__attribute__((target("avx2,popcnt"))) inline void Flush(TChangeAccumulator& accumulator,
+                                                         std::int64_t& count, std::int64_t& total,
+                                                         std::int64_t& sumX) {
     count += accumulator.Count;
     total += Sum64(accumulator.Total);
     sumX += Sum64(accumulator.BlockOffsets) + Sum32(accumulator.InBlock);
     Reset(accumulator);
 }
 
-__attribute__((target("avx2"))) void CompareRowAvx2(const std::uint8_t* previous,
-                                                    const std::uint8_t* current,
-                                                    std::uint8_t* difference, int width,
-                                                    int tolerance, TRowSums& sums) {
+__attribute__((target("avx2,popcnt"))) void CompareRowAvx2(const std::uint8_t* previous,
+                                                           const std::uint8_t* current,
+                                                           std::uint8_t* difference, int width,
+                                                           int tolerance, TRowSums& sums) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i ones = _mm256_set1_epi8(-1);
     const __m256i limit = _mm256_set1_epi8(static_cast<char>(tolerance));

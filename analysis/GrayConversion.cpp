@@ -1,5 +1,6 @@
 #include "analysis/GrayConversion.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <utility>
@@ -158,11 +159,18 @@ inline unsigned RoundDownAtHalf(const THalfTable& table, unsigned red, unsigned 
     return (table[red << 8 | green] >> (blue / 100)) & 1;
 }
 
+// The gray level of a colour known to sit on a half.
+inline std::uint8_t GrayAtHalf(const THalfTable& table, unsigned red, unsigned green,
+                               unsigned blue) {
+    const unsigned up = (WeightedSum(red, green, blue) + 50) / 100;
+    return static_cast<std::uint8_t>(up - RoundDownAtHalf(table, red, green, blue));
+}
+
 inline std::uint8_t GrayOf(const THalfTable& table, unsigned red, unsigned green, unsigned blue) {
     const unsigned shifted = WeightedSum(red, green, blue) + 50;
     const unsigned gray = shifted / 100;
     if (gray * 100 == shifted) [[unlikely]] {
-        return static_cast<std::uint8_t>(gray - RoundDownAtHalf(table, red, green, blue));
+        return GrayAtHalf(table, red, green, blue);
     }
     return static_cast<std::uint8_t>(gray);
 }
@@ -188,6 +196,7 @@ __attribute__((target("avx2"))) inline __m256i ShiftedSums16(const std::uint8_t*
     const __m256i weights =
         _mm256_setr_epi8(11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0,
                          11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0);
+    const __m256i ones = _mm256_set1_epi16(1);
     auto load = [](const std::uint8_t* p) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     };
@@ -197,14 +206,16 @@ __attribute__((target("avx2"))) inline __m256i ShiftedSums16(const std::uint8_t*
         _mm256_inserti128_si256(_mm256_castsi128_si256(load(source)), load(source + 12), 1);
     const __m256i second =
         _mm256_inserti128_si256(_mm256_castsi128_si256(load(source + 24)), load(source + 32), 1);
-    const __m256i partsFirst = _mm256_maddubs_epi16(_mm256_shuffle_epi8(first, spread), weights);
-    const __m256i partsSecond =
-        _mm256_maddubs_epi16(_mm256_shuffle_epi8(second, spreadFromFour), weights);
-    return _mm256_add_epi16(_mm256_hadd_epi16(partsFirst, partsSecond), _mm256_set1_epi16(50));
+    // 11B + 59G and 30R as 16-bit lanes, then their sum per pixel as 32 bits.
+    const __m256i sumsFirst =
+        _mm256_madd_epi16(_mm256_maddubs_epi16(_mm256_shuffle_epi8(first, spread), weights), ones);
+    const __m256i sumsSecond = _mm256_madd_epi16(
+        _mm256_maddubs_epi16(_mm256_shuffle_epi8(second, spreadFromFour), weights), ones);
+    return _mm256_add_epi16(_mm256_packs_epi32(sumsFirst, sumsSecond), _mm256_set1_epi16(50));
 }
 
-// Thirty-two pixels: gray levels rounded up at every half, and the bit mask
-// of the pixels that sit on a half.
+// Thirty-two pixels: stores the gray levels rounded up at every half and
+// returns the bit mask of the pixels that sit on a half.
 __attribute__((target("avx2"))) inline std::uint32_t ConvertBlockAvx2(const std::uint8_t* source,
                                                                       std::uint8_t* target) {
     const __m256i shiftedLow = ShiftedSums16(source);
@@ -225,20 +236,49 @@ __attribute__((target("avx2"))) inline std::uint32_t ConvertBlockAvx2(const std:
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(halves));
 }
 
-__attribute__((target("avx2"))) void ConvertRowAvx2(const THalfTable& table,
-                                                    const std::uint8_t* source,
-                                                    std::uint8_t* target, int pixels) {
-    int x = 0;
-    for (; x + 32 <= pixels; x += 32) {
+// Rows are converted in chunks of up to ChunkPixels. The vector pass notes
+// the positions of the pixels on a half without a branch for the common case
+// of at most one per block; a second pass over the chunk, still in the first
+// level cache, lowers those that round down.
+constexpr int ChunkPixels = 1024;
+
+__attribute__((target("avx2,popcnt"))) int ConvertChunkAvx2(const std::uint8_t* source,
+                                                            std::uint8_t* target, int pixels,
+                                                            std::uint16_t* positions) {
+    int count = 0;
+    for (int x = 0; x + 32 <= pixels; x += 32) {
         std::uint32_t halves = ConvertBlockAvx2(source + 3 * x, target + x);
-        while (halves != 0) {
-            const int i = x + __builtin_ctz(halves);
-            const std::uint8_t* pixel = source + 3 * i;
-            target[i] -= RoundDownAtHalf(table, pixel[2], pixel[1], pixel[0]);
-            halves &= halves - 1;
+        positions[count] = static_cast<std::uint16_t>(x + __builtin_ctz(halves | 0x80000000u));
+        const int found = __builtin_popcount(halves);
+        if (found > 1) [[unlikely]] {
+            int slot = count + 1;
+            for (halves &= halves - 1; halves != 0; halves &= halves - 1) {
+                positions[slot++] = static_cast<std::uint16_t>(x + __builtin_ctz(halves));
+            }
+        }
+        count += found;
+    }
+    return count;
+}
+
+__attribute__((target("avx2,popcnt"))) void ConvertRowAvx2(const THalfTable& table,
+                                                           const std::uint8_t* source,
+                                                           std::uint8_t* target, int pixels) {
+    std::uint16_t positions[ChunkPixels];
+    const int blockPixels = pixels / 32 * 32;
+    for (int start = 0; start < blockPixels; start += ChunkPixels) {
+        const std::uint8_t* chunkSource = source + 3 * start;
+        std::uint8_t* chunkTarget = target + start;
+        const int count = ConvertChunkAvx2(chunkSource, chunkTarget,
+                                           std::min(ChunkPixels, blockPixels - start), positions);
+        // Rewritten from the source rather than read back: reading bytes of
+        // the vector stores just made would stall on store forwarding.
+        for (int i = 0; i < count; ++i) {
+            const std::uint8_t* pixel = chunkSource + 3 * positions[i];
+            chunkTarget[positions[i]] = GrayAtHalf(table, pixel[2], pixel[1], pixel[0]);
         }
     }
-    ConvertRowScalar(table, source + 3 * x, target + x, pixels - x);
+    ConvertRowScalar(table, source + 3 * blockPixels, target + blockPixels, pixels - blockPixels);
 }
 
 #endif

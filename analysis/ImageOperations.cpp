@@ -6,7 +6,7 @@ bool KernelPathSupported(TKernelPath path) {
         return true;
     case TKernelPath::Avx2:
 #if defined(__x86_64__) || defined(__i386__)
-        return __builtin_cpu_supports("avx2");
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
 #else
         return false;
 #endif

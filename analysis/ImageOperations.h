@@ -9,7 +9,7 @@ constexpr int ResultWrongFormat = 2;
 
 enum class TKernelPath {
     Scalar, // portable C++, runs on any processor
-    Avx2,   // x86-64 with AVX2, chosen at run time
+    Avx2,   // x86-64 with AVX2 (and POPCNT), chosen at run time
 };
 
 // True when this processor can run the given path.

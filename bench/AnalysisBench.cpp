@@ -1,0 +1,292 @@
+// Speed of gray conversion and frame differencing on realistic frames
+// (gradients plus sensor noise; the second frame has a moved object), next to
+// the defining 80-bit evaluation, OpenCV (when built with it) and a plain copy
+// of the same bytes. Without arguments every benchmark is repeated and only
+// the mean, median and spread are shown; a ratio table at 1920 x 1080 follows.
+
+#include "analysis/FrameDifferencing.h"
+#include "analysis/GrayConversion.h"
+
+#include <benchmark/benchmark.h>
+
+#ifdef STIRWATCH_BENCH_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr std::uint8_t Tolerance = 20;
+
+struct TFramePair {
+    TBitmap Colour[2];
+    TBitmap Gray[2];
+};
+
+std::uint32_t NextRandom(std::uint32_t& state) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+}
+
+std::uint8_t Clamp(int value) {
+    return static_cast<std::uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+}
+
+// Smooth colour gradients, a textured object whose left edge is at
+// objectLeft, and independent noise of +-6 levels per channel.
+TBitmap Scene(int width, int height, int objectLeft, std::uint32_t seed) {
+    TBitmap frame;
+    frame.Allocate(width, height, pf24bit);
+    const int objectTop = height / 3;
+    const int objectSize = height / 4;
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* pixel = frame.ScanLine(y);
+        for (int x = 0; x < width; ++x, pixel += 3) {
+            int blue = 40 + 150 * x / width;
+            int green = 30 + 180 * y / height;
+            int red = 60 + 120 * (x + y) / (width + height);
+            const int u = x - objectLeft;
+            const int v = y - objectTop;
+            if (u >= 0 && u < objectSize && v >= 0 && v < objectSize) {
+                const int texture = ((u / 8 + v / 8) % 2) * 90;
+                blue = 20 + texture;
+                green = 200 - texture;
+                red = 120 + texture / 2;
+            }
+            const std::uint32_t noise = NextRandom(seed);
+            pixel[0] = Clamp(blue + static_cast<int>(noise % 13) - 6);
+            pixel[1] = Clamp(green + static_cast<int>(noise / 13 % 13) - 6);
+            pixel[2] = Clamp(red + static_cast<int>(noise / 169 % 13) - 6);
+        }
+    }
+    return frame;
+}
+
+const TFramePair& Frames(int width, int height) {
+    static std::map<std::pair<int, int>, std::unique_ptr<TFramePair>> cache;
+    auto& entry = cache[{width, height}];
+    if (!entry) {
+        entry = std::make_unique<TFramePair>();
+        entry->Colour[0] = Scene(width, height, width / 4, 1);
+        entry->Colour[1] = Scene(width, height, width / 4 + width / 20, 2);
+        for (int i = 0; i < 2; ++i) {
+            ConvertToGray(entry->Colour[i], entry->Gray[i]);
+        }
+    }
+    return *entry;
+}
+
+void SetPixelCounters(benchmark::State& state) {
+    const double pixels = static_cast<double>(state.range(0)) * static_cast<double>(state.range(1));
+    state.counters["Mpixel/s"] =
+        benchmark::Counter(pixels / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void ExtendedReference(benchmark::State& state) {
+    const TFramePair& frames = Frames(state.range(0), state.range(1));
+    const TBitmap& source = frames.Colour[0];
+    TBitmap gray;
+    gray.Allocate(source.Width(), source.Height(), pf8bit);
+    for (auto _ : state) {
+        for (int y = 0; y < source.Height(); ++y) {
+            const std::uint8_t* pixel = source.ScanLine(y);
+            std::uint8_t* out = gray.ScanLine(y);
+            for (int x = 0; x < source.Width(); ++x, pixel += 3) {
+                const long double luminance =
+                    (pixel[2] * 0.30L + pixel[1] * 0.59L) + pixel[0] * 0.11L;
+                out[x] = static_cast<std::uint8_t>(std::rintl(luminance));
+            }
+        }
+        benchmark::DoNotOptimize(gray.ScanLine(0));
+        benchmark::ClobberMemory();
+    }
+    SetPixelCounters(state);
+}
+
+void Gray(benchmark::State& state, TKernelPath path) {
+    if (!KernelPathSupported(path)) {
+        state.SkipWithError("not supported by this processor");
+        return;
+    }
+    const TFramePair& frames = Frames(state.range(0), state.range(1));
+    TBitmap gray;
+    ConvertToGray(frames.Colour[0], gray, path);
+    for (auto _ : state) {
+        ConvertToGray(frames.Colour[0], gray, path);
+        benchmark::DoNotOptimize(gray.ScanLine(0));
+        benchmark::ClobberMemory();
+    }
+    SetPixelCounters(state);
+}
+
+void Compare(benchmark::State& state, TKernelPath path) {
+    if (!KernelPathSupported(path)) {
+        state.SkipWithError("not supported by this processor");
+        return;
+    }
+    const TFramePair& frames = Frames(state.range(0), state.range(1));
+    TBitmap difference;
+    TDifferenceResult result;
+    CompareFrames(frames.Gray[0], frames.Gray[1], difference, Tolerance, result, path);
+    for (auto _ : state) {
+        CompareFrames(frames.Gray[0], frames.Gray[1], difference, Tolerance, result, path);
+        benchmark::DoNotOptimize(result);
+        benchmark::ClobberMemory();
+    }
+    state.counters["changed"] = result.PositiveCount + result.NegativeCount;
+    SetPixelCounters(state);
+}
+
+// A copy of as many bytes as a 24-bit frame (and a difference image) holds.
+void CopyColourFrame(benchmark::State& state) {
+    const TFramePair& frames = Frames(state.range(0), state.range(1));
+    const TBitmap& source = frames.Colour[0];
+    TBitmap target;
+    target.Allocate(source.Width(), source.Height(), pf24bit);
+    const std::size_t bytes = source.Stride() * static_cast<std::size_t>(source.Height());
+    for (auto _ : state) {
+        std::memcpy(target.ScanLine(0), source.ScanLine(0), bytes);
+        benchmark::ClobberMemory();
+    }
+    SetPixelCounters(state);
+}
+
+#ifdef STIRWATCH_BENCH_OPENCV
+
+cv::Mat Wrap(const TBitmap& bitmap) {
+    const int type = bitmap.PixelFormat() == pf8bit ? CV_8UC1 : CV_8UC3;
+    return cv::Mat(bitmap.Height(), bitmap.Width(), type,
+                   const_cast<std::uint8_t*>(bitmap.ScanLine(0)), bitmap.Stride());
+}
+
+void OpenCvGray(benchmark::State& state) {
+    cv::setNumThreads(1);
+    const TFramePair& frames = Frames(state.range(0), state.range(1));
+    const cv::Mat source = Wrap(frames.Colour[0]);
+    cv::Mat gray(source.rows, source.cols, CV_8UC1);
+    for (auto _ : state) {
+        cv::cvtColor(source, gray, cv::COLOR_BGR2GRAY);
+        benchmark::DoNotOptimize(gray.data);
+        benchmark::ClobberMemory();
+    }
+    SetPixelCounters(state);
+}
+
+void OpenCvDifferenceChain(benchmark::State& state) {
+    cv::setNumThreads(1);
+    const TFramePair& frames = Frames(state.range(0), state.range(1));
+    const cv::Mat previous = Wrap(frames.Gray[0]);
+    const cv::Mat current = Wrap(frames.Gray[1]);
+    cv::Mat difference(previous.rows, previous.cols, CV_8UC1);
+    cv::Mat changed(previous.rows, previous.cols, CV_8UC1);
+    int count = 0;
+    for (auto _ : state) {
+        cv::absdiff(previous, current, difference);
+        cv::threshold(difference, changed, Tolerance, 255, cv::THRESH_BINARY);
+        count = cv::countNonZero(changed);
+        benchmark::DoNotOptimize(count);
+    }
+    state.counters["changed"] = count;
+    SetPixelCounters(state);
+}
+
+#endif
+
+void Sizes(benchmark::internal::Benchmark* benchmark) {
+    benchmark->Args({640, 480})->Args({1920, 1080})->Args({3840, 2160});
+    benchmark->Unit(benchmark::kMillisecond);
+}
+
+void RegisterAll() {
+    benchmark::RegisterBenchmark("Gray80BitReference", ExtendedReference)->Apply(Sizes);
+    benchmark::RegisterBenchmark("ConvertToGray/Scalar", Gray, TKernelPath::Scalar)->Apply(Sizes);
+    benchmark::RegisterBenchmark("ConvertToGray/AVX2", Gray, TKernelPath::Avx2)->Apply(Sizes);
+#ifdef STIRWATCH_BENCH_OPENCV
+    benchmark::RegisterBenchmark("OpenCV_cvtColor", OpenCvGray)->Apply(Sizes);
+#endif
+    benchmark::RegisterBenchmark("CompareFrames/Scalar", Compare, TKernelPath::Scalar)
+        ->Apply(Sizes);
+    benchmark::RegisterBenchmark("CompareFrames/AVX2", Compare, TKernelPath::Avx2)->Apply(Sizes);
+#ifdef STIRWATCH_BENCH_OPENCV
+    benchmark::RegisterBenchmark("OpenCV_absdiff_threshold_countNonZero", OpenCvDifferenceChain)
+        ->Apply(Sizes);
+#endif
+    benchmark::RegisterBenchmark("memcpy_24bit_frame", CopyColourFrame)->Apply(Sizes);
+}
+
+// Keeps the median time per frame of every 1920 x 1080 run for the ratios.
+class TRatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            const std::string name = run.benchmark_name();
+            const std::string suffix = "/1920/1080_median";
+            if (run.aggregate_name == "median" && name.size() > suffix.size() &&
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                Medians[name.substr(0, name.size() - suffix.size())] =
+                    run.GetAdjustedRealTime(); // milliseconds
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void PrintRatios() const {
+        std::printf("\nMedians at 1920 x 1080 (ms per frame):\n");
+        for (const auto& [name, ms] : Medians) {
+            std::printf("  %-40s %8.3f ms  %8.1f Mpixel/s\n", name.c_str(), ms,
+                        1920.0 * 1080.0 / 1e3 / ms);
+        }
+        Ratio("ConvertToGray/AVX2", "OpenCV_cvtColor");
+        Ratio("ConvertToGray/Scalar", "OpenCV_cvtColor");
+        Ratio("Gray80BitReference", "ConvertToGray/AVX2");
+        Ratio("CompareFrames/AVX2", "memcpy_24bit_frame");
+        Ratio("CompareFrames/Scalar", "memcpy_24bit_frame");
+        Ratio("CompareFrames/AVX2", "OpenCV_absdiff_threshold_countNonZero");
+    }
+
+private:
+    void Ratio(const std::string& a, const std::string& b) const {
+        const auto first = Medians.find(a);
+        const auto second = Medians.find(b);
+        if (first != Medians.end() && second != Medians.end()) {
+            std::printf("  %s / %s = %.2f\n", a.c_str(), b.c_str(), first->second / second->second);
+        }
+    }
+
+    std::map<std::string, double> Medians;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<char*> arguments(argv, argv + argc);
+    std::string repetitions = "--benchmark_repetitions=5";
+    std::string aggregatesOnly = "--benchmark_report_aggregates_only=true";
+    if (argc == 1) {
+        arguments.push_back(repetitions.data());
+        arguments.push_back(aggregatesOnly.data());
+    }
+    int count = static_cast<int>(arguments.size());
+    benchmark::Initialize(&count, arguments.data());
+    if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) {
+        return 1;
+    }
+    RegisterAll();
+    TRatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintRatios();
+    benchmark::Shutdown();
+    return 0;
+}
