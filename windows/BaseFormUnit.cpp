@@ -282,10 +282,18 @@ void BaseForm::ApplyPendingOuterSize() {
     if (!PendingOuterWidth && !PendingOuterHeight) {
         return;
     }
-    if (!isVisible() || FrameMargins().isNull()) {
+    if (!isVisible()) {
         return;
     }
-    if (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)) {
+    // A window shown maximized leaves its normal size to the window manager,
+    // which restores it with the size it had when maximized; resizing it
+    // while it restores would move it to where it was maximized.
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
+        PendingOuterWidth.reset();
+        PendingOuterHeight.reset();
+        return;
+    }
+    if (windowState() & Qt::WindowMinimized || FrameMargins().isNull()) {
         return;
     }
     if (const std::optional<int> width = std::exchange(PendingOuterWidth, std::nullopt)) {

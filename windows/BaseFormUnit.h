@@ -10,7 +10,10 @@
 // once the window manager has framed a shown window (xcb reports it a little
 // after mapping, the offscreen platform as soon as the window is shown); an
 // outer size applied before that is kept and corrected as soon as the frame is
-// known, while a window that keeps its designed size keeps its client area.
+// known, while a window that keeps its designed size keeps its client area. A
+// window that opens maximized is restored by the window manager to the place
+// it was given and to that size taken as its client size: it may come back
+// larger than stored by its frame.
 
 #include <QMainWindow>
 #include <QRect>
