@@ -17,6 +17,8 @@ namespace {
 
 // The largest outer size a window takes when no monitor tells a better one.
 constexpr int LargestWindowExtent = 32767;
+// The farthest a window is placed from the origin.
+constexpr int LargestCoordinate = 1 << 24;
 
 BaseForm::TMonitorList& InjectedMonitors() {
     static BaseForm::TMonitorList monitors;
@@ -253,9 +255,12 @@ QMargins BaseForm::FrameMargins() const {
             frame.right() - client.right(), frame.bottom() - client.bottom()};
 }
 
-// move() of a top-level window places its frame.
+// move() of a top-level window places its frame. A damaged stored position
+// is held to a range in which the toolkit's rectangle arithmetic cannot
+// overflow; anything that far out is off every desktop anyway.
 void BaseForm::MoveOuter(int left, int top) {
-    move(left, top);
+    move(std::clamp(left, -LargestCoordinate, LargestCoordinate),
+         std::clamp(top, -LargestCoordinate, LargestCoordinate));
 }
 
 // Before the frame is known the outer size equals the client size; a value
