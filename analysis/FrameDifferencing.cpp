@@ -81,153 +81,175 @@ void CompareRowScalar(const std::uint8_t* previous, const std::uint8_t* current,
 
 #ifdef STIRWATCH_X86
 
-// Byte shuffles that interleave three planes of 16 bytes (blue, green, red)
-// into 48 bytes of pixels: Interleave[part][channel] picks, for output bytes
-// 16 * part .. 16 * part + 15, the bytes that come from that channel.
-struct alignas(32) TShuffle {
+#define STIRWATCH_AVX2 __attribute__((target("avx2,popcnt")))
+
+// A 32-byte constant, the same 16 bytes in both 128-bit halves.
+struct alignas(32) TLaneBytes {
     std::array<std::int8_t, 32> Bytes;
 };
 
-constexpr TShuffle InterleaveShuffle(int part, int channel) {
-    TShuffle shuffle{};
+// Interleaving three planes of 16 bytes (blue, green, red) into 48 bytes of
+// pixels: output part j (bytes 16j .. 16j + 15) takes byte k from channel
+// (j + k) mod 3, pixel (16j + k) / 3. For one channel each position k is
+// taken by exactly one part, so one shuffle per channel, Gather[c], brings
+// every byte to its position, and blends by k mod 3 (Position[m]) pick the
+// channel per part.
+constexpr TLaneBytes GatherShuffle(int channel) {
+    TLaneBytes shuffle{};
     for (int k = 0; k < 32; ++k) {
-        const int byte = 16 * part + k % 16;
-        shuffle.Bytes[k] = static_cast<std::int8_t>(byte % 3 == channel ? byte / 3 : -128);
+        const int position = k % 16;
+        const int part = ((channel - position) % 3 + 3) % 3;
+        shuffle.Bytes[k] = static_cast<std::int8_t>((16 * part + position) / 3);
     }
     return shuffle;
 }
 
-constexpr std::array<std::array<TShuffle, 3>, 3> Interleave = {{
-    {InterleaveShuffle(0, 0), InterleaveShuffle(0, 1), InterleaveShuffle(0, 2)},
-    {InterleaveShuffle(1, 0), InterleaveShuffle(1, 1), InterleaveShuffle(1, 2)},
-    {InterleaveShuffle(2, 0), InterleaveShuffle(2, 1), InterleaveShuffle(2, 2)},
-}};
-
-__attribute__((target("avx2"))) inline __m256i LoadShuffle(const TShuffle& shuffle) {
-    return _mm256_load_si256(reinterpret_cast<const __m256i*>(shuffle.Bytes.data()));
+constexpr TLaneBytes PositionMask(int remainder) {
+    TLaneBytes mask{};
+    for (int k = 0; k < 32; ++k) {
+        mask.Bytes[k] = static_cast<std::int8_t>(k % 16 % 3 == remainder ? -1 : 0);
+    }
+    return mask;
 }
 
-__attribute__((target("avx2"))) inline __m256i InterleavePart(int part, __m256i blue, __m256i green,
-                                                              __m256i red) {
-    const auto& masks = Interleave[part];
-    return _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(blue, LoadShuffle(masks[0])),
-                                           _mm256_shuffle_epi8(green, LoadShuffle(masks[1]))),
-                           _mm256_shuffle_epi8(red, LoadShuffle(masks[2])));
+constexpr std::array<TLaneBytes, 3> Gather = {GatherShuffle(0), GatherShuffle(1), GatherShuffle(2)};
+constexpr std::array<TLaneBytes, 3> Position = {PositionMask(0), PositionMask(1), PositionMask(2)};
+
+STIRWATCH_AVX2 inline __m256i Load(const TLaneBytes& constant) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(constant.Bytes.data()));
 }
 
 // Writes 32 pixels given as planes; each 128-bit half of a plane holds 16
 // consecutive pixels.
-__attribute__((target("avx2"))) inline void StorePixels(std::uint8_t* target, __m256i blue,
-                                                        __m256i green, __m256i red) {
-    const __m256i part0 = InterleavePart(0, blue, green, red);
-    const __m256i part1 = InterleavePart(1, blue, green, red);
-    const __m256i part2 = InterleavePart(2, blue, green, red);
+STIRWATCH_AVX2 inline void StorePixels(std::uint8_t* target, __m256i blue, __m256i green,
+                                       __m256i red) {
+    const __m256i gathered[3] = {_mm256_shuffle_epi8(blue, Load(Gather[0])),
+                                 _mm256_shuffle_epi8(green, Load(Gather[1])),
+                                 _mm256_shuffle_epi8(red, Load(Gather[2]))};
+    __m256i parts[3];
+    for (int part = 0; part < 3; ++part) {
+        // Channel c sits where k mod 3 = (c - part) mod 3.
+        const __m256i withGreen =
+            _mm256_blendv_epi8(gathered[0], gathered[1], Load(Position[(1 - part + 3) % 3]));
+        parts[part] =
+            _mm256_blendv_epi8(withGreen, gathered[2], Load(Position[(2 - part + 3) % 3]));
+    }
     auto* out = reinterpret_cast<__m256i*>(target);
-    _mm256_storeu_si256(out, _mm256_permute2x128_si256(part0, part1, 0x20));
-    _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(part2, part0, 0x30));
-    _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(part1, part2, 0x31));
+    _mm256_storeu_si256(out, _mm256_permute2x128_si256(parts[0], parts[1], 0x20));
+    _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(parts[2], parts[0], 0x30));
+    _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(parts[1], parts[2], 0x31));
 }
 
-__attribute__((target("avx2"))) inline std::int64_t Sum64(__m256i lanes) {
+STIRWATCH_AVX2 inline std::int64_t Sum64(__m256i lanes) {
     const __m128i pair =
         _mm_add_epi64(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1));
     return _mm_cvtsi128_si64(pair) + _mm_extract_epi64(pair, 1);
 }
 
-__attribute__((target("avx2"))) inline std::int64_t Sum32(__m256i lanes) {
+STIRWATCH_AVX2 inline std::int64_t Sum32(__m256i lanes) {
     const __m256i wide =
         _mm256_add_epi64(_mm256_cvtepi32_epi64(_mm256_castsi256_si128(lanes)),
                          _mm256_cvtepi32_epi64(_mm256_extracti128_si256(lanes, 1)));
     return Sum64(wide);
 }
 
-// The vector sums of one kind of change (brightened or darkened) over a row.
-// Block b of 32 pixels starts at x0; pixel i of it lies at x0 + i.
-struct TChangeAccumulator {
-    __m256i Total;        // 4 x 64-bit sums of |d|
-    __m256i BlockOffsets; // 4 x 64-bit sums of x0 * |d|
-    __m256i InBlock;      // 8 x 32-bit sums of i * |d|
-    std::int64_t Count;
-};
-
-__attribute__((target("avx2"))) inline void Reset(TChangeAccumulator& accumulator) {
-    accumulator.Total = _mm256_setzero_si256();
-    accumulator.BlockOffsets = _mm256_setzero_si256();
-    accumulator.InBlock = _mm256_setzero_si256();
-    accumulator.Count = 0;
+STIRWATCH_AVX2 inline std::int64_t SumBytes(__m256i lanes) {
+    return Sum64(_mm256_sad_epu8(lanes, _mm256_setzero_si256()));
 }
 
-__attribute__((target("avx2,popcnt"))) inline void
-Accumulate(TChangeAccumulator& accumulator, __m256i sizes, __m256i mask, std::int64_t blockStart) {
+// The vector sums of one kind of change (brightened or darkened) over a run
+// of blocks of 32 pixels; block b of the run starts at x = start + 32b and
+// carries the change sizes |d| of its counted pixels.
+struct TChangeAccumulator {
+    __m256i Uncounted; // 32 x 8-bit counts of pixels not of this kind
+    __m256i Total;     // 4 x 64-bit sums of |d|
+    __m256i Running;   // 4 x 64-bit sums, over the blocks, of Total before each block
+    __m256i InBlock;   // 8 x 32-bit sums of i * |d|, i the position in the block
+};
+
+STIRWATCH_AVX2 inline TChangeAccumulator EmptyAccumulator() {
+    const __m256i zero = _mm256_setzero_si256();
+    return {zero, zero, zero, zero};
+}
+
+// sizes holds |d| of every pixel, uncounted marks the pixels that are not of
+// this kind.
+STIRWATCH_AVX2 inline void Accumulate(TChangeAccumulator& accumulator, __m256i sizes,
+                                      __m256i uncounted) {
     const __m256i indices =
         _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
                          21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
-    const __m256i counted = _mm256_and_si256(sizes, mask);
-    const __m256i blockTotals = _mm256_sad_epu8(counted, _mm256_setzero_si256());
-    accumulator.Total = _mm256_add_epi64(accumulator.Total, blockTotals);
-    accumulator.BlockOffsets = _mm256_add_epi64(
-        accumulator.BlockOffsets, _mm256_mul_epu32(blockTotals, _mm256_set1_epi64x(blockStart)));
-    // Each 16-bit pair sum is at most 255 * (30 + 31), each 32-bit one at most
-    // twice that, so the 32-bit lanes hold 32,768 blocks without overflow.
+    const __m256i counted = _mm256_andnot_si256(uncounted, sizes);
+    accumulator.Uncounted = _mm256_sub_epi8(accumulator.Uncounted, uncounted);
+    accumulator.Running = _mm256_add_epi64(accumulator.Running, accumulator.Total);
+    accumulator.Total =
+        _mm256_add_epi64(accumulator.Total, _mm256_sad_epu8(counted, _mm256_setzero_si256()));
+    // Each 16-bit pair sum is at most 255 * (30 + 31) and each 32-bit lane
+    // gains at most twice that per block.
     const __m256i pairs = _mm256_maddubs_epi16(counted, indices);
     accumulator.InBlock =
         _mm256_add_epi32(accumulator.InBlock, _mm256_madd_epi16(pairs, _mm256_set1_epi16(1)));
-    accumulator.Count += __builtin_popcount(static_cast<unsigned>(_mm256_movemask_epi8(mask)));
 }
 
-__attribute__((target("avx2,popcnt"))) inline void Flush(TChangeAccumulator& accumulator,
-                                                         std::int64_t& count, std::int64_t& total,
-                                                         std::int64_t& sumX) {
-    count += accumulator.Count;
-    total += Sum64(accumulator.Total);
-    sumX += Sum64(accumulator.BlockOffsets) + Sum32(accumulator.InBlock);
-    Reset(accumulator);
+// Adds a run of blocks to the sums of one kind of change: the sum of x * |d|
+// is start * total + 32 * sum(b * T_b) + sum(i * |d|), where T_b is the total
+// of block b and sum(b * T_b) = (blocks - 1) * total - Running. Kept out of
+// line so that the accumulators of the scan stay in registers.
+STIRWATCH_AVX2 __attribute__((noinline)) void Flush(TChangeAccumulator accumulator,
+                                                    std::int64_t start, int blocks,
+                                                    std::int64_t& count, std::int64_t& total,
+                                                    std::int64_t& sumX) {
+    const std::int64_t runTotal = Sum64(accumulator.Total);
+    const std::int64_t weightedBlocks = (blocks - 1) * runTotal - Sum64(accumulator.Running);
+    count += 32 * blocks - SumBytes(accumulator.Uncounted);
+    total += runTotal;
+    sumX += start * runTotal + 32 * weightedBlocks + Sum32(accumulator.InBlock);
 }
 
-__attribute__((target("avx2,popcnt"))) void CompareRowAvx2(const std::uint8_t* previous,
-                                                           const std::uint8_t* current,
-                                                           std::uint8_t* difference, int width,
-                                                           int tolerance, TRowSums& sums) {
+// Byte counts hold 255 blocks.
+constexpr int BlocksPerRun = 255;
+
+STIRWATCH_AVX2 void CompareRowAvx2(const std::uint8_t* previous, const std::uint8_t* current,
+                                   std::uint8_t* difference, int width, int tolerance,
+                                   TRowSums& sums) {
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i ones = _mm256_set1_epi8(-1);
     const __m256i limit = _mm256_set1_epi8(static_cast<char>(tolerance));
-    const __m256i grayStep = _mm256_set1_epi8(Unchanged - ToleranceGray);
+    const __m256i white = _mm256_set1_epi8(static_cast<char>(Unchanged));
+    const __m256i gray = _mm256_set1_epi8(static_cast<char>(ToleranceGray));
     const __m256i colourOffset = _mm256_set1_epi8(static_cast<char>(0x80));
-    TChangeAccumulator brightened;
-    TChangeAccumulator darkened;
-    Reset(brightened);
-    Reset(darkened);
-    int blocks = 0;
     int x = 0;
-    for (; x + 32 <= width; x += 32) {
-        const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(previous + x));
-        const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(current + x));
-        const __m256i up = _mm256_subs_epu8(after, before);   // d where d > 0
-        const __m256i down = _mm256_subs_epu8(before, after); // -d where d < 0
-        const __m256i isUp =
-            _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_subs_epu8(up, limit), zero), ones); // d > T
-        const __m256i isDown = _mm256_xor_si256(
-            _mm256_cmpeq_epi8(_mm256_subs_epu8(down, limit), zero), ones); // d < -T
-        const __m256i atLimit =
-            _mm256_and_si256(_mm256_cmpeq_epi8(up, limit), _mm256_cmpeq_epi8(down, zero));
-        const __m256i changed = _mm256_or_si256(isUp, isDown);
-        const __m256i background = _mm256_andnot_si256(
-            changed, _mm256_xor_si256(ones, _mm256_and_si256(atLimit, grayStep)));
-        const __m256i red =
-            _mm256_or_si256(background, _mm256_and_si256(isUp, _mm256_xor_si256(up, colourOffset)));
-        const __m256i blue = _mm256_or_si256(
-            background, _mm256_and_si256(isDown, _mm256_xor_si256(down, colourOffset)));
-        StorePixels(difference + 3 * x, blue, background, red);
-        Accumulate(brightened, up, isUp, x);
-        Accumulate(darkened, down, isDown, x);
-        if (++blocks == 32768) {
-            Flush(brightened, sums.PositiveCount, sums.PositiveTotal, sums.PositiveSumX);
-            Flush(darkened, sums.NegativeCount, sums.NegativeTotal, sums.NegativeSumX);
-            blocks = 0;
+    while (x + 32 <= width) {
+        const int runStart = x;
+        TChangeAccumulator brightened = EmptyAccumulator();
+        TChangeAccumulator darkened = EmptyAccumulator();
+        int blocks = 0;
+        for (; blocks < BlocksPerRun && x + 32 <= width; ++blocks, x += 32) {
+            const __m256i before =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(previous + x));
+            const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(current + x));
+            const __m256i up = _mm256_subs_epu8(after, before);   // d where d > 0
+            const __m256i down = _mm256_subs_epu8(before, after); // -d where d < 0
+            const __m256i notUp = _mm256_cmpeq_epi8(_mm256_subs_epu8(up, limit), zero); // d <= T
+            const __m256i notDown =
+                _mm256_cmpeq_epi8(_mm256_subs_epu8(down, limit), zero); // d >= -T
+            // up = T alone marks d = T among the unchanged pixels: with T = 0 a
+            // darkened pixel also has up = 0, but it is changed.
+            const __m256i background =
+                _mm256_and_si256(_mm256_and_si256(notUp, notDown),
+                                 _mm256_blendv_epi8(white, gray, _mm256_cmpeq_epi8(up, limit)));
+            const __m256i red = _mm256_or_si256(
+                background, _mm256_andnot_si256(notUp, _mm256_xor_si256(up, colourOffset)));
+            const __m256i blue = _mm256_or_si256(
+                background, _mm256_andnot_si256(notDown, _mm256_xor_si256(down, colourOffset)));
+            StorePixels(difference + 3 * x, blue, background, red);
+            Accumulate(brightened, up, notUp);
+            Accumulate(darkened, down, notDown);
         }
+        Flush(brightened, runStart, blocks, sums.PositiveCount, sums.PositiveTotal,
+              sums.PositiveSumX);
+        Flush(darkened, runStart, blocks, sums.NegativeCount, sums.NegativeTotal,
+              sums.NegativeSumX);
     }
-    Flush(brightened, sums.PositiveCount, sums.PositiveTotal, sums.PositiveSumX);
-    Flush(darkened, sums.NegativeCount, sums.NegativeTotal, sums.NegativeSumX);
     ComparePixelsScalar(previous, current, difference, x, width, tolerance, sums);
 }
 
