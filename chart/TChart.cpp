@@ -1,0 +1,134 @@
+#include "chart/TChart.h"
+
+#include "chart/TAreaSeries.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QPolygonF>
+#include <array>
+#include <qdrawutil.h>
+
+namespace {
+
+QColor ToQColor(TColor color) {
+    return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+}
+
+constexpr int Padding = 4;
+constexpr int LabelGap = 2;
+const QColor GridColor(0xD8, 0xD8, 0xD8);
+
+} // namespace
+
+TChart::TChart(QWidget* parent) : QFrame(parent), FSeries1(new TAreaSeries(this)) {
+    setFrameStyle(QFrame::Panel | QFrame::Raised);
+    setLineWidth(BevelWidth);
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    setPalette(white);
+    setAutoFillBackground(true);
+}
+
+int TChart::AxisLabelWidth() const {
+    return fontMetrics().horizontalAdvance(QString::number(LeftAxisMaximum));
+}
+
+QRect TChart::PlotRect() const {
+    const QRect inner = contentsRect();
+    const int halfLabel = fontMetrics().height() / 2;
+    const int left = inner.left() + Padding + AxisLabelWidth() + LabelGap + TickLength;
+    return QRect(QPoint(left, inner.top() + halfLabel + Padding),
+                 QPoint(inner.right() - Padding, inner.bottom() - halfLabel - Padding));
+}
+
+double TChart::MapY(double y, const QRect& plot) const {
+    const double fraction = (y - LeftAxisMinimum) / (LeftAxisMaximum - LeftAxisMinimum);
+    return plot.bottom() + 1 - fraction * plot.height();
+}
+
+QPointF TChart::PointPosition(int i) const {
+    const QRect plot = PlotRect();
+    const int count = FSeries1->Count();
+    const double first = FSeries1->XValue(0);
+    const double last = FSeries1->XValue(count - 1);
+    const double span = last > first ? last - first : 1.0;
+    const double x = plot.left() + (FSeries1->XValue(i) - first) * plot.width() / span;
+    return {x, MapY(FSeries1->YValue(i), plot)};
+}
+
+// The smallest label step whose labels do not crowd each other.
+int TChart::LabelStep(int plotHeight) const {
+    constexpr std::array<int, 6> steps = {5, 10, 20, 25, 50, 100};
+    const int needed = fontMetrics().height() + 2;
+    for (int step : steps) {
+        if (plotHeight * step / (LeftAxisMaximum - LeftAxisMinimum) >= needed) {
+            return step;
+        }
+    }
+    return steps.back();
+}
+
+void TChart::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    DrawBevel(painter);
+    const QRect plot = PlotRect();
+    if (plot.width() <= 0 || plot.height() <= 0) {
+        return;
+    }
+    DrawLeftAxis(painter, plot);
+    DrawSeries(painter, plot);
+}
+
+// A raised bevel in the application's own light and dark shades, which stay
+// visible around the white panel.
+void TChart::DrawBevel(QPainter& painter) const {
+    qDrawShadePanel(&painter, rect(), QApplication::palette(), false, BevelWidth);
+}
+
+void TChart::DrawLeftAxis(QPainter& painter, const QRect& plot) const {
+    const int step = LabelStep(plot.height());
+    const int labelRight = plot.left() - TickLength - LabelGap;
+    const int textHeight = fontMetrics().height();
+    for (int value = static_cast<int>(LeftAxisMinimum); value <= LeftAxisMaximum; value += step) {
+        const int y = static_cast<int>(MapY(value, plot));
+        painter.setPen(QPen(GridColor, 1, Qt::DotLine));
+        painter.drawLine(plot.left() + 1, y, plot.right(), y);
+        painter.setPen(Qt::black);
+        painter.drawLine(plot.left() - TickLength, y, plot.left() - 1, y);
+        const QRect labelBox(labelRight - AxisLabelWidth(), y - textHeight / 2, AxisLabelWidth(),
+                             textHeight);
+        painter.drawText(labelBox, Qt::AlignRight | Qt::AlignVCenter, QString::number(value));
+    }
+    painter.setPen(Qt::black);
+    painter.drawLine(plot.left(), plot.top(), plot.left(), plot.bottom() + 1);
+}
+
+// Each stretch between two neighbouring points is filled down to the axis
+// minimum in the colour of its right-hand point; a thin line runs on top.
+void TChart::DrawSeries(QPainter& painter, const QRect& plot) const {
+    const int count = FSeries1->Count();
+    if (count < 2) {
+        return;
+    }
+    painter.save();
+    painter.setClipRect(plot.adjusted(1, 0, 0, 1));
+    const double base = MapY(LeftAxisMinimum, plot);
+    QPolygonF line;
+    line.reserve(count);
+    QPointF previous = PointPosition(0);
+    line << previous;
+    painter.setPen(Qt::NoPen);
+    for (int i = 1; i < count; ++i) {
+        const QPointF current = PointPosition(i);
+        painter.setBrush(ToQColor(FSeries1->PointColor(i)));
+        const std::array<QPointF, 4> stretch = {previous, current, QPointF(current.x(), base),
+                                                QPointF(previous.x(), base)};
+        painter.drawPolygon(stretch.data(), static_cast<int>(stretch.size()));
+        line << current;
+        previous = current;
+    }
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPolyline(line);
+    painter.restore();
+}
