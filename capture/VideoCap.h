@@ -1,0 +1,50 @@
+#pragma once
+// The capture device layer: the program's only contact with the camera. A
+// module of free operations over one module-wide state; every request is a
+// message sent synchronously to the capture window.
+
+#include "capture/VFWInterUnit.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QLabel;
+class QObject;
+class QWidget;
+
+// Module state (read access; the operations below change it).
+extern HWND CaptureWindow;
+extern std::string DriverName;
+extern const std::string CaptureFileName;
+QWidget* VideoPanel();
+QLabel* StatusLabel();
+std::uint32_t FrameLimit();
+
+void SetVideoPanel(QWidget* panel);
+void SetStatusLabel(QLabel* label);
+// The stop notification of a streaming capture, called with a null sender; may be empty.
+void SetStopCallback(std::function<void(QObject* sender)> callback);
+void SetFrameLimit(std::uint32_t count);
+
+bool ConnectCamera();
+bool ConnectDriver(int index);
+void DisconnectCamera();
+void StartOverlay();
+void GrabFrameToClipboard();
+void ResumePreview();
+void ShowFormatDialog();
+void ShowSourceDialog();
+void ShowDisplayDialog();
+void SetOverlayMode();
+void SetPreviewMode();
+// Streaming capture of the connected camera to the capture file.
+void StartCapture();
+void StopCapture();
+
+// The status callback registered with the capture window.
+LRESULT CaptureStatusCallback(HWND window, int status, const char* text);
+
+// The box shown when the capture file cannot be set; replaceable so that
+// nothing modal blocks an unattended run.
+void SetMessageBoxFunction(std::function<void(const std::string& text)> show);

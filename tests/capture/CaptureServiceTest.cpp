@@ -1,0 +1,305 @@
+// The capture layer over the real service: GStreamer pipelines of the test
+// scene, of launch descriptions and of a video file, the real clipboard.
+
+#include "CaptureTestSupport.h"
+#include "capture/Clipboard.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialog>
+#include <QDir>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Runs `act` on the next modal dialog that opens, from inside its event loop.
+void OnNextDialog(std::function<void(QDialog*)> act) {
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, act] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            act(dialog);
+        }
+    });
+    poll->start(20);
+}
+
+bool SameBitmaps(const TBitmap& a, const TBitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) {
+        return false;
+    }
+    for (int y = 0; y < a.Height(); ++y) {
+        if (std::memcmp(a.ScanLine(y), b.ScanLine(y), static_cast<std::size_t>(a.Width()) * 3)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Runs a launch description to its end; false on a stream error.
+bool RunPipeline(const std::string& description) {
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
+    if (error) {
+        g_error_free(error);
+        if (pipeline) {
+            gst_object_unref(pipeline);
+        }
+        return false;
+    }
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* end = gst_bus_timed_pop_filtered(
+        bus, 20 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool ok = end && GST_MESSAGE_TYPE(end) == GST_MESSAGE_EOS;
+    if (end) {
+        gst_message_unref(end);
+    }
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return ok;
+}
+
+class CaptureServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gst_init(nullptr, nullptr);
+        SetDriverCatalog(nullptr);
+        Panel = std::make_unique<QWidget>();
+        Panel->resize(320, 240);
+        Label = std::make_unique<QLabel>();
+        SetVideoPanel(Panel.get());
+        SetStatusLabel(Label.get());
+        SetStopCallback({});
+    }
+    void TearDown() override {
+        DisconnectCamera();
+        qunsetenv("STIRWATCH_SOURCE");
+    }
+    static void UseSource(const QString& source) { qputenv("STIRWATCH_SOURCE", source.toUtf8()); }
+    static TBitmap Grab() {
+        GrabFrameToClipboard();
+        TBitmap frame;
+        TakeClipboardBitmap(frame);
+        return frame;
+    }
+
+    std::unique_ptr<QWidget> Panel;
+    std::unique_ptr<QLabel> Label;
+};
+
+TEST_F(CaptureServiceTest, TestSceneGrabsMovingFramesAtTheNegotiatedSize) {
+    UseSource("test");
+    ASSERT_TRUE(ConnectCamera());
+    EXPECT_EQ(DriverName, "Stirwatch test scene");
+    EXPECT_EQ(Label->text(), "Connected to Stirwatch test scene");
+    ASSERT_NE(Window(), nullptr);
+    EXPECT_TRUE(Window()->DriverConnected());
+    EXPECT_EQ(Window()->parentWidget(), Panel.get());
+    EXPECT_EQ(Window()->size(), QSize(320, 240));
+
+    const TBitmap first = Grab();
+    ASSERT_EQ(first.Width(), 640);
+    ASSERT_EQ(first.Height(), 480);
+    EXPECT_EQ(first.PixelFormat(), pf24bit);
+    const TBitmap second = Grab();
+    ASSERT_EQ(second.Width(), 640);
+    EXPECT_FALSE(SameBitmaps(first, second)) << "the ball moves between two grabs";
+}
+
+TEST_F(CaptureServiceTest, OddWidthFramesKeepTheirChannelOrderAndEveryColumn) {
+    // Red in a 321-pixel row: the pipeline pads rows to 964 bytes.
+    UseSource("videotestsrc is-live=true pattern=solid-color foreground-color=0xffff0000 ! "
+              "video/x-raw,format=BGRx,width=321,height=241");
+    ASSERT_TRUE(ConnectCamera());
+    const TBitmap frame = Grab();
+    ASSERT_EQ(frame.Width(), 321);
+    ASSERT_EQ(frame.Height(), 241);
+    for (int y : {0, 120, 240}) {
+        for (int x : {0, 160, 320}) {
+            EXPECT_EQ(frame.Pixel(x, y), TColor{0x0000FF}) << x << "," << y;
+        }
+    }
+    const std::uint8_t* last = frame.ScanLine(240) + 320 * 3;
+    EXPECT_EQ(last[0], 0);   // blue
+    EXPECT_EQ(last[1], 0);   // green
+    EXPECT_EQ(last[2], 255); // red
+}
+
+TEST_F(CaptureServiceTest, GrabFreezesTheDisplayUntilPreviewResumes) {
+    UseSource("test");
+    ASSERT_TRUE(ConnectCamera());
+    StartOverlay();
+    EXPECT_TRUE(Window()->Overlaying());
+    EXPECT_TRUE(Window()->Scaling());
+    ASSERT_TRUE(RunEventsUntil([] { return Window()->DisplayedFrames() > 2; }, 3000));
+
+    GrabFrameToClipboard();
+    EXPECT_TRUE(Window()->DisplayFrozen());
+    const auto frozenAt = Window()->DisplayedFrames();
+    RunEventsFor(300);
+    EXPECT_EQ(Window()->DisplayedFrames(), frozenAt);
+
+    ResumePreview();
+    EXPECT_FALSE(Window()->DisplayFrozen());
+    EXPECT_FALSE(Window()->Overlaying());
+    EXPECT_TRUE(Window()->Previewing());
+    EXPECT_EQ(Window()->PreviewRate(), 40);
+    EXPECT_TRUE(RunEventsUntil([&] { return Window()->DisplayedFrames() > frozenAt + 2; }, 3000));
+}
+
+TEST_F(CaptureServiceTest, DisconnectTwiceIsHarmlessAndLeavesTheClipboardAlone) {
+    UseSource("test");
+    ASSERT_TRUE(ConnectCamera());
+    const HWND window = CaptureWindow;
+    DisconnectCamera();
+    EXPECT_EQ(CaptureWindow, nullptr);
+    EXPECT_FALSE(IsCaptureWindow(window));
+    EXPECT_TRUE(Panel->findChildren<TCaptureWindow*>().isEmpty());
+    DisconnectCamera();
+
+    QImage marker(7, 5, QImage::Format_RGB32);
+    marker.fill(Qt::green);
+    QGuiApplication::clipboard()->setImage(marker);
+    GrabFrameToClipboard();
+    ResumePreview();
+    SetOverlayMode();
+    SetPreviewMode();
+    EXPECT_EQ(QGuiApplication::clipboard()->image().size(), QSize(7, 5));
+}
+
+TEST_F(CaptureServiceTest, ConnectingAgainClosesTheEarlierWindow) {
+    UseSource("test");
+    ASSERT_TRUE(ConnectCamera());
+    const HWND first = CaptureWindow;
+    ASSERT_TRUE(ConnectCamera());
+    EXPECT_FALSE(IsCaptureWindow(first));
+    EXPECT_TRUE(IsCaptureWindow(CaptureWindow));
+    EXPECT_EQ(Panel->findChildren<TCaptureWindow*>().size(), 1);
+    EXPECT_EQ(Grab().Width(), 640);
+}
+
+TEST_F(CaptureServiceTest, VideoFileIsPlayedInALoop) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath("clip.avi");
+    ASSERT_TRUE(RunPipeline("videotestsrc num-buffers=10 pattern=ball ! "
+                            "video/x-raw,width=320,height=240,framerate=30/1 ! jpegenc ! avimux ! "
+                            "filesink location=" +
+                            path.toStdString()));
+    UseSource(path);
+    ASSERT_TRUE(ConnectCamera());
+    EXPECT_EQ(DriverName, "Video file clip.avi");
+    // Ten frames last a third of a second: grabs over a second need the loop.
+    QElapsedTimer timer;
+    timer.start();
+    int grabs = 0;
+    while (timer.elapsed() < 1200) {
+        const TBitmap frame = Grab();
+        ASSERT_EQ(frame.Width(), 320) << "grab " << grabs;
+        ASSERT_EQ(frame.Height(), 240);
+        ++grabs;
+    }
+    EXPECT_GT(grabs, 10);
+}
+
+TEST_F(CaptureServiceTest, FormatChangeBetweenTwoGrabsChangesTheFrameSize) {
+    UseSource("test");
+    ASSERT_TRUE(ConnectCamera());
+    EXPECT_EQ(Grab().Width(), 640);
+    OnNextDialog([](QDialog* dialog) {
+        auto* box = dialog->findChild<QComboBox*>("FormatBox");
+        box->setCurrentIndex(box->findText("320 x 240, 30 fps"));
+        dialog->accept();
+    });
+    ShowFormatDialog();
+    EXPECT_EQ(Label->text(), "Video format: 320 x 240, 30 fps");
+    const TBitmap frame = Grab();
+    EXPECT_EQ(frame.Width(), 320);
+    EXPECT_EQ(frame.Height(), 240);
+}
+
+TEST_F(CaptureServiceTest, SourceDialogSwitchesTheTestPattern) {
+    UseSource("test");
+    ASSERT_TRUE(ConnectCamera());
+    OnNextDialog([](QDialog* dialog) {
+        auto* box = dialog->findChild<QComboBox*>("PatternBox");
+        ASSERT_NE(box, nullptr);
+        box->setCurrentIndex(box->findText("red"));
+        dialog->reject();
+    });
+    ShowSourceDialog();
+    // Frames already on their way show the old pattern.
+    TColor colour = 0;
+    for (int grab = 0; grab < 10 && colour != 0x0000FF; ++grab) {
+        const TBitmap frame = Grab();
+        ASSERT_FALSE(frame.Empty());
+        colour = frame.Pixel(10, 10);
+    }
+    EXPECT_EQ(colour, TColor{0x0000FF});
+}
+
+TEST_F(CaptureServiceTest, DisplayDialogTurnsScalingOff) {
+    UseSource("test");
+    ASSERT_TRUE(ConnectCamera());
+    StartOverlay();
+    OnNextDialog([](QDialog* dialog) {
+        dialog->findChild<QCheckBox*>("ScaleCheck")->setChecked(false);
+        dialog->accept();
+    });
+    ShowDisplayDialog();
+    EXPECT_FALSE(Window()->Scaling());
+}
+
+TEST_F(CaptureServiceTest, EndedStreamIsReportedAndLaterGrabsLeaveNoFrame) {
+    UseSource("videotestsrc num-buffers=3 ! video/x-raw,width=64,height=48,framerate=30/1");
+    ASSERT_TRUE(ConnectCamera());
+    EXPECT_TRUE(RunEventsUntil([&] { return Label->text() == "End of stream"; }, 3000));
+    EXPECT_EQ(Grab().Width(), 64) << "the last frame is still new to the first grab";
+    GrabFrameToClipboard();
+    EXPECT_FALSE(ClipboardOffersBitmap());
+    TBitmap frame;
+    TakeClipboardBitmap(frame);
+    EXPECT_TRUE(frame.Empty());
+    EXPECT_TRUE(IsCaptureWindow(CaptureWindow));
+}
+
+TEST_F(CaptureServiceTest, StreamingCaptureStopsAtTheFrameLimitWithAPlayableFile) {
+    QTemporaryDir folder;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder.path());
+    UseSource("test");
+    ASSERT_TRUE(ConnectCamera());
+    SetFrameLimit(10);
+    int stops = 0;
+    QObject* sender = reinterpret_cast<QObject*>(1);
+    SetStopCallback([&](QObject* s) {
+        ++stops;
+        sender = s;
+    });
+    StartCapture();
+    EXPECT_TRUE(RunEventsUntil([&] { return stops > 0; }, 10000));
+    RunEventsFor(300);
+    EXPECT_EQ(stops, 1);
+    EXPECT_EQ(sender, nullptr);
+    EXPECT_TRUE(Label->text().endsWith("(aborted)")) << Label->text().toStdString();
+    const QString file = folder.filePath("video.avi");
+    EXPECT_TRUE(QFileInfo(file).size() > 1000);
+    EXPECT_TRUE(
+        RunPipeline("filesrc location=" + file.toStdString() + " ! avidemux ! jpegdec ! fakesink"));
+    QDir::setCurrent(previous);
+}
+
+} // namespace

@@ -1,0 +1,285 @@
+// The capture layer's sequence of requests and its failure handling, over a
+// stand-in driver for what no real source can show (refusing drivers, a
+// driver without a sequence setup, capture status texts).
+
+#include "CaptureTestSupport.h"
+#include "capture/Clipboard.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+struct TFakeLog {
+    std::vector<int> Opened;
+    int RecordingStops = 0;
+    std::vector<TDriverStatus> PendingStatus;
+};
+
+class TFakeDriver final : public TVideoDriver {
+public:
+    TFakeDriver(TFakeLog& log, bool refuse, bool withSetup)
+        : FLog(log), FRefuse(refuse), FWithSetup(withSetup) {}
+    bool Start() override { return !FRefuse; }
+    void Stop() override {}
+    void SetFrameNotifier(std::function<void()>) override {}
+    std::uint64_t NewestFrameNumber() const override { return FNumber; }
+    bool WaitForFrameAfter(std::uint64_t after, std::chrono::milliseconds) override {
+        FNumber = after + 1; // a camera always has a next frame
+        return true;
+    }
+    std::uint64_t WithNewestFrame(const std::function<void(const QImage&)>& use) override {
+        QImage frame(8, 6, QImage::Format_BGR888);
+        frame.fill(QColor(255, 0, 0));
+        use(frame);
+        return FNumber;
+    }
+    std::vector<TDriverStatus> TakeStatus() override {
+        return std::exchange(FLog.PendingStatus, {});
+    }
+    bool SupportsSequenceSetup() const override { return FWithSetup; }
+    std::vector<TVideoFormat> Formats() const override { return {}; }
+    TVideoFormat CurrentFormat() const override { return {}; }
+    bool SetFormat(const TVideoFormat&) override { return false; }
+    void AddSourceControls(QWidget*, QFormLayout*) override {}
+    bool StartRecording(const std::string&, int) override { return FRecording = true; }
+    void StopRecording() override {
+        FRecording = false;
+        ++FLog.RecordingStops;
+    }
+    bool Recording() const override { return FRecording; }
+    std::uint64_t RecordedFrames() const override { return 0; }
+
+private:
+    TFakeLog& FLog;
+    bool FRefuse;
+    bool FWithSetup;
+    bool FRecording = false;
+    std::uint64_t FNumber = 0;
+};
+
+// Drivers 0..n-1; `refusing` and `withoutSetup` name the odd ones.
+class TFakeCatalog final : public TDriverCatalog {
+public:
+    TFakeCatalog(TFakeLog& log, int count, std::vector<int> refusing, std::vector<int> withoutSetup)
+        : FLog(log), FCount(count), FRefusing(std::move(refusing)),
+          FWithoutSetup(std::move(withoutSetup)) {}
+    void Refresh() override {}
+    int Count() const override { return FCount; }
+    TDriverDescription Describe(int index) const override {
+        return {"Fake camera " + std::to_string(index), "1.0"};
+    }
+    std::unique_ptr<TVideoDriver> Open(int index) override {
+        FLog.Opened.push_back(index);
+        if (index >= FCount) {
+            return nullptr;
+        }
+        const auto has = [index](const std::vector<int>& list) {
+            return std::find(list.begin(), list.end(), index) != list.end();
+        };
+        return std::make_unique<TFakeDriver>(FLog, has(FRefusing), !has(FWithoutSetup));
+    }
+
+private:
+    TFakeLog& FLog;
+    int FCount;
+    std::vector<int> FRefusing;
+    std::vector<int> FWithoutSetup;
+};
+
+class VideoCapTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Panel = std::make_unique<QWidget>();
+        Panel->resize(200, 150);
+        Label = std::make_unique<QLabel>();
+        SetVideoPanel(Panel.get());
+        SetStatusLabel(Label.get());
+        SetStopCallback({});
+        SetFrameLimit(0);
+    }
+    void TearDown() override {
+        DisconnectCamera();
+        SetDriverCatalog(nullptr);
+    }
+    void UseFakes(int count, std::vector<int> refusing = {}, std::vector<int> withoutSetup = {}) {
+        SetDriverCatalog(std::make_unique<TFakeCatalog>(Log, count, std::move(refusing),
+                                                        std::move(withoutSetup)));
+    }
+    CAPTUREPARMS ReadSetup() {
+        CAPTUREPARMS parms{};
+        EXPECT_TRUE(capCaptureGetSetup(CaptureWindow, &parms, sizeof parms));
+        return parms;
+    }
+
+    TFakeLog Log;
+    std::unique_ptr<QWidget> Panel;
+    std::unique_ptr<QLabel> Label;
+};
+
+// Runs first: the module state as the program finds it at start.
+TEST_F(VideoCapTest, StartsWithoutWindowOrDriverAndNeedsAPanel) {
+    EXPECT_EQ(DriverName, "No Driver Found");
+    EXPECT_EQ(CaptureFileName, "video.avi");
+    EXPECT_EQ(CaptureWindow, nullptr);
+    SetVideoPanel(nullptr);
+    EXPECT_FALSE(ConnectCamera());
+    EXPECT_EQ(CaptureWindow, nullptr);
+}
+
+TEST_F(VideoCapTest, NoDriverGivesAWindowWithoutDriverAndNoDriverFound) {
+    qunsetenv("STIRWATCH_SOURCE");
+    DriverCatalog().Refresh();
+    if (DriverCatalog().Count() > 0) {
+        GTEST_SKIP() << "this machine has a camera";
+    }
+    QImage marker(3, 3, QImage::Format_RGB32);
+    QGuiApplication::clipboard()->setImage(marker);
+    EXPECT_TRUE(ConnectCamera());
+    ASSERT_TRUE(IsCaptureWindow(CaptureWindow));
+    EXPECT_FALSE(Window()->DriverConnected());
+    EXPECT_EQ(DriverName, "No Driver Found");
+    EXPECT_EQ(Window()->CaptureFileName(), "video.avi");
+    GrabFrameToClipboard();
+    EXPECT_EQ(QGuiApplication::clipboard()->image().size(), QSize(3, 3));
+}
+
+TEST_F(VideoCapTest, SearchStopsAtTheFirstDriverThatAnswers) {
+    UseFakes(10, {0, 1});
+    EXPECT_TRUE(ConnectCamera());
+    EXPECT_EQ(Log.Opened, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(DriverName, "Fake camera 2");
+    const CAPTUREPARMS parms = ReadSetup();
+    EXPECT_EQ(parms.dwRequestMicroSecPerFrame, 66667u);
+    EXPECT_EQ(parms.fYield, 1);
+    EXPECT_EQ(parms.fCaptureAudio, 0);
+    EXPECT_EQ(parms.vKeyAbort, 27u);
+    EXPECT_EQ(parms.fAbortLeftMouse, 0);
+    EXPECT_EQ(parms.fAbortRightMouse, 0);
+    EXPECT_EQ(parms.fLimitEnabled, 0);
+    EXPECT_EQ(parms.fMCIControl, 0);
+    // Fields the layer does not set keep what the service had.
+    EXPECT_EQ(parms.wNumVideoRequested, 32u);
+    EXPECT_EQ(parms.wTimeLimit, 30u);
+}
+
+TEST_F(VideoCapTest, ADriverWithoutSequenceSetupStillCounts) {
+    UseFakes(3, {}, {0});
+    EXPECT_TRUE(ConnectCamera());
+    EXPECT_EQ(Log.Opened, (std::vector<int>{0}));
+    EXPECT_TRUE(Window()->DriverConnected());
+    CAPTUREPARMS parms{};
+    EXPECT_FALSE(capCaptureGetSetup(CaptureWindow, &parms, sizeof parms));
+}
+
+TEST_F(VideoCapTest, AllDriversRefusingTriesTenAndKeepsTheEarlierName) {
+    UseFakes(12, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+    DriverName = "Earlier camera";
+    EXPECT_TRUE(ConnectCamera());
+    EXPECT_EQ(Log.Opened.size(), 10u);
+    // Only indices 0 to 9 exist for the service: index 10 has no description.
+    EXPECT_EQ(DriverName, "Earlier camera");
+    EXPECT_FALSE(Window()->DriverConnected());
+    DriverName = "No Driver Found";
+}
+
+TEST_F(VideoCapTest, GrabPutsTheFrameOnTheClipboard) {
+    UseFakes(1);
+    ASSERT_TRUE(ConnectCamera());
+    GrabFrameToClipboard();
+    TBitmap frame;
+    TakeClipboardBitmap(frame);
+    ASSERT_EQ(frame.Width(), 8);
+    EXPECT_EQ(frame.Pixel(7, 5), TColor{0x0000FF});
+}
+
+TEST_F(VideoCapTest, OtherStatusesOnlyChangeTheLabel) {
+    UseFakes(1);
+    ASSERT_TRUE(ConnectCamera());
+    int stops = 0;
+    SetStopCallback([&](QObject*) { ++stops; });
+    StartCapture();
+    EXPECT_EQ(CaptureStatusCallback(CaptureWindow, 502, "45 frames"), 1);
+    EXPECT_EQ(Label->text(), "45 frames");
+    EXPECT_EQ(stops, 0);
+    EXPECT_EQ(Log.RecordingStops, 0);
+}
+
+TEST_F(VideoCapTest, FrameCountAtTheLimitAbortsAndNotifies) {
+    UseFakes(1);
+    ASSERT_TRUE(ConnectCamera());
+    int stops = 0;
+    QObject* sender = Panel.get();
+    SetStopCallback([&](QObject* s) {
+        ++stops;
+        sender = s;
+    });
+    SetFrameLimit(45);
+    StartCapture();
+    EXPECT_EQ(CaptureStatusCallback(CaptureWindow, 510, "44 frames (0 dropped) 2.900 sec."), 1);
+    EXPECT_EQ(stops, 0);
+    EXPECT_EQ(Log.RecordingStops, 0);
+    EXPECT_EQ(CaptureStatusCallback(CaptureWindow, 510, "45 frames (0 dropped) 3.000 sec."), 1);
+    // The abort's own report of the capture's end follows the count on the label.
+    EXPECT_EQ(Label->text(), "0 frames captured (aborted)");
+    EXPECT_EQ(stops, 1);
+    EXPECT_EQ(sender, nullptr);
+    EXPECT_EQ(Log.RecordingStops, 1);
+}
+
+TEST_F(VideoCapTest, FrameCountsAgainstTheInitialLimitAndOddTexts) {
+    UseFakes(1);
+    ASSERT_TRUE(ConnectCamera());
+    int stops = 0;
+    SetStopCallback([&](QObject*) { ++stops; });
+    // Limit 0: any count of 0 or more aborts, a negative one never does.
+    CaptureStatusCallback(CaptureWindow, 510, "0 frames");
+    EXPECT_EQ(stops, 1);
+    CaptureStatusCallback(CaptureWindow, 510, "-3 frames");
+    EXPECT_EQ(stops, 1);
+    // Texts without a leading count are shown and otherwise ignored.
+    for (const char* text :
+         {"", " 5 frames", "abc def", "12abc frames", "99999999999 frames", "+"}) {
+        EXPECT_EQ(CaptureStatusCallback(CaptureWindow, 510, text), 1) << text;
+        EXPECT_EQ(Label->text(), QString::fromLatin1(text));
+    }
+    EXPECT_EQ(CaptureStatusCallback(CaptureWindow, 510, nullptr), 1);
+    EXPECT_EQ(stops, 1);
+    // A text that is only the count: the whole text is the count.
+    CaptureStatusCallback(CaptureWindow, 510, "7");
+    EXPECT_EQ(stops, 2);
+}
+
+TEST_F(VideoCapTest, StopNotificationMayDisconnectFromInsideTheServicesReport) {
+    UseFakes(1);
+    ASSERT_TRUE(ConnectCamera());
+    SetStopCallback([](QObject*) { DisconnectCamera(); });
+    Log.PendingStatus = {{510, "50 frames (0 dropped) 3.300 sec."}, {503, "after"}};
+    EXPECT_TRUE(RunEventsUntil([] { return CaptureWindow == nullptr; }, 2000));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(Panel->findChildren<TCaptureWindow*>().isEmpty());
+    EXPECT_EQ(Label->text(), "50 frames (0 dropped) 3.300 sec.");
+}
+
+TEST_F(VideoCapTest, PanelGoneBeforeDisconnectIsHarmless) {
+    UseFakes(1);
+    ASSERT_TRUE(ConnectCamera());
+    Panel.reset();
+    EXPECT_FALSE(IsCaptureWindow(CaptureWindow));
+    GrabFrameToClipboard();
+    DisconnectCamera();
+    EXPECT_EQ(CaptureWindow, nullptr);
+}
+
+TEST_F(VideoCapTest, StatusAfterTheLabelIsGoneIsStillAnswered) {
+    Label.reset();
+    EXPECT_EQ(CaptureStatusCallback(nullptr, 500, "text"), 1);
+}
+
+} // namespace
