@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
@@ -184,9 +185,9 @@ TEST_F(CaptureServiceTest, DisconnectTwiceIsHarmlessAndLeavesTheClipboardAlone) 
 TEST_F(CaptureServiceTest, ConnectingAgainClosesTheEarlierWindow) {
     UseSource("test");
     ASSERT_TRUE(ConnectCamera());
-    const HWND first = CaptureWindow;
+    const QPointer<TCaptureWindow> first = Window();
     ASSERT_TRUE(ConnectCamera());
-    EXPECT_FALSE(IsCaptureWindow(first));
+    EXPECT_TRUE(first.isNull());
     EXPECT_TRUE(IsCaptureWindow(CaptureWindow));
     EXPECT_EQ(Panel->findChildren<TCaptureWindow*>().size(), 1);
     EXPECT_EQ(Grab().Width(), 640);
