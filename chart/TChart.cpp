@@ -21,6 +21,7 @@ const QColor GridColor(0xD8, 0xD8, 0xD8);
 } // namespace
 
 TChart::TChart(QWidget* parent) : QFrame(parent), FSeries1(new TAreaSeries(this)) {
+    FSeries1->setObjectName("Series1");
     setFrameStyle(QFrame::Panel | QFrame::Raised);
     setLineWidth(BevelWidth);
     QPalette white = palette();

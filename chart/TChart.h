@@ -21,7 +21,7 @@ public:
 
     // The rectangle the series is drawn in, in widget coordinates.
     QRect PlotRect() const;
-    // Where point i of the series lies on the widget.
+    // Where point i of the series lies on the widget; i must be a point of the series.
     QPointF PointPosition(int i) const;
 
 protected:

@@ -21,6 +21,7 @@ protected:
 
 TEST_F(ChartTest, AppendedPointsTakeTheirIndexAsX) {
     EXPECT_EQ(Series->ParentChart(), &Chart);
+    EXPECT_EQ(Chart.findChild<TAreaSeries*>("Series1"), Series);
     EXPECT_EQ(Series->AddY(12.5, "a", 0x0000FF), 0);
     EXPECT_EQ(Series->AddY(40, "", 0xFF0000), 1);
     ASSERT_EQ(Series->Count(), 2);

@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QImage>
 #include <QWindow>
+#include <climits>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -191,6 +192,28 @@ TEST_F(MeterTest, PercentOfRangeCopesWithTheWidestRange) {
     Meter->SetMaxValue(2147483647);
     Meter->SetValue(0);
     EXPECT_EQ(Meter->PercentOfRange(), 50);
+}
+
+TEST_F(MeterTest, BoundsAtTheEndsOfTheIntegerRangeAreReportedUnwrapped) {
+    Meter->SetMinValue(INT_MIN);
+    Meter->SetMaxValue(INT_MIN);
+    try {
+        Meter->SetMinValue(0);
+        FAIL() << "no error";
+    } catch (const EInvalidOperation& error) {
+        EXPECT_EQ(error.Message(), "Value must be between -2147483647 and -2147483649");
+    }
+}
+
+TEST_F(MeterTest, PercentOfRangeStaysAnIntegerWhenAHeldPeakLiesFarOutsideTheRange) {
+    Meter->SetRunningSize(2);
+    Meter->SetMinValue(-2147483647);
+    Meter->SetValue(100);
+    Meter->SetMaxValue(-2147483646);
+    // The window still holds 100, so the next peak brings it back.
+    Meter->SetValue(0);
+    EXPECT_EQ(Meter->Value(), 100);
+    EXPECT_EQ(Meter->PercentOfRange(), INT_MAX);
 }
 
 TEST_F(MeterTest, BandColorIsTheHighestExceededThreshold) {
