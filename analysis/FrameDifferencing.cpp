@@ -158,13 +158,12 @@ STIRWATCH_AVX2 inline std::int64_t SumBytes(__m256i lanes) {
 }
 
 // The vector sums of one kind of change (brightened or darkened) over a run
-// of blocks of 32 pixels; block b of the run starts at x = start + 32b and
-// carries the change sizes |d| of its counted pixels.
+// of at most 255 blocks of 32 pixels that contain changed pixels.
 struct TChangeAccumulator {
-    __m256i Uncounted; // 32 x 8-bit counts of pixels not of this kind
-    __m256i Total;     // 4 x 64-bit sums of |d|
-    __m256i Running;   // 4 x 64-bit sums, over the blocks, of Total before each block
-    __m256i InBlock;   // 8 x 32-bit sums of i * |d|, i the position in the block
+    __m256i Uncounted;    // 32 x 8-bit counts of pixels not of this kind
+    __m256i Total;        // 4 x 64-bit sums of |d|
+    __m256i BlockOffsets; // 4 x 64-bit sums of x0 * |d|, x0 where the block starts
+    __m256i InBlock;      // 8 x 32-bit sums of i * |d|, i the position in the block
 };
 
 STIRWATCH_AVX2 inline TChangeAccumulator EmptyAccumulator() {
@@ -173,17 +172,18 @@ STIRWATCH_AVX2 inline TChangeAccumulator EmptyAccumulator() {
 }
 
 // sizes holds |d| of every pixel, uncounted marks the pixels that are not of
-// this kind.
+// this kind, blockStart is x0.
 STIRWATCH_AVX2 inline void Accumulate(TChangeAccumulator& accumulator, __m256i sizes,
-                                      __m256i uncounted) {
+                                      __m256i uncounted, __m256i blockStart) {
     const __m256i indices =
         _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
                          21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
     const __m256i counted = _mm256_andnot_si256(uncounted, sizes);
     accumulator.Uncounted = _mm256_sub_epi8(accumulator.Uncounted, uncounted);
-    accumulator.Running = _mm256_add_epi64(accumulator.Running, accumulator.Total);
-    accumulator.Total =
-        _mm256_add_epi64(accumulator.Total, _mm256_sad_epu8(counted, _mm256_setzero_si256()));
+    const __m256i totals = _mm256_sad_epu8(counted, _mm256_setzero_si256());
+    accumulator.Total = _mm256_add_epi64(accumulator.Total, totals);
+    accumulator.BlockOffsets =
+        _mm256_add_epi64(accumulator.BlockOffsets, _mm256_mul_epu32(totals, blockStart));
     // Each 16-bit pair sum is at most 255 * (30 + 31) and each 32-bit lane
     // gains at most twice that per block.
     const __m256i pairs = _mm256_maddubs_epi16(counted, indices);
@@ -191,19 +191,14 @@ STIRWATCH_AVX2 inline void Accumulate(TChangeAccumulator& accumulator, __m256i s
         _mm256_add_epi32(accumulator.InBlock, _mm256_madd_epi16(pairs, _mm256_set1_epi16(1)));
 }
 
-// Adds a run of blocks to the sums of one kind of change: the sum of x * |d|
-// is start * total + 32 * sum(b * T_b) + sum(i * |d|), where T_b is the total
-// of block b and sum(b * T_b) = (blocks - 1) * total - Running. Kept out of
+// Adds the accumulated blocks to the sums of one kind of change. Kept out of
 // line so that the accumulators of the scan stay in registers.
-STIRWATCH_AVX2 __attribute__((noinline)) void Flush(TChangeAccumulator accumulator,
-                                                    std::int64_t start, int blocks,
+STIRWATCH_AVX2 __attribute__((noinline)) void Flush(TChangeAccumulator accumulator, int blocks,
                                                     std::int64_t& count, std::int64_t& total,
                                                     std::int64_t& sumX) {
-    const std::int64_t runTotal = Sum64(accumulator.Total);
-    const std::int64_t weightedBlocks = (blocks - 1) * runTotal - Sum64(accumulator.Running);
     count += 32 * blocks - SumBytes(accumulator.Uncounted);
-    total += runTotal;
-    sumX += start * runTotal + 32 * weightedBlocks + Sum32(accumulator.InBlock);
+    total += Sum64(accumulator.Total);
+    sumX += Sum64(accumulator.BlockOffsets) + Sum32(accumulator.InBlock);
 }
 
 // Byte counts hold 255 blocks.
@@ -213,17 +208,18 @@ STIRWATCH_AVX2 void CompareRowAvx2(const std::uint8_t* previous, const std::uint
                                    std::uint8_t* difference, int width, int tolerance,
                                    TRowSums& sums) {
     const __m256i zero = _mm256_setzero_si256();
+    const __m256i ones = _mm256_set1_epi8(-1);
     const __m256i limit = _mm256_set1_epi8(static_cast<char>(tolerance));
     const __m256i white = _mm256_set1_epi8(static_cast<char>(Unchanged));
     const __m256i gray = _mm256_set1_epi8(static_cast<char>(ToleranceGray));
     const __m256i colourOffset = _mm256_set1_epi8(static_cast<char>(0x80));
     int x = 0;
     while (x + 32 <= width) {
-        const int runStart = x;
         TChangeAccumulator brightened = EmptyAccumulator();
         TChangeAccumulator darkened = EmptyAccumulator();
+        // Blocks with changed pixels, the only ones that add to the sums.
         int blocks = 0;
-        for (; blocks < BlocksPerRun && x + 32 <= width; ++blocks, x += 32) {
+        for (int scanned = 0; scanned < BlocksPerRun && x + 32 <= width; ++scanned, x += 32) {
             const __m256i before =
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(previous + x));
             const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(current + x));
@@ -232,23 +228,25 @@ STIRWATCH_AVX2 void CompareRowAvx2(const std::uint8_t* previous, const std::uint
             const __m256i notUp = _mm256_cmpeq_epi8(_mm256_subs_epu8(up, limit), zero); // d <= T
             const __m256i notDown =
                 _mm256_cmpeq_epi8(_mm256_subs_epu8(down, limit), zero); // d >= -T
+            const __m256i unchanged = _mm256_and_si256(notUp, notDown);
             // up = T alone marks d = T among the unchanged pixels: with T = 0 a
             // darkened pixel also has up = 0, but it is changed.
-            const __m256i background =
-                _mm256_and_si256(_mm256_and_si256(notUp, notDown),
-                                 _mm256_blendv_epi8(white, gray, _mm256_cmpeq_epi8(up, limit)));
+            const __m256i background = _mm256_and_si256(
+                unchanged, _mm256_blendv_epi8(white, gray, _mm256_cmpeq_epi8(up, limit)));
             const __m256i red = _mm256_or_si256(
                 background, _mm256_andnot_si256(notUp, _mm256_xor_si256(up, colourOffset)));
             const __m256i blue = _mm256_or_si256(
                 background, _mm256_andnot_si256(notDown, _mm256_xor_si256(down, colourOffset)));
             StorePixels(difference + 3 * x, blue, background, red);
-            Accumulate(brightened, up, notUp);
-            Accumulate(darkened, down, notDown);
+            if (!_mm256_testc_si256(unchanged, ones)) {
+                const __m256i blockStart = _mm256_set1_epi64x(x);
+                Accumulate(brightened, up, notUp, blockStart);
+                Accumulate(darkened, down, notDown, blockStart);
+                ++blocks;
+            }
         }
-        Flush(brightened, runStart, blocks, sums.PositiveCount, sums.PositiveTotal,
-              sums.PositiveSumX);
-        Flush(darkened, runStart, blocks, sums.NegativeCount, sums.NegativeTotal,
-              sums.NegativeSumX);
+        Flush(brightened, blocks, sums.PositiveCount, sums.PositiveTotal, sums.PositiveSumX);
+        Flush(darkened, blocks, sums.NegativeCount, sums.NegativeTotal, sums.NegativeSumX);
     }
     ComparePixelsScalar(previous, current, difference, x, width, tolerance, sums);
 }

@@ -298,7 +298,9 @@ TEST(CompareFrames, SumsBeyond32BitsKeepTheCentresInsideTheFrame) {
 }
 
 // The vector path against the scalar one on random frames of many widths,
-// including a row long enough to overflow 32-bit lane sums if they were kept.
+// with changes everywhere or only here and there (so that blocks without
+// changes are skipped between counted ones), including rows long enough to
+// need several runs of accumulation.
 TEST(CompareFrames, VectorPathEqualsScalarPath) {
     if (!KernelPathSupported(TKernelPath::Avx2)) {
         GTEST_SKIP() << "no AVX2 on this processor";
@@ -307,33 +309,36 @@ TEST(CompareFrames, VectorPathEqualsScalarPath) {
     struct TShape {
         int Width, Height;
     };
-    for (TShape shape :
-         {TShape{1, 3}, {31, 2}, {32, 2}, {33, 4}, {95, 3}, {200, 7}, {32 * 32768 + 40, 1}}) {
-        TBitmap previous = GrayFrame(shape.Width, shape.Height);
-        TBitmap current = GrayFrame(shape.Width, shape.Height);
-        for (int y = 0; y < shape.Height; ++y) {
-            for (int x = 0; x < shape.Width; ++x) {
-                const int base = static_cast<int>(random() % 256);
-                const int change = static_cast<int>(random() % 64) - 32;
-                previous.ScanLine(y)[x] = static_cast<std::uint8_t>(base);
-                current.ScanLine(y)[x] = static_cast<std::uint8_t>(
-                    random() % 8 == 0 ? random() % 256 : std::clamp(base + change, 0, 255));
-            }
-        }
-        for (int tolerance : {0, 1, 20, 127, 128, 254, 255}) {
-            TBitmap scalarImage, vectorImage;
-            TDifferenceResult scalarResult, vectorResult;
-            CompareFrames(previous, current, scalarImage, tolerance, scalarResult,
-                          TKernelPath::Scalar);
-            CompareFrames(previous, current, vectorImage, tolerance, vectorResult,
-                          TKernelPath::Avx2);
-            EXPECT_TRUE(SameResult(scalarResult, vectorResult))
-                << "width " << shape.Width << " tolerance " << tolerance;
+    for (int changeEvery : {8, 700}) {
+        for (TShape shape :
+             {TShape{1, 3}, {31, 2}, {32, 2}, {33, 4}, {95, 3}, {200, 7}, {32 * 600 + 17, 2}}) {
+            TBitmap previous = GrayFrame(shape.Width, shape.Height);
+            TBitmap current = GrayFrame(shape.Width, shape.Height);
             for (int y = 0; y < shape.Height; ++y) {
-                ASSERT_EQ(std::memcmp(scalarImage.ScanLine(y), vectorImage.ScanLine(y),
-                                      3 * std::size_t(shape.Width)),
-                          0)
-                    << "width " << shape.Width << " tolerance " << tolerance << " row " << y;
+                for (int x = 0; x < shape.Width; ++x) {
+                    const int base = static_cast<int>(random() % 256);
+                    const int noise = static_cast<int>(random() % 5) - 2;
+                    previous.ScanLine(y)[x] = static_cast<std::uint8_t>(base);
+                    current.ScanLine(y)[x] = static_cast<std::uint8_t>(
+                        random() % changeEvery == 0 ? random() % 256
+                                                    : std::clamp(base + noise, 0, 255));
+                }
+            }
+            for (int tolerance : {0, 1, 2, 20, 127, 128, 254, 255}) {
+                TBitmap scalarImage, vectorImage;
+                TDifferenceResult scalarResult, vectorResult;
+                CompareFrames(previous, current, scalarImage, tolerance, scalarResult,
+                              TKernelPath::Scalar);
+                CompareFrames(previous, current, vectorImage, tolerance, vectorResult,
+                              TKernelPath::Avx2);
+                EXPECT_TRUE(SameResult(scalarResult, vectorResult))
+                    << "width " << shape.Width << " tolerance " << tolerance;
+                for (int y = 0; y < shape.Height; ++y) {
+                    ASSERT_EQ(std::memcmp(scalarImage.ScanLine(y), vectorImage.ScanLine(y),
+                                          3 * std::size_t(shape.Width)),
+                              0)
+                        << "width " << shape.Width << " tolerance " << tolerance << " row " << y;
+                }
             }
         }
     }
