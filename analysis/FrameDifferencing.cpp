@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
 #include <immintrin.h>
 #define STIRWATCH_X86 1
 #endif

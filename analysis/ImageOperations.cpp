@@ -5,7 +5,8 @@ bool KernelPathSupported(TKernelPath path) {
     case TKernelPath::Scalar:
         return true;
     case TKernelPath::Avx2:
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
+        __builtin_cpu_init(); // callable before main, e.g. from static initialisers
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
 #else
         return false;
