@@ -10,6 +10,7 @@
 #include <QFormLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QSlider>
@@ -913,6 +914,7 @@ bool TCaptureWindow::ConnectDriver(int index) {
 }
 
 void TCaptureWindow::DisconnectDriver() {
+    qApp->removeEventFilter(this);
     FStatusTimer->stop();
     FPreviewTimer->stop();
     FPreview = false;
@@ -1057,12 +1059,14 @@ bool TCaptureWindow::StartSequence() {
         return false;
     }
     FSequenceStart = std::chrono::steady_clock::now();
+    qApp->installEventFilter(this);
     Report(IDS_CAP_STAT_CAP_INIT,
            QStringLiteral("Capturing to %1").arg(QString::fromLocal8Bit(FCaptureFile.c_str())));
     return true;
 }
 
 void TCaptureWindow::StopSequence(bool aborted) {
+    qApp->removeEventFilter(this);
     if (!FDriver || !FDriver->Recording()) {
         return;
     }
@@ -1070,6 +1074,38 @@ void TCaptureWindow::StopSequence(bool aborted) {
     Report(IDS_CAP_STAT_CAP_FINI, QStringLiteral("%1 frames captured%2")
                                       .arg(FDriver ? FDriver->RecordedFrames() : 0)
                                       .arg(aborted ? QStringLiteral(" (aborted)") : QString()));
+}
+
+// The Qt key of a virtual-key code: Escape, space, digits and letters.
+static int QtKeyOf(UINT virtualKey) {
+    if (virtualKey == VK_ESCAPE) {
+        return Qt::Key_Escape;
+    }
+    if (virtualKey == ' ' || (virtualKey >= '0' && virtualKey <= '9') ||
+        (virtualKey >= 'A' && virtualKey <= 'Z')) {
+        return static_cast<int>(virtualKey);
+    }
+    return 0;
+}
+
+bool TCaptureWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (!FDriver || !FDriver->Recording()) {
+        return QWidget::eventFilter(watched, event);
+    }
+    bool abort = false;
+    if (event->type() == QEvent::KeyPress) {
+        const int key = QtKeyOf(FSetup.vKeyAbort);
+        abort = key != 0 && static_cast<QKeyEvent*>(event)->key() == key;
+    } else if (event->type() == QEvent::MouseButtonPress) {
+        const auto button = static_cast<QMouseEvent*>(event)->button();
+        abort = (button == Qt::LeftButton && FSetup.fAbortLeftMouse) ||
+                (button == Qt::RightButton && FSetup.fAbortRightMouse);
+    }
+    if (abort) {
+        StopSequence(true);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 bool TCaptureWindow::FormatDialog() {

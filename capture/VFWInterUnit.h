@@ -209,6 +209,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Watches the abort key and mouse buttons while a streaming capture runs.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     bool ConnectDriver(int index);

@@ -10,6 +10,8 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -301,6 +303,41 @@ TEST_F(CaptureServiceTest, StreamingCaptureStopsAtTheFrameLimitWithAPlayableFile
     EXPECT_TRUE(
         RunPipeline("filesrc location=" + file.toStdString() + " ! avidemux ! jpegdec ! fakesink"));
     QDir::setCurrent(previous);
+}
+
+TEST_F(CaptureServiceTest, EscapeAbortsAStreamingCapture) {
+    QTemporaryDir folder;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder.path());
+    UseSource("test");
+    ASSERT_TRUE(ConnectCamera());
+    SetFrameLimit(100000);
+    StartCapture();
+    ASSERT_TRUE(Window()->Driver()->Recording());
+    RunEventsFor(300);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(Panel.get(), &escape);
+    EXPECT_FALSE(Window()->Driver()->Recording());
+    EXPECT_TRUE(Label->text().endsWith("(aborted)")) << Label->text().toStdString();
+    EXPECT_TRUE(RunPipeline("filesrc location=" + folder.filePath("video.avi").toStdString() +
+                            " ! avidemux ! jpegdec ! fakesink"));
+    QDir::setCurrent(previous);
+}
+
+TEST_F(CaptureServiceTest, UnusableSourcesRefuseAndLeaveNoDriver) {
+    QTemporaryDir folder;
+    QFile notVideo(folder.filePath("notes.txt"));
+    ASSERT_TRUE(notVideo.open(QIODevice::WriteOnly));
+    notVideo.write("no pictures here\n");
+    notVideo.close();
+    for (const QString& source :
+         {QStringLiteral("nosuchelement ! alsonothing"), notVideo.fileName(),
+          QStringLiteral("videotestsrc ! audio/x-raw")}) {
+        UseSource(source);
+        EXPECT_TRUE(ConnectCamera()) << source.toStdString();
+        ASSERT_TRUE(IsCaptureWindow(CaptureWindow));
+        EXPECT_FALSE(Window()->DriverConnected()) << source.toStdString();
+    }
 }
 
 } // namespace

@@ -1,0 +1,164 @@
+// Cost of the capture road: one grab (grab, clipboard, read back, conversion
+// to the 24-bit frame) and the CPU use of live preview of a 1080p/30 scene.
+// Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
+
+#include "capture/Clipboard.h"
+#include "capture/VideoCap.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QWidget>
+
+#include <benchmark/benchmark.h>
+
+#include <ctime>
+#include <memory>
+
+namespace {
+
+// A source that always has a new frame: measures the grab itself, not the wait for a camera.
+class TStillDriver final : public TVideoDriver {
+public:
+    TStillDriver(int width, int height) : FFrame(width, height, QImage::Format_BGR888) {
+        FFrame.fill(QColor(30, 60, 90));
+    }
+    bool Start() override { return true; }
+    void Stop() override {}
+    void SetFrameNotifier(std::function<void()>) override {}
+    std::uint64_t NewestFrameNumber() const override { return FNumber; }
+    bool WaitForFrameAfter(std::uint64_t after, std::chrono::milliseconds) override {
+        FNumber = after + 1;
+        return true;
+    }
+    std::uint64_t WithNewestFrame(const std::function<void(const QImage&)>& use) override {
+        use(FFrame);
+        return FNumber;
+    }
+    std::vector<TDriverStatus> TakeStatus() override { return {}; }
+    std::vector<TVideoFormat> Formats() const override { return {}; }
+    TVideoFormat CurrentFormat() const override { return {}; }
+    bool SetFormat(const TVideoFormat&) override { return false; }
+    void AddSourceControls(QWidget*, QFormLayout*) override {}
+    bool StartRecording(const std::string&, int) override { return false; }
+    void StopRecording() override {}
+    bool Recording() const override { return false; }
+    std::uint64_t RecordedFrames() const override { return 0; }
+
+private:
+    QImage FFrame;
+    std::uint64_t FNumber = 0;
+};
+
+class TStillCatalog final : public TDriverCatalog {
+public:
+    TStillCatalog(int width, int height) : FWidth(width), FHeight(height) {}
+    void Refresh() override {}
+    int Count() const override { return 1; }
+    TDriverDescription Describe(int) const override { return {"Still frame", "1"}; }
+    std::unique_ptr<TVideoDriver> Open(int index) override {
+        return index == 0 ? std::make_unique<TStillDriver>(FWidth, FHeight) : nullptr;
+    }
+
+private:
+    int FWidth;
+    int FHeight;
+};
+
+void RunEventsFor(int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+}
+
+double ProcessCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+void BM_GrabToBitmap(benchmark::State& state) {
+    SetDriverCatalog(std::make_unique<TStillCatalog>(static_cast<int>(state.range(0)),
+                                                     static_cast<int>(state.range(1))));
+    QWidget panel;
+    panel.resize(320, 240);
+    SetVideoPanel(&panel);
+    ConnectCamera();
+    for (auto _ : state) {
+        GrabFrameToClipboard();
+        TBitmap taken; // the frame step starts from an empty image every time
+        TakeClipboardBitmap(taken);
+        benchmark::DoNotOptimize(taken.ScanLine(0));
+        ResumePreview();
+    }
+    DisconnectCamera();
+    SetDriverCatalog(nullptr);
+}
+BENCHMARK(BM_GrabToBitmap)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+
+// A grab from the real test scene at 30 fps: includes the wait for the next frame.
+void BM_GrabFromLiveScene(benchmark::State& state) {
+    qputenv("STIRWATCH_SOURCE", "videotestsrc is-live=true pattern=ball ! "
+                                "video/x-raw,width=640,height=480,framerate=30/1");
+    QWidget panel;
+    panel.resize(320, 240);
+    SetVideoPanel(&panel);
+    ConnectCamera();
+    for (auto _ : state) {
+        GrabFrameToClipboard();
+        TBitmap taken;
+        TakeClipboardBitmap(taken);
+        ResumePreview();
+    }
+    DisconnectCamera();
+    qunsetenv("STIRWATCH_SOURCE");
+}
+BENCHMARK(BM_GrabFromLiveScene)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(60);
+
+// Live preview of a 1080p/30 scene in a 640x480 panel for 10 seconds: CPU
+// time of the whole process (pipeline threads included) per wall second.
+// Argument 1 shows the panel (frames are painted), 0 leaves it hidden (the
+// pipeline alone).
+void BM_LivePreview1080p(benchmark::State& state) {
+    qputenv("STIRWATCH_SOURCE", "videotestsrc is-live=true pattern=ball ! "
+                                "video/x-raw,width=1920,height=1080,framerate=30/1");
+    QWidget panel;
+    panel.resize(640, 480);
+    panel.setVisible(state.range(0) != 0);
+    SetVideoPanel(&panel);
+    ConnectCamera();
+    ResumePreview();
+    RunEventsFor(1000);
+    for (auto _ : state) {
+        const double cpuBefore = ProcessCpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        RunEventsFor(10000);
+        const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
+        state.counters["cpu_percent"] = 100.0 * (ProcessCpuSeconds() - cpuBefore) / seconds;
+        state.counters["frames_shown"] =
+            static_cast<double>(qobject_cast<TCaptureWindow*>(CaptureWindow)->DisplayedFrames());
+    }
+    DisconnectCamera();
+    qunsetenv("STIRWATCH_SOURCE");
+}
+BENCHMARK(BM_LivePreview1080p)
+    ->Arg(1)
+    ->Arg(0)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
