@@ -1,6 +1,7 @@
 // Test entry for the program's own units: the tests run inside the program's
 // application object, titled as the program is.
 #include "app/TApplication.h"
+#include "windows/BaseFormUnit.h"
 
 #include <gtest/gtest.h>
 
@@ -11,5 +12,6 @@ int main(int argc, char** argv) {
     }
     TApplication app(argc, argv);
     TApplication::SetTitle("Stirwatch");
+    BaseForm::ReportError = [](const std::exception& error) { TApplication::ShowException(error); };
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,617 @@
+#include "app/WVideo.h"
+
+#include "analysis/BmpWriter.h"
+#include "analysis/Exception.h"
+#include "analysis/FrameStep.h"
+#include "analysis/GrayConversion.h"
+#include "app/TApplication.h"
+#include "app/TTimer.h"
+#include "capture/Clipboard.h"
+#include "capture/VideoCap.h"
+#include "chart/TAreaSeries.h"
+#include "chart/TChart.h"
+#include "graph/RunningGraph.h"
+#include "log/LoggingUnit.h"
+#include "meter/Meter.h"
+#include "settings/ConfigUnit.h"
+#include "settings/TRegIniFile.h"
+#include "settings/TSpinEdit.h"
+#include "windows/DirectionUnit.h"
+#include "windows/ImageFormUnit.h"
+#include "windows/VideoFormUnit.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCheckBox>
+#include <QEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTime>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <cfenv>
+#include <cmath>
+#include <limits>
+
+std::unique_ptr<TBitmap> PreviousFrame;
+
+namespace {
+
+const QColor ReadoutColor(0x80, 0x80, 0x00); // olive
+
+QToolButton* FlatButton(QWidget* parent, const char* name, const QString& caption,
+                        QStyle::StandardPixmap picture) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(name);
+    button->setText(caption);
+    button->setIcon(parent->style()->standardIcon(picture));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setAutoRaise(true);
+    button->setMinimumWidth(72);
+    return button;
+}
+
+QFrame* Panel(QWidget* parent, const char* name) {
+    auto* panel = new QFrame(parent);
+    panel->setObjectName(name);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    return panel;
+}
+
+QLabel* Label(QWidget* parent, const char* name, const QString& caption) {
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QLabel* ReadoutLabel(QWidget* parent, const char* name, const QString& caption, int pixelHeight,
+                     bool bold) {
+    QLabel* label = Label(parent, name, caption);
+    QFont font = label->font();
+    font.setPixelSize(pixelHeight);
+    font.setBold(bold);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, ReadoutColor);
+    label->setPalette(palette);
+    return label;
+}
+
+TSpinEdit* SpinBox(QWidget* parent, const char* name, int minValue, int maxValue, int value) {
+    auto* box = new TSpinEdit(parent);
+    box->setObjectName(name);
+    box->SetMinValue(minValue);
+    box->SetMaxValue(maxValue);
+    box->SetValue(value);
+    return box;
+}
+
+QAction* MenuItem(QMenu* menu, const char* name, const QString& caption) {
+    QAction* item = menu->addAction(caption);
+    item->setObjectName(name);
+    return item;
+}
+
+QAction* Separator(QMenu* menu, const char* name) {
+    QAction* separator = menu->addSeparator();
+    separator->setObjectName(name);
+    return separator;
+}
+
+// Runs one step of the window's creation; an error is shown and the creation
+// goes on, so that no later command meets a missing part.
+template <class Step> void CreationStep(Step&& step) {
+    HandleEvent(std::forward<Step>(step));
+}
+
+char DecimalSeparator() {
+    const QString point = QLocale::system().decimalPoint();
+    if (point.size() == 1 && point.front().unicode() < 0x80) {
+        return static_cast<char>(point.front().unicode());
+    }
+    return '.';
+}
+
+int ClampToInt(double value) {
+    if (value >= static_cast<double>(std::numeric_limits<int>::max())) {
+        return std::numeric_limits<int>::max();
+    }
+    if (value <= static_cast<double>(std::numeric_limits<int>::min())) {
+        return std::numeric_limits<int>::min();
+    }
+    return static_cast<int>(value);
+}
+
+} // namespace
+
+int RunningSizeFor(int runningWindowMs, int capturePeriodMs) {
+    if (capturePeriodMs == 0) {
+        if (runningWindowMs == 0) {
+            throw EInvalidOp("Invalid floating point operation");
+        }
+        throw EZeroDivide("Floating point division by zero");
+    }
+    const double frames = static_cast<double>(runningWindowMs) / capturePeriodMs;
+    const int previousMode = std::fegetround();
+    std::fesetround(FE_TONEAREST);
+    const double rounded = std::nearbyint(frames);
+    std::fesetround(previousMode);
+    return ClampToInt(rounded);
+}
+
+TVideo::TVideo(QWidget* owner) : BaseForm(owner) {
+    setObjectName("Video");
+    setWindowTitle("Stirwatch");
+    // Qt paints every widget through the window's backing store, so the
+    // window is double-buffered as a whole.
+    Timer1 = new TTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->SetEnabled(false);
+    Timer1->SetInterval(250);
+    CreateMenu();
+    CreateControls();
+    ConnectHandlers();
+    move(1, 105);
+    SetClientSize(635, 238 + menuBar()->sizeHint().height());
+}
+
+TVideo::~TVideo() {
+    RunFormDestroy();
+}
+
+void TVideo::CreateMenu() {
+    Video1 = menuBar()->addMenu("Video");
+    Video1->setObjectName("Video1");
+    VideoDisplay1 = MenuItem(Video1, "VideoDisplay1", "Video Display");
+    VideoSource1 = MenuItem(Video1, "VideoSource1", "Video Source");
+    VideoFormat1 = MenuItem(Video1, "VideoFormat1", "Video Format");
+    N3 = Separator(Video1, "N3");
+    VideoWindow1 = Video1->addMenu("Video Window");
+    VideoWindow1->setObjectName("VideoWindow1");
+    VideoWindow1->menuAction()->setObjectName("VideoWindow1");
+    Overlay1 = MenuItem(VideoWindow1, "Overlay1", "Overlay");
+    Preview1 = MenuItem(VideoWindow1, "Preview1", "Preview");
+    DisplayModeGroup = new QActionGroup(this);
+    DisplayModeGroup->setExclusive(true);
+    for (QAction* item : {Overlay1, Preview1}) {
+        item->setCheckable(true);
+        DisplayModeGroup->addAction(item);
+    }
+    Preview1->setChecked(true);
+    N1 = Separator(Video1, "N1");
+    Start1 = MenuItem(Video1, "Start1", "Start");
+    Stop1 = MenuItem(Video1, "Stop1", "Stop");
+
+    Window1 = menuBar()->addMenu("Window");
+    Window1->setObjectName("Window1");
+    LiveVideo1 = MenuItem(Window1, "LiveVideo1", "Live Video Window");
+    Image1 = MenuItem(Window1, "Image1", "Movement Window");
+    N2 = Separator(Window1, "N2");
+    Configuration1 = MenuItem(Window1, "Configuration1", "Configuration");
+}
+
+// The band bar: four rows filling the window above the status bar.
+void TVideo::CreateControls() {
+    auto* bandBar = new QWidget(this);
+    bandBar->setObjectName("BandBar");
+    auto* rows = new QVBoxLayout(bandBar);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(1);
+    rows->addWidget(CreateFirstRow());
+    rows->addWidget(CreateSecondRow());
+
+    MovementChart = new TChart(bandBar);
+    MovementChart->setObjectName("MovementChart");
+    MovementChart->setFixedHeight(88);
+    Series1 = MovementChart->Series1();
+    Series1->setObjectName("Series1");
+    rows->addWidget(MovementChart);
+
+    VideoLabel = Label(bandBar, "VideoLabel", "Idle");
+    VideoLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    rows->addWidget(VideoLabel);
+    rows->addStretch(1);
+    setCentralWidget(bandBar);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName("StatusBar1");
+    setStatusBar(StatusBar1);
+}
+
+QWidget* TVideo::CreateFirstRow() {
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+
+    QFrame* videoPanel = Panel(row, "Panel1");
+    auto* videoButtons = new QHBoxLayout(videoPanel);
+    videoButtons->setContentsMargins(2, 1, 2, 1);
+    SpeedButton3 = FlatButton(videoPanel, "SpeedButton3", "Start Video", QStyle::SP_MediaPlay);
+    SpeedButton7 = FlatButton(videoPanel, "SpeedButton7", "Stop Video", QStyle::SP_MediaStop);
+    videoButtons->addWidget(SpeedButton3);
+    videoButtons->addWidget(SpeedButton7);
+    layout->addWidget(videoPanel);
+
+    QFrame* stepPanel = Panel(row, "Panel2");
+    auto* stepButtons = new QHBoxLayout(stepPanel);
+    stepButtons->setContentsMargins(2, 1, 2, 1);
+    SpeedButton12 =
+        FlatButton(stepPanel, "SpeedButton12", "Evolve One", QStyle::SP_MediaSkipForward);
+    AutoBut = FlatButton(stepPanel, "AutoBut", "Auto", QStyle::SP_BrowserReload);
+    SetAutoButColor(AutoOffColor);
+    stepButtons->addWidget(SpeedButton12);
+    stepButtons->addWidget(AutoBut);
+    layout->addWidget(stepPanel);
+
+    PercentPanel = Panel(row, "PercentPanel");
+    PercentPanel->setAutoFillBackground(true);
+    QPalette black = PercentPanel->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    PercentPanel->setPalette(black);
+    auto* readouts = new QHBoxLayout(PercentPanel);
+    readouts->setContentsMargins(6, 2, 6, 2);
+    PercentLab = ReadoutLabel(PercentPanel, "PercentLab", "0", 19, false);
+    PercentLab->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    PercentLab->setMinimumWidth(40);
+    Label5 = ReadoutLabel(PercentPanel, "Label5", "%", 19, false);
+    PixNumLab = ReadoutLabel(PercentPanel, "PixNumLab", "0", 16, true);
+    PixNumLab->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    PixNumLab->setMinimumWidth(80);
+    readouts->addWidget(PercentLab);
+    readouts->addWidget(Label5);
+    readouts->addStretch(1);
+    readouts->addWidget(PixNumLab);
+    layout->addWidget(PercentPanel, 1);
+    return row;
+}
+
+QWidget* TVideo::CreateSecondRow() {
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+
+    QFrame* detectionPanel = Panel(row, "Panel3");
+    auto* detection = new QGridLayout(detectionPanel);
+    detection->setContentsMargins(4, 1, 4, 1);
+    detection->setVerticalSpacing(0);
+    Label1 = Label(detectionPanel, "Label1", "Pixel Tolerance");
+    VariatLimitSpinBox = SpinBox(detectionPanel, "VariatLimitSpinBox", 0, 255, 20);
+    VariatLimitSpinBox->SetMaxLength(3);
+    Label2 = Label(detectionPanel, "Label2", "Minimal Movement (px)");
+    MinMoveSpinBox = SpinBox(detectionPanel, "MinMoveSpinBox", 0, 0, 400);
+    detection->addWidget(Label1, 0, 0);
+    detection->addWidget(VariatLimitSpinBox, 1, 0);
+    detection->addWidget(Label2, 0, 1);
+    detection->addWidget(MinMoveSpinBox, 1, 1);
+    layout->addWidget(detectionPanel);
+
+    QFrame* frequencyPanel = Panel(row, "Panel4");
+    auto* frequency = new QVBoxLayout(frequencyPanel);
+    frequency->setContentsMargins(4, 1, 4, 1);
+    frequency->setSpacing(0);
+    Label3 = Label(frequencyPanel, "Label3", "Capture frequency (ms)");
+    CapSpeedSpinBox = SpinBox(frequencyPanel, "CapSpeedSpinBox", 0, 0, 250);
+    frequency->addWidget(Label3);
+    frequency->addWidget(CapSpeedSpinBox);
+    layout->addWidget(frequencyPanel);
+
+    // Small captions leave the meter room for its six lamps.
+    for (QLabel* label : {Label1, Label2, Label3}) {
+        QFont font = label->font();
+        font.setPointSizeF(font.pointSizeF() * 0.85);
+        label->setFont(font);
+    }
+    for (TSpinEdit* box : {VariatLimitSpinBox, MinMoveSpinBox, CapSpeedSpinBox}) {
+        box->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    }
+
+    MeterPanel = new QFrame(row);
+    MeterPanel->setObjectName("MeterPanel");
+    auto* meterLayout = new QHBoxLayout(MeterPanel);
+    meterLayout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(MeterPanel, 1);
+    return row;
+}
+
+// Every handler runs inside HandleEvent: an error ends the handler and is
+// shown by the standard error display.
+void TVideo::ConnectHandlers() {
+    auto on = [this](auto* sender, auto signal, void (TVideo::*handler)()) {
+        connect(sender, signal, this,
+                [this, handler] { HandleEvent([&] { (this->*handler)(); }); });
+    };
+    on(SpeedButton3, &QToolButton::clicked, &TVideo::SpeedButton3Click);
+    on(SpeedButton7, &QToolButton::clicked, &TVideo::SpeedButton7Click);
+    on(SpeedButton12, &QToolButton::clicked, &TVideo::SpeedButton12Click);
+    on(AutoBut, &QToolButton::clicked, &TVideo::AutoButClick);
+    on(CapSpeedSpinBox, &TSpinEdit::Change, &TVideo::CapSpeedSpinBoxChange);
+    on(Timer1, &TTimer::OnTimer, &TVideo::Timer1Timer);
+    on(VideoDisplay1, &QAction::triggered, &TVideo::VideoDisplay1Click);
+    on(VideoSource1, &QAction::triggered, &TVideo::VideoSource1Click);
+    on(VideoFormat1, &QAction::triggered, &TVideo::VideoFormat1Click);
+    on(Overlay1, &QAction::triggered, &TVideo::Overlay1Click);
+    on(Preview1, &QAction::triggered, &TVideo::Preview1Click);
+    on(Configuration1, &QAction::triggered, &TVideo::Configuration1Click);
+}
+
+void TVideo::SetAutoButColor(const QColor& color) {
+    QPalette palette = AutoBut->palette();
+    palette.setColor(QPalette::ButtonText, color);
+    palette.setColor(QPalette::WindowText, color);
+    AutoBut->setPalette(palette);
+}
+
+void TVideo::FormCreate() {
+    CreationStep([this] { BaseForm::FormCreate(); });
+    CreationStep([this] { LoadSettings(ApplicationKey); });
+    CreationStep([this] {
+        ConfigForm->LoadSettings(ApplicationKey);
+        ConfigForm->SetMainWindow(this, MovementChart);
+    });
+    CreationStep([this] {
+        FMeter = std::make_unique<TMovementMeter>(MeterPanel);
+        FMeter->setObjectName("Meter");
+        MeterPanel->layout()->addWidget(FMeter.get());
+    });
+    CreationStep([this] {
+        FGraph = std::make_unique<RunningGraph>(Series1, GraphPointCount);
+        FGraph->SetMeter(FMeter.get());
+    });
+    CreationStep([this] { FLog = std::make_unique<MovementLog>(); });
+    CreationStep([] { PreviousFrame = std::make_unique<TBitmap>(); });
+    CreateAuxiliaryWindows();
+}
+
+void TVideo::CreateAuxiliaryWindows() {
+    CreationStep([this] { ::VideoForm = BaseForm::CreateForm<TVideoForm>(this); });
+    CreationStep([this] { ::ImageForm = BaseForm::CreateForm<TImageForm>(this); });
+    CreationStep([this] { DirectionForm = BaseForm::CreateForm<TDirectionForm>(this); });
+    BaseForm* windows[] = {::VideoForm, ::ImageForm, DirectionForm};
+    for (BaseForm* window : windows) {
+        CreationStep([window] {
+            if (window) {
+                window->LoadSettings(ApplicationKey);
+            }
+        });
+    }
+    for (BaseForm* window : windows) {
+        CreationStep([window] {
+            if (window) {
+                window->show();
+            }
+        });
+    }
+}
+
+void TVideo::LoadSettings(const std::string& applicationKey) {
+    BaseForm::LoadSettings(applicationKey);
+    TRegIniFile settings(SettingsBaseKey);
+    VariatLimitSpinBox->SetValue(
+        settings.ReadInteger(SettingsSection, "PixelTolerance", VariatLimitSpinBox->Value()));
+    MinMoveSpinBox->SetValue(
+        settings.ReadInteger(SettingsSection, "MinimalMovement", MinMoveSpinBox->Value()));
+    CapSpeedSpinBox->SetValue(
+        settings.ReadInteger(SettingsSection, "CaptureFrequency", CapSpeedSpinBox->Value()));
+}
+
+void TVideo::SaveSettings() {
+    BaseForm::SaveSettings();
+    if (SettingsSection.empty()) {
+        return;
+    }
+    TRegIniFile settings(SettingsBaseKey);
+    settings.WriteInteger(SettingsSection, "PixelTolerance", VariatLimitSpinBox->Value());
+    settings.WriteInteger(SettingsSection, "MinimalMovement", MinMoveSpinBox->Value());
+    settings.WriteInteger(SettingsSection, "CaptureFrequency", CapSpeedSpinBox->Value());
+}
+
+// Automatic mode is left as it is; the timer is stopped only so that no
+// tick can reach a step after the window's parts are gone.
+void TVideo::FormClose() {
+    BaseForm::FormClose();
+    DisconnectCamera();
+    PreviousFrame.reset();
+    if (FGraph) {
+        FGraph->SetMeter(nullptr);
+    }
+    FMeter.reset();
+    BaseForm::DestroyForm(::VideoForm);
+    BaseForm::DestroyForm(::ImageForm);
+    BaseForm::DestroyForm(DirectionForm);
+    Timer1->SetEnabled(false);
+}
+
+void TVideo::FormDestroy() {
+    BaseForm::FormDestroy();
+    FLog.reset();
+}
+
+void TVideo::changeEvent(QEvent* event) {
+    BaseForm::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        HandleEvent([this] { FormActivate(); });
+    }
+}
+
+void TVideo::FormActivate() {
+    MovementChart->setVisible(ConfigForm->GraphCheck->isChecked());
+}
+
+void TVideo::SpeedButton3Click() {
+    StartVideo();
+}
+void TVideo::SpeedButton7Click() {
+    StopVideo();
+}
+void TVideo::SpeedButton12Click() {
+    EvolveOne();
+}
+void TVideo::Timer1Timer() {
+    EvolveOne();
+}
+
+void TVideo::StartVideo() {
+    SetVideoPanel(::VideoForm ? ::VideoForm->VideoArea : nullptr);
+    SetStatusLabel(VideoLabel);
+    SetStopCallback(nullptr);
+    if (ConnectCamera()) {
+        SetFrameLimit(VideoFrameLimit);
+        StartOverlay();
+    }
+    TakeReferenceFrame();
+}
+
+void TVideo::StopVideo() {
+    DisconnectCamera();
+}
+
+void TVideo::AutoButClick() {
+    if (!Timer1->Enabled()) {
+        SetAutoButColor(AutoOnColor);
+        FLog->StartSession(ConfigForm->LogDirEdit->text().toStdString());
+        FGraph->Reset();
+    } else {
+        SetAutoButColor(AutoOffColor);
+        FLog->StopSession();
+    }
+    FMeter->SetRunningSize(
+        RunningSizeFor(ConfigForm->RunningWindowSizeEdit->Value(), CapSpeedSpinBox->Value()));
+    FMeter->SetThresholdValue1(ConfigForm->BarThEdit1->Value());
+    FMeter->SetThresholdValue2(ConfigForm->BarThEdit2->Value());
+    FMeter->SetThresholdValue3(ConfigForm->BarThEdit3->Value());
+    FMeter->SetThresholdValue4(ConfigForm->BarThEdit4->Value());
+    FMeter->SetThresholdValue5(ConfigForm->BarThEdit5->Value());
+    FMeter->SetThresholdValue6(ConfigForm->BarThEdit6->Value());
+    Timer1->SetInterval(CapSpeedSpinBox->Value());
+    Timer1->SetEnabled(!Timer1->Enabled());
+}
+
+void TVideo::CapSpeedSpinBoxChange() {
+    Timer1->SetInterval(CapSpeedSpinBox->Value());
+}
+
+void TVideo::VideoDisplay1Click() {
+    ShowDisplayDialog();
+}
+void TVideo::VideoSource1Click() {
+    ShowSourceDialog();
+}
+void TVideo::VideoFormat1Click() {
+    ShowFormatDialog();
+}
+
+void TVideo::Overlay1Click() {
+    Overlay1->setChecked(true);
+    MakeItOverlay();
+}
+
+void TVideo::Preview1Click() {
+    Preview1->setChecked(true);
+    MakeItPreview();
+}
+
+void TVideo::MakeItOverlay() {
+    SetOverlayMode();
+}
+void TVideo::MakeItPreview() {
+    SetPreviewMode();
+}
+
+void TVideo::Configuration1Click() {
+    ConfigForm->exec();
+}
+
+void TVideo::TakeReferenceFrame() {
+    GrabFrameToClipboard();
+    TBitmap frame;
+    if (ClipboardOffersBitmap()) {
+        TakeClipboardBitmap(frame);
+    }
+    frame.SetPixelFormat(pf24bit);
+    ConvertToGray(frame, *PreviousFrame);
+    ResumePreview();
+}
+
+// One frame step. An error ends it where it happens (see the failure notes
+// of each stage); the working images stay with the window for the next step.
+void TVideo::EvolveOne() {
+    if (!PreviousFrame) {
+        return; // the window has closed
+    }
+    const int minimalMovement = MinMoveSpinBox->Value();
+    GrabFrameToClipboard();
+    if (ClipboardOffersBitmap()) {
+        TakeClipboardBitmap(FCapturedFrame);
+    } else {
+        FCapturedFrame.Clear();
+    }
+    FCapturedFrame.SetPixelFormat(pf24bit);
+    int changedPixels = 0;
+    std::int64_t frameArea = 0;
+    AnalyseFrame(minimalMovement, changedPixels, frameArea);
+    ReportFrame(changedPixels, frameArea);
+}
+
+// Converts and compares the frame, feeds the two auxiliary windows, keeps the
+// gray frame for the next step and beeps or saves on movement. When the
+// comparison declines (a frame is missing, or the frame size changed) the
+// step counts no changed pixels, shows an empty difference image and hands
+// the direction window the previous point again.
+void TVideo::AnalyseFrame(int minimalMovement, int& changedPixels, std::int64_t& frameArea) {
+    if (FCapturedFrame.Empty()) {
+        FGrayFrame.Clear();
+    }
+    ConvertToGray(FCapturedFrame, FGrayFrame);
+    const int tolerance = VariatLimitSpinBox->Value();
+    TDifferenceResult result;
+    result.Direction = FLastDirection;
+    if (CompareFrames(*PreviousFrame, FGrayFrame, FDifferenceImage,
+                      static_cast<std::uint8_t>(tolerance & 0xFF), result) != 0) {
+        FDifferenceImage.Clear();
+    }
+    ImageForm->Image->SetPicture(FDifferenceImage);
+    DirectionForm->ShowDirection(result.Direction.X, result.Direction.Y);
+    FLastDirection = result.Direction;
+    std::swap(*PreviousFrame, FGrayFrame);
+    frameArea = static_cast<std::int64_t>(PreviousFrame->Width()) * PreviousFrame->Height();
+    changedPixels = result.PositiveCount + result.NegativeCount;
+    if (IsMovement(changedPixels, minimalMovement)) {
+        if (ConfigForm->BeepOMBox->isChecked()) {
+            QApplication::beep();
+        }
+        if (ConfigForm->SaveOMBox->isChecked()) {
+            SaveMovementImage();
+        }
+    }
+}
+
+void TVideo::SaveMovementImage() {
+    const QTime now = QTime::currentTime();
+    SaveBitmapToFile(FCapturedFrame, SavedImageName(now.hour(), now.minute(), now.second(),
+                                                    now.msec(), DecimalSeparator()));
+}
+
+void TVideo::ReportFrame(int changedPixels, std::int64_t frameArea) {
+    PixNumLab->setText(QString::number(changedPixels));
+    const int percent = MovementPercent(changedPixels, frameArea);
+    PercentLab->setText(QString::number(percent));
+    FMeter->SetValue(percent);
+    if (MovementChart->isVisibleTo(this)) {
+        FGraph->AddValue(percent);
+    }
+    if (Timer1->Enabled() && ConfigForm->LogInAutoCheck->isChecked()) {
+        FLog->LogMovement(changedPixels, percent);
+    }
+    ImageForm->Image->Repaint();
+    ResumePreview();
+}

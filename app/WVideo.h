@@ -1,0 +1,162 @@
+#pragma once
+// The main window "Video": the buttons that start and stop video, take one
+// frame step or run them automatically, the read-outs of the latest step, the
+// detection values, the movement meter and graph, and the menu of driver
+// dialogs, display modes and the configuration window. It also owns the frame
+// step that ties capture, analysis and every output together.
+
+#include "analysis/FrameDifferencing.h"
+#include "analysis/TBitmap.h"
+#include "windows/BaseFormUnit.h"
+
+#include <QColor>
+
+#include <memory>
+#include <string>
+
+class QAction;
+class QActionGroup;
+class QFrame;
+class QLabel;
+class QMenu;
+class QStatusBar;
+class QToolButton;
+class QWidget;
+class RunningGraph;
+class MovementLog;
+class TAreaSeries;
+class TChart;
+class TDirectionForm;
+class TMovementMeter;
+class TSpinEdit;
+class TTimer;
+
+// The gray frame of the previous step: what the next step compares against.
+// Exists from the main window's creation until it closes.
+extern std::unique_ptr<TBitmap> PreviousFrame;
+
+// Frames per running window: the window in milliseconds over the capture
+// period, rounded to nearest with ties to even. A period of 0 fails with
+// EZeroDivide, or with EInvalidOp when the window is 0 too.
+int RunningSizeFor(int runningWindowMs, int capturePeriodMs);
+
+class TVideo : public BaseForm {
+    Q_OBJECT
+
+public:
+    static constexpr const char* ApplicationKey = "Stirwatch";
+    static constexpr int GraphPointCount = 100;
+    static constexpr int VideoFrameLimit = 45;
+    static inline const QColor AutoOnColor = Qt::red;
+    static inline const QColor AutoOffColor = Qt::black;
+
+    explicit TVideo(QWidget* owner = nullptr);
+    ~TVideo() override;
+
+    // Controls, by their component names.
+    QToolButton* SpeedButton3;
+    QToolButton* SpeedButton7;
+    QToolButton* SpeedButton12;
+    QToolButton* AutoBut;
+    QFrame* PercentPanel;
+    QLabel* PercentLab;
+    QLabel* Label5;
+    QLabel* PixNumLab;
+    QLabel* Label1;
+    TSpinEdit* VariatLimitSpinBox;
+    QLabel* Label2;
+    TSpinEdit* MinMoveSpinBox;
+    QLabel* Label3;
+    TSpinEdit* CapSpeedSpinBox;
+    QFrame* MeterPanel;
+    TChart* MovementChart;
+    TAreaSeries* Series1;
+    QLabel* VideoLabel;
+    QStatusBar* StatusBar1;
+    TTimer* Timer1;
+
+    QMenu* Video1;
+    QAction* VideoDisplay1;
+    QAction* VideoSource1;
+    QAction* VideoFormat1;
+    QAction* N3;
+    QMenu* VideoWindow1;
+    QAction* Overlay1;
+    QAction* Preview1;
+    QActionGroup* DisplayModeGroup;
+    QAction* N1;
+    QAction* Start1;
+    QAction* Stop1;
+    QMenu* Window1;
+    QAction* LiveVideo1;
+    QAction* Image1;
+    QAction* N2;
+    QAction* Configuration1;
+
+    // Objects the window owns, created by FormCreate.
+    TMovementMeter* Meter() const { return FMeter.get(); }
+    RunningGraph* Graph() const { return FGraph.get(); }
+    MovementLog* Log() const { return FLog.get(); }
+    TDirectionForm* DirectionForm = nullptr;
+
+    // The frame step and the reference grab.
+    void EvolveOne();
+    void TakeReferenceFrame();
+
+    // Commands.
+    void StartVideo();
+    void StopVideo();
+    void MakeItOverlay();
+    void MakeItPreview();
+
+    void FormCreate() override;
+    void FormClose() override;
+    void FormDestroy() override;
+    void LoadSettings(const std::string& applicationKey) override;
+    void SaveSettings() override;
+
+    // Event handlers.
+    void FormActivate();
+    void SpeedButton3Click();
+    void SpeedButton7Click();
+    void SpeedButton12Click();
+    void AutoButClick();
+    void CapSpeedSpinBoxChange();
+    void Timer1Timer();
+    void VideoDisplay1Click();
+    void VideoSource1Click();
+    void VideoFormat1Click();
+    void Overlay1Click();
+    void Preview1Click();
+    void Configuration1Click();
+
+    // The point handed to the direction window by the latest step.
+    TPoint LastDirection() const { return FLastDirection; }
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void CreateControls();
+    void CreateMenu();
+    QWidget* CreateFirstRow();
+    QWidget* CreateSecondRow();
+    void ConnectHandlers();
+    void SetAutoButColor(const QColor& color);
+    void CreateAuxiliaryWindows();
+    void AnalyseFrame(int minimalMovement, int& changedPixels, std::int64_t& frameArea);
+    void ReportFrame(int changedPixels, std::int64_t frameArea);
+    void SaveMovementImage();
+
+    std::unique_ptr<TMovementMeter> FMeter;
+    std::unique_ptr<RunningGraph> FGraph;
+    std::unique_ptr<MovementLog> FLog;
+    TPoint FLastDirection{50, 50};
+
+    // Working images of a step. Each step starts them empty; their storage
+    // is kept between steps so that a step of the same frame size allocates
+    // nothing.
+    TBitmap FCapturedFrame;
+    TBitmap FGrayFrame;
+    TBitmap FDifferenceImage;
+};

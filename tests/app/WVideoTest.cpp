@@ -1,0 +1,455 @@
+// The main window driven as a user drives it: its buttons, boxes and menu,
+// with frames that the tests put on the real clipboard, or that the capture
+// layer grabs from its test scene.
+
+#include "app/WVideo.h"
+#include "app/TApplication.h"
+#include "app/TTimer.h"
+
+#include "analysis/Exception.h"
+#include "chart/TAreaSeries.h"
+#include "chart/TChart.h"
+#include "graph/RunningGraph.h"
+#include "log/LoggingUnit.h"
+#include "meter/Meter.h"
+#include "settings/ConfigUnit.h"
+#include "settings/TSpinEdit.h"
+#include "windows/DirectionUnit.h"
+#include "windows/ImageFormUnit.h"
+#include "windows/VideoFormUnit.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+// A frame of the given size in one gray level, with optional brighter pixels.
+QImage Frame(int width, int height, int level = 0) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(QColor(level, level, level));
+    return image;
+}
+
+QImage WithBrightPixels(QImage image, int count) {
+    for (int i = 0; i < count; ++i) {
+        image.setPixelColor(i % image.width(), i / image.width(), Qt::white);
+    }
+    return image;
+}
+
+void PutOnClipboard(const QImage& frame) {
+    QGuiApplication::clipboard()->setImage(frame);
+}
+
+int CountFiles(const QString& folder, const QString& pattern) {
+    return static_cast<int>(QDir(folder).entryList({pattern}, QDir::Files).size());
+}
+
+QStringList LogLines(const QString& folder) {
+    QStringList lines;
+    for (const QString& name : QDir(folder).entryList({"movement_*.csv"}, QDir::Files)) {
+        QFile file(QDir(folder).filePath(name));
+        if (file.open(QIODevice::ReadOnly)) {
+            const QString text = QString::fromLatin1(file.readAll());
+            lines += text.split("\r\n", Qt::SkipEmptyParts);
+        }
+    }
+    return lines;
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(ConfigHome.isValid() && WorkFolder.isValid() && LogFolder.isValid());
+        qputenv("XDG_CONFIG_HOME", ConfigHome.path().toUtf8());
+        PreviousFolder = QDir::currentPath();
+        QDir::setCurrent(WorkFolder.path());
+        TApplication::SetMessageSink(
+            [this](const QString&, const QString& text) { Errors.push_back(text); });
+        QGuiApplication::clipboard()->clear();
+        CreateConfigForm();
+        Open();
+    }
+
+    void TearDown() override {
+        Close();
+        DestroyConfigForm();
+        TApplication::SetMessageSink(nullptr);
+        QGuiApplication::clipboard()->clear();
+        QDir::setCurrent(PreviousFolder);
+    }
+
+    void Open() {
+        Window = BaseForm::MakeForm<TVideo>();
+        Window->show();
+        Window->activateWindow();
+        QCoreApplication::processEvents();
+    }
+
+    // Closes the window as the user does and destroys it as the program's
+    // end does.
+    void Close() {
+        if (Window) {
+            Window->close();
+            Window.reset();
+        }
+    }
+
+    void Click(QToolButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+    // One "Evolve One" press on the given frame.
+    void StepOn(const QImage& frame) {
+        PutOnClipboard(frame);
+        Click(Window->SpeedButton12);
+    }
+
+    QTemporaryDir ConfigHome;
+    QTemporaryDir WorkFolder;
+    QTemporaryDir LogFolder;
+    QString PreviousFolder;
+    std::unique_ptr<TVideo> Window;
+    std::vector<QString> Errors;
+};
+
+TEST_F(MainWindowTest, FirstStartShowsTheDesignedDefaults) {
+    EXPECT_EQ(Window->windowTitle(), "Stirwatch");
+    EXPECT_EQ(Window->objectName(), "Video");
+    EXPECT_EQ(Window->VariatLimitSpinBox->Value(), 20);
+    EXPECT_EQ(Window->MinMoveSpinBox->Value(), 400);
+    EXPECT_EQ(Window->CapSpeedSpinBox->Value(), 250);
+    EXPECT_EQ(Window->Timer1->Interval(), 250);
+    EXPECT_FALSE(Window->Timer1->Enabled());
+    EXPECT_TRUE(Window->MovementChart->isVisible());
+    EXPECT_EQ(Window->MovementChart->height(), 88);
+    EXPECT_EQ(Window->PercentLab->text(), "0");
+    EXPECT_EQ(Window->PixNumLab->text(), "0");
+    EXPECT_EQ(Window->VideoLabel->text(), "Idle");
+    EXPECT_TRUE(Window->Preview1->isChecked());
+    EXPECT_FALSE(Window->Overlay1->isChecked());
+    EXPECT_TRUE(Window->StatusBar1->isVisible());
+    EXPECT_TRUE(Errors.empty());
+
+    // The auxiliary windows were created, loaded and shown.
+    ASSERT_NE(VideoForm, nullptr);
+    ASSERT_NE(ImageForm, nullptr);
+    ASSERT_NE(Window->DirectionForm, nullptr);
+    EXPECT_TRUE(VideoForm->isVisible());
+    EXPECT_TRUE(ImageForm->isVisible());
+    EXPECT_TRUE(Window->DirectionForm->isVisible());
+    EXPECT_EQ(Window->Graph()->Series->Count(), TVideo::GraphPointCount);
+    EXPECT_EQ(Window->Meter()->parentWidget(), Window->MeterPanel);
+}
+
+TEST_F(MainWindowTest, EveryControlIsFoundByItsNameWithItsCaption) {
+    const std::pair<const char*, const char*> buttons[] = {{"SpeedButton3", "Start Video"},
+                                                           {"SpeedButton7", "Stop Video"},
+                                                           {"SpeedButton12", "Evolve One"},
+                                                           {"AutoBut", "Auto"}};
+    for (const auto& [name, caption] : buttons) {
+        auto* button = Window->findChild<QToolButton*>(name);
+        ASSERT_NE(button, nullptr) << name;
+        EXPECT_EQ(button->text(), caption);
+    }
+    const std::pair<const char*, const char*> labels[] = {{"Label1", "Pixel Tolerance"},
+                                                          {"Label2", "Minimal Movement (px)"},
+                                                          {"Label3", "Capture frequency (ms)"},
+                                                          {"Label5", "%"}};
+    for (const auto& [name, caption] : labels) {
+        auto* label = Window->findChild<QLabel*>(name);
+        ASSERT_NE(label, nullptr) << name;
+        EXPECT_EQ(label->text(), caption);
+    }
+    const std::pair<const char*, const char*> items[] = {{"VideoDisplay1", "Video Display"},
+                                                         {"VideoSource1", "Video Source"},
+                                                         {"VideoFormat1", "Video Format"},
+                                                         {"Overlay1", "Overlay"},
+                                                         {"Preview1", "Preview"},
+                                                         {"Start1", "Start"},
+                                                         {"Stop1", "Stop"},
+                                                         {"LiveVideo1", "Live Video Window"},
+                                                         {"Image1", "Movement Window"},
+                                                         {"Configuration1", "Configuration"}};
+    for (const auto& [name, caption] : items) {
+        auto* item = Window->findChild<QAction*>(name);
+        ASSERT_NE(item, nullptr) << name;
+        EXPECT_EQ(item->text(), caption);
+    }
+    EXPECT_EQ(Window->Video1->title(), "Video");
+    EXPECT_EQ(Window->Window1->title(), "Window");
+    EXPECT_EQ(Window->VideoWindow1->title(), "Video Window");
+    for (const char* name :
+         {"PercentPanel", "MeterPanel", "MovementChart", "VideoLabel", "StatusBar1",
+          "VariatLimitSpinBox", "MinMoveSpinBox", "CapSpeedSpinBox"}) {
+        EXPECT_NE(Window->findChild<QWidget*>(name), nullptr) << name;
+    }
+    EXPECT_NE(Window->findChild<TTimer*>("Timer1"), nullptr);
+}
+
+TEST_F(MainWindowTest, DisplayModeItemsFormOneRadioGroup) {
+    Window->Overlay1->trigger();
+    EXPECT_TRUE(Window->Overlay1->isChecked());
+    EXPECT_FALSE(Window->Preview1->isChecked());
+    Window->Preview1->trigger();
+    EXPECT_TRUE(Window->Preview1->isChecked());
+    EXPECT_FALSE(Window->Overlay1->isChecked());
+    // Without a capture window the modes and the driver dialogs do nothing.
+    Window->VideoDisplay1->trigger();
+    Window->VideoSource1->trigger();
+    Window->VideoFormat1->trigger();
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST(RunningSize, RoundsHalfToEven) {
+    EXPECT_EQ(RunningSizeFor(250, 250), 1);
+    EXPECT_EQ(RunningSizeFor(250, 100), 2);
+    EXPECT_EQ(RunningSizeFor(350, 100), 4);
+    EXPECT_EQ(RunningSizeFor(450, 100), 4);
+    EXPECT_EQ(RunningSizeFor(260, 100), 3);
+    EXPECT_EQ(RunningSizeFor(250, -100), -2);
+    EXPECT_THROW(RunningSizeFor(250, 0), EZeroDivide);
+    EXPECT_THROW(RunningSizeFor(0, 0), EInvalidOp);
+}
+
+TEST_F(MainWindowTest, AutoHandsTheConfigurationToTheMeterAndStartsTheTimer) {
+    ConfigForm->RunningWindowSizeEdit->SetValue(350);
+    Window->CapSpeedSpinBox->SetValue(100);
+    ConfigForm->BarThEdit6->SetValue(70);
+    Click(Window->AutoBut);
+    EXPECT_TRUE(Window->Timer1->Enabled());
+    EXPECT_EQ(Window->Timer1->Interval(), 100);
+    EXPECT_EQ(Window->Meter()->RunningSize(), 4);
+    EXPECT_EQ(Window->Meter()->ThresholdValue1(), 2);
+    EXPECT_EQ(Window->Meter()->ThresholdValue6(), 70);
+    EXPECT_EQ(Window->AutoBut->palette().color(QPalette::ButtonText), TVideo::AutoOnColor);
+
+    ConfigForm->RunningWindowSizeEdit->SetValue(250);
+    Click(Window->AutoBut);
+    EXPECT_FALSE(Window->Timer1->Enabled());
+    EXPECT_EQ(Window->Meter()->RunningSize(), 2);
+    EXPECT_EQ(Window->AutoBut->palette().color(QPalette::ButtonText), TVideo::AutoOffColor);
+    EXPECT_EQ(Window->AutoBut->text(), "Auto");
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(MainWindowTest, AutoWithCaptureFrequencyZeroFailsAfterItsFirstStep) {
+    Window->CapSpeedSpinBox->SetText("");
+    Click(Window->AutoBut);
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_EQ(Errors[0], "Floating point division by zero.");
+    EXPECT_FALSE(Window->Timer1->Enabled());
+    EXPECT_EQ(Window->AutoBut->palette().color(QPalette::ButtonText), TVideo::AutoOnColor);
+    EXPECT_FALSE(Window->Log()->FileName().empty());
+    EXPECT_EQ(Window->Meter()->ThresholdValue1(), 10);
+
+    ConfigForm->RunningWindowSizeEdit->SetValue(0);
+    Click(Window->AutoBut);
+    ASSERT_EQ(Errors.size(), 2u);
+    EXPECT_EQ(Errors[1], "Invalid floating point operation.");
+}
+
+TEST_F(MainWindowTest, EveryKeystrokeInTheFrequencyBoxReArmsTheTimer) {
+    Click(Window->AutoBut);
+    ASSERT_TRUE(Window->Timer1->Enabled());
+    std::vector<int> intervals;
+    QObject::connect(Window->CapSpeedSpinBox, &TSpinEdit::Change, Window.get(),
+                     [&] { intervals.push_back(Window->Timer1->Interval()); });
+    auto* edit = Window->CapSpeedSpinBox->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, "1000");
+    EXPECT_EQ(intervals, (std::vector<int>{1, 10, 100, 1000}));
+    EXPECT_TRUE(Window->Timer1->Enabled());
+    // Running size is recomputed only at the next press of "Auto".
+    EXPECT_EQ(Window->Meter()->RunningSize(), 1);
+}
+
+TEST_F(MainWindowTest, StepReportsChangedPixelsAndTruncatedPercent) {
+    Window->MinMoveSpinBox->SetValue(0);
+    StepOn(Frame(3, 1));
+    EXPECT_EQ(Window->PixNumLab->text(), "0");
+    StepOn(WithBrightPixels(Frame(3, 1), 1));
+    EXPECT_EQ(Window->PixNumLab->text(), "1");
+    EXPECT_EQ(Window->PercentLab->text(), "33");
+    EXPECT_EQ(Window->Meter()->Value(), 33);
+    StepOn(Frame(3, 1));
+    EXPECT_EQ(Window->PixNumLab->text(), "1");
+    StepOn(WithBrightPixels(Frame(3, 1), 2));
+    EXPECT_EQ(Window->PercentLab->text(), "66");
+    EXPECT_EQ(Window->Graph()->Series->YValue(TVideo::GraphPointCount - 1), 66);
+    EXPECT_EQ(PreviousFrame->Width(), 3);
+    EXPECT_EQ(PreviousFrame->PixelFormat(), pf8bit);
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(MainWindowTest, SavesTheFrameOnlyWhenChangedPixelsExceedTheMinimalMovement) {
+    ASSERT_TRUE(QDir().mkdir("images"));
+    ConfigForm->SaveOMBox->setChecked(true);
+    Window->MinMoveSpinBox->SetValue(2);
+    StepOn(Frame(40, 30));
+    StepOn(WithBrightPixels(Frame(40, 30), 2));
+    EXPECT_EQ(CountFiles("images", "*.bmp"), 0);
+    StepOn(WithBrightPixels(Frame(40, 30), 5));
+    EXPECT_EQ(Window->PixNumLab->text(), "3");
+    EXPECT_EQ(CountFiles("images", "*.bmp"), 1);
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(MainWindowTest, FailedSaveLeavesTheReadoutsButKeepsTheNewFrame) {
+    ConfigForm->SaveOMBox->setChecked(true);
+    Window->MinMoveSpinBox->SetValue(-1);
+    StepOn(Frame(40, 30));
+    ASSERT_EQ(Errors.size(), 1u); // every completed step counts as movement
+    EXPECT_EQ(Window->PixNumLab->text(), "0");
+    EXPECT_TRUE(Errors[0].startsWith("Cannot create file")) << Errors[0].toStdString();
+
+    StepOn(WithBrightPixels(Frame(40, 30), 7));
+    ASSERT_EQ(Errors.size(), 2u);
+    EXPECT_EQ(Window->PixNumLab->text(), "0");
+    EXPECT_EQ(Window->Meter()->Value(), 0);
+    // The analysis stage completed: the gray frame and difference image are new.
+    EXPECT_EQ(PreviousFrame->Width(), 40);
+    EXPECT_EQ(ImageForm->Image->Picture().width(), 40);
+}
+
+TEST_F(MainWindowTest, DeclinedComparisonCountsNothingAndKeepsTheDirection) {
+    Click(Window->SpeedButton12); // nothing on the clipboard
+    EXPECT_EQ(Window->PixNumLab->text(), "0");
+    EXPECT_EQ(Window->PercentLab->text(), "0");
+    EXPECT_TRUE(PreviousFrame->Empty());
+    EXPECT_EQ(Window->LastDirection().X, 50);
+    EXPECT_EQ(Window->LastDirection().Y, 50);
+
+    StepOn(Frame(64, 48));
+    StepOn(WithBrightPixels(Frame(32, 24), 100)); // the format changed
+    EXPECT_EQ(Window->PixNumLab->text(), "0");
+    EXPECT_EQ(PreviousFrame->Width(), 32);
+    StepOn(Frame(32, 24));
+    EXPECT_EQ(Window->PixNumLab->text(), "100");
+    EXPECT_EQ(Window->LastDirection().X, 50); // only darker pixels: no direction
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(MainWindowTest, AutoModeLogsEveryStepIncludingManualOnesAndEndsItsSession) {
+    ConfigForm->LogInAutoCheck->setChecked(true);
+    ConfigForm->LogDirEdit->setText(LogFolder.path());
+    Window->CapSpeedSpinBox->SetValue(1000000); // no tick during the test
+    Click(Window->AutoBut);
+    ASSERT_TRUE(Window->Timer1->Enabled());
+    EXPECT_EQ(QString::fromStdString(Window->Log()->FileName()).left(LogFolder.path().size()),
+              LogFolder.path());
+    StepOn(Frame(10, 10));
+    StepOn(WithBrightPixels(Frame(10, 10), 4));
+    QStringList lines = LogLines(LogFolder.path());
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[1].endsWith(", 4, 4")) << lines[1].toStdString();
+
+    Click(Window->AutoBut);
+    EXPECT_TRUE(Window->Log()->FileName().empty());
+    StepOn(Frame(10, 10));
+    EXPECT_EQ(LogLines(LogFolder.path()).size(), 2);
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(MainWindowTest, HiddenChartGetsNoPoints) {
+    ConfigForm->GraphCheck->setChecked(false);
+    Window->FormActivate();
+    EXPECT_FALSE(Window->MovementChart->isVisible());
+    StepOn(Frame(2, 2));
+    StepOn(WithBrightPixels(Frame(2, 2), 2));
+    EXPECT_EQ(Window->Graph()->Series->YValue(TVideo::GraphPointCount - 1), 0);
+    ConfigForm->GraphCheck->setChecked(true);
+    Window->FormActivate();
+    StepOn(WithBrightPixels(Frame(2, 2), 4));
+    EXPECT_EQ(Window->Graph()->Series->YValue(TVideo::GraphPointCount - 1), 50);
+}
+
+TEST_F(MainWindowTest, FailingTicksAreShownAndAutomaticModeGoesOn) {
+    ConfigForm->SaveOMBox->setChecked(true);
+    Window->MinMoveSpinBox->SetValue(-1);
+    Window->CapSpeedSpinBox->SetValue(10);
+    PutOnClipboard(Frame(8, 8));
+    Click(Window->AutoBut);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Errors.size() >= 3; }, 5000));
+    EXPECT_TRUE(Window->Timer1->Enabled());
+    EXPECT_TRUE(Errors.back().startsWith("Cannot create file"));
+    Click(Window->AutoBut);
+}
+
+TEST_F(MainWindowTest, StepsOnTheTestSceneReportChangedPixels) {
+    qputenv("STIRWATCH_SOURCE", "test");
+    Click(Window->SpeedButton3);
+    ASSERT_FALSE(PreviousFrame->Empty());
+    EXPECT_EQ(PreviousFrame->PixelFormat(), pf8bit);
+    int moving = 0;
+    for (int i = 0; i < 5 && moving == 0; ++i) {
+        QTest::qWait(150);
+        Click(Window->SpeedButton12);
+        moving = Window->PixNumLab->text().toInt();
+    }
+    EXPECT_GT(moving, 0);
+    EXPECT_FALSE(ImageForm->Image->Picture().isNull());
+    Click(Window->SpeedButton7);
+    qunsetenv("STIRWATCH_SOURCE");
+    EXPECT_TRUE(Errors.empty()) << Errors.front().toStdString();
+}
+
+TEST_F(MainWindowTest, ClosingReleasesThePartsAndTheEndSavesTheDetectionValues) {
+    Window->VariatLimitSpinBox->SetValue(33);
+    Window->MinMoveSpinBox->SetValue(-7);
+    Window->CapSpeedSpinBox->SetValue(120);
+    Close();
+    EXPECT_EQ(VideoForm, nullptr);
+    EXPECT_EQ(ImageForm, nullptr);
+    EXPECT_EQ(PreviousFrame, nullptr);
+
+    Open();
+    EXPECT_EQ(Window->VariatLimitSpinBox->Value(), 33);
+    EXPECT_EQ(Window->MinMoveSpinBox->Value(), -7);
+    EXPECT_EQ(Window->CapSpeedSpinBox->Value(), 120);
+    EXPECT_EQ(Window->Timer1->Interval(), 120);
+    EXPECT_TRUE(Errors.empty());
+}
+
+// The meter's six lamps, read back from a screenshot of the whole window:
+// centres H + 4 apart at mid = H div 2, lit in their band colours.
+TEST_F(MainWindowTest, ScreenshotShowsTheMeterLampsAtTheirCentres) {
+    Window->resize(900, Window->height());
+    QCoreApplication::processEvents();
+    TMovementMeter* meter = Window->Meter();
+    meter->SetValue(25); // built-in thresholds 10, 20, 30: two lamps lit
+    const QImage shot = Window->grab().toImage();
+    const int height = meter->height();
+    const int mid = height / 2;
+    const int radius = (height - 4) / 2;
+    ASSERT_GT(radius, 6);
+    for (int bar = 0; bar < 6; ++bar) {
+        const QPoint centre(mid + bar * (height + 4), mid);
+        if (centre.x() + radius >= meter->width()) {
+            break;
+        }
+        const QPoint at = meter->mapTo(Window.get(), centre) * shot.devicePixelRatio();
+        const QColor expected = bar < 2 ? QColor(155, 187, 89) : QColor(Qt::white);
+        EXPECT_EQ(shot.pixelColor(at), expected) << "bar " << bar + 1;
+        const QPoint outline = meter->mapTo(Window.get(), centre + QPoint(radius - 1, 0));
+        EXPECT_EQ(shot.pixelColor(outline * shot.devicePixelRatio()), QColor(242, 242, 242))
+            << "bar " << bar + 1;
+    }
+}
+
+} // namespace
