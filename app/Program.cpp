@@ -1,0 +1,43 @@
+#include "app/Program.h"
+
+#include "app/TApplication.h"
+#include "app/WVideo.h"
+#include "settings/ConfigUnit.h"
+
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+// The modules that hold program-wide state, set up before any window exists
+// and torn down after the last one is gone. The configuration window is
+// created last and destroyed first; it saves only when it is closed.
+struct ModuleLifetime {
+    ModuleLifetime() {
+        BaseForm::ReportError = [](const std::exception& error) {
+            TApplication::ShowException(error);
+        };
+        CreateConfigForm();
+    }
+    ~ModuleLifetime() { DestroyConfigForm(); }
+    ModuleLifetime(const ModuleLifetime&) = delete;
+    ModuleLifetime& operator=(const ModuleLifetime&) = delete;
+};
+
+} // namespace
+
+int RunProgram(int& argc, char** argv, std::function<void(TVideo& mainWindow)> started) {
+    TApplication app(argc, argv);
+    ModuleLifetime modules;
+    TApplication::SetTitle("Stirwatch");
+    std::unique_ptr<TVideo> mainWindow = BaseForm::MakeForm<TVideo>();
+    mainWindow->show();
+    if (started) {
+        QTimer::singleShot(0, mainWindow.get(), [&] { started(*mainWindow); });
+    }
+    const int exitCode = TApplication::exec();
+    // Destroying the main window saves its placement and detection values.
+    mainWindow.reset();
+    return exitCode;
+}
