@@ -19,6 +19,7 @@
 #include "windows/VideoFormUnit.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
