@@ -315,11 +315,14 @@ QWidget* TVideo::CreateSecondRow() {
         box->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     }
 
+    // The lamps are as high as the panel and H + 4 apart: this height lets
+    // all six fit beside the boxes.
     MeterPanel = new QFrame(row);
     MeterPanel->setObjectName("MeterPanel");
+    MeterPanel->setFixedHeight(MeterHeight);
     auto* meterLayout = new QHBoxLayout(MeterPanel);
     meterLayout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(MeterPanel, 1);
+    layout->addWidget(MeterPanel, 1, Qt::AlignVCenter);
     return row;
 }
 
@@ -342,6 +345,10 @@ void TVideo::ConnectHandlers() {
     on(Overlay1, &QAction::triggered, &TVideo::Overlay1Click);
     on(Preview1, &QAction::triggered, &TVideo::Preview1Click);
     on(Configuration1, &QAction::triggered, &TVideo::Configuration1Click);
+    on(Start1, &QAction::triggered, &TVideo::Start1Click);
+    on(Stop1, &QAction::triggered, &TVideo::Stop1Click);
+    on(LiveVideo1, &QAction::triggered, &TVideo::LiveVideo1Click);
+    on(Image1, &QAction::triggered, &TVideo::Image1Click);
 }
 
 void TVideo::SetAutoButColor(const QColor& color) {
@@ -529,6 +536,37 @@ void TVideo::MakeItPreview() {
 
 void TVideo::Configuration1Click() {
     ConfigForm->exec();
+}
+
+// Streaming capture of the connected camera to the capture file; without a
+// camera these do nothing.
+void TVideo::Start1Click() {
+    StartCapture();
+}
+
+void TVideo::Stop1Click() {
+    StopCapture();
+}
+
+namespace {
+
+// Closing an auxiliary window only hides it; these bring it back.
+void ShowAgain(QWidget* window) {
+    if (window) {
+        window->show();
+        window->raise();
+        window->activateWindow();
+    }
+}
+
+} // namespace
+
+void TVideo::LiveVideo1Click() {
+    ShowAgain(::VideoForm);
+}
+
+void TVideo::Image1Click() {
+    ShowAgain(::ImageForm);
 }
 
 void TVideo::TakeReferenceFrame() {

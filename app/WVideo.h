@@ -47,6 +47,7 @@ public:
     static constexpr const char* ApplicationKey = "Stirwatch";
     static constexpr int GraphPointCount = 100;
     static constexpr int VideoFrameLimit = 45;
+    static constexpr int MeterHeight = 40;
     static inline const QColor AutoOnColor = Qt::red;
     static inline const QColor AutoOffColor = Qt::black;
 
@@ -129,6 +130,10 @@ public:
     void Overlay1Click();
     void Preview1Click();
     void Configuration1Click();
+    void Start1Click();
+    void Stop1Click();
+    void LiveVideo1Click();
+    void Image1Click();
 
     // The point handed to the direction window by the latest step.
     TPoint LastDirection() const { return FLastDirection; }

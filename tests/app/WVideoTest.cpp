@@ -215,6 +215,21 @@ TEST_F(MainWindowTest, DisplayModeItemsFormOneRadioGroup) {
     EXPECT_TRUE(Errors.empty());
 }
 
+TEST_F(MainWindowTest, WindowMenuShowsAClosedAuxiliaryWindowAgain) {
+    VideoForm->close();
+    ImageForm->close();
+    ASSERT_FALSE(VideoForm->isVisible());
+    Window->LiveVideo1->trigger();
+    EXPECT_TRUE(VideoForm->isVisible());
+    EXPECT_FALSE(ImageForm->isVisible());
+    Window->Image1->trigger();
+    EXPECT_TRUE(ImageForm->isVisible());
+    // Without a camera the capture items do nothing.
+    Window->Start1->trigger();
+    Window->Stop1->trigger();
+    EXPECT_TRUE(Errors.empty());
+}
+
 TEST(RunningSize, RoundsHalfToEven) {
     EXPECT_EQ(RunningSizeFor(250, 250), 1);
     EXPECT_EQ(RunningSizeFor(250, 100), 2);

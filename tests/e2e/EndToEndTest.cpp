@@ -1,0 +1,305 @@
+// The whole program as a user meets it, on a real X server: the program's
+// own start-up and shut-down, driven through its buttons and menus by mouse
+// clicks, with the capture layer's moving test scene as the camera. Run twice
+// in a row on the same settings, so the second run sees what the first saved.
+//
+// Screenshots of each window go to STIRWATCH_SCREENSHOT_DIR (default: the
+// folder "e2e-screenshots" in the current folder at start).
+
+#include "app/Program.h"
+#include "app/TTimer.h"
+#include "app/WVideo.h"
+
+#include "settings/ConfigUnit.h"
+#include "settings/TSpinEdit.h"
+#include "windows/DirectionUnit.h"
+#include "windows/ImageFormUnit.h"
+#include "windows/VideoFormUnit.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Closes every error box the program shows and keeps its text, so that an
+// unexpected error fails the test instead of blocking it.
+class ErrorBoxWatcher : public QObject {
+public:
+    ErrorBoxWatcher() {
+        connect(&Poll, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                Texts.push_back(box->windowTitle() + ": " + box->text());
+                box->accept();
+            }
+        });
+        Poll.start(50);
+    }
+    QTimer Poll;
+    QStringList Texts;
+};
+
+struct Folders {
+    QTemporaryDir Config;
+    QTemporaryDir Work;
+    QTemporaryDir Logs;
+    QString Screenshots;
+};
+
+void SaveScreenshot(const Folders& folders, QWidget* window, const QString& name) {
+    QDir().mkpath(folders.Screenshots);
+    window->grab().save(QDir(folders.Screenshots).filePath(name + ".png"));
+}
+
+void Click(QWidget* widget) {
+    QTest::mouseClick(widget, Qt::LeftButton);
+}
+
+// Opens a menu of the menu bar and clicks one of its items, as a person does.
+void ChooseMenuItem(TVideo& window, QMenu* menu, QAction* item) {
+    QMenuBar* bar = window.menuBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+}
+
+int CountPixels(const QImage& image, auto&& test) {
+    int count = 0;
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < rgb.height(); ++y) {
+        for (int x = 0; x < rgb.width(); ++x) {
+            count += test(QColor(rgb.pixel(x, y))) ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+std::uint32_t LittleEndian(const QByteArray& bytes, int offset, int size) {
+    std::uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i) {
+        value = (value << 8) | static_cast<std::uint8_t>(bytes[offset + i]);
+    }
+    return value;
+}
+
+void CheckFirstStart(TVideo& window, const Folders& folders) {
+    EXPECT_EQ(window.windowTitle(), "Stirwatch");
+    EXPECT_EQ(window.centralWidget()->height() + window.menuBar()->height() +
+                  window.statusBar()->height(),
+              window.height());
+    EXPECT_EQ(window.width(), 635);
+    ASSERT_TRUE(VideoForm && ImageForm && window.DirectionForm);
+    const std::pair<BaseForm*, QString> windows[] = {{VideoForm, "Live Video"},
+                                                     {ImageForm, "Differential image"},
+                                                     {window.DirectionForm, "DirectionForm"}};
+    for (const auto& [form, caption] : windows) {
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(form)) << caption.toStdString();
+        EXPECT_EQ(form->windowTitle(), caption);
+    }
+    EXPECT_EQ(VideoForm->size(), QSize(320, 240));
+    EXPECT_EQ(ImageForm->size(), QSize(320, 240));
+    EXPECT_EQ(window.DirectionForm->size(), QSize(116, 109));
+    EXPECT_EQ(window.VideoLabel->text(), "Idle");
+    SaveScreenshot(folders, &window, "main-window-idle");
+}
+
+void CheckLiveVideo(TVideo& window, const Folders& folders) {
+    Click(window.SpeedButton3);
+    QTest::qWait(800);
+    const QImage first = VideoForm->grab().toImage();
+    QTest::qWait(400);
+    const QImage second = VideoForm->grab().toImage();
+    EXPECT_NE(first, second) << "the live video window does not move";
+    SaveScreenshot(folders, VideoForm, "live-video");
+    EXPECT_NE(window.VideoLabel->text(), "Idle");
+}
+
+void CheckEvolveOne(TVideo& window, const Folders& folders) {
+    int changed = 0;
+    for (int i = 0; i < 4; ++i) {
+        QTest::qWait(300);
+        Click(window.SpeedButton12);
+        changed = std::max(changed, window.PixNumLab->text().toInt());
+    }
+    EXPECT_GT(changed, 0);
+    const QImage difference = ImageForm->Image->Picture();
+    auto pure = [](int hue) {
+        return [hue](const QColor& c) {
+            const int channels[] = {c.red(), c.green(), c.blue()};
+            for (int i = 0; i < 3; ++i) {
+                if ((i == hue) != (channels[i] > 0)) {
+                    return false;
+                }
+            }
+            return true;
+        };
+    };
+    EXPECT_GT(CountPixels(difference, pure(0)), 0) << "no brighter (red) pixels";
+    EXPECT_GT(CountPixels(difference, pure(2)), 0) << "no darker (blue) pixels";
+    EXPECT_GT(CountPixels(difference, [](const QColor& c) { return c == QColor(0, 128, 0); }), 0)
+        << "no direction marker";
+    EXPECT_GT(CountPixels(window.DirectionForm->Bitmap(),
+                          [](const QColor& c) { return c == QColor(255, 0, 0); }),
+              0)
+        << "no red direction line";
+    SaveScreenshot(folders, ImageForm, "differential-image");
+    SaveScreenshot(folders, window.DirectionForm, "direction");
+}
+
+void Configure(TVideo& window, const Folders& folders) {
+    QTimer::singleShot(300, ConfigForm, [&] {
+        ASSERT_TRUE(ConfigForm->isVisible());
+        ConfigForm->PageControl->setCurrentIndex(0);
+        QTest::qWait(100);
+        Click(ConfigForm->SaveOMBox);
+        Click(ConfigForm->LogInAutoCheck);
+        ConfigForm->LogDirEdit->setText(folders.Logs.path());
+        SaveScreenshot(folders, ConfigForm, "configuration");
+        Click(ConfigForm->CloseBtn);
+    });
+    ChooseMenuItem(window, window.Window1, window.Configuration1);
+    EXPECT_FALSE(ConfigForm->isVisible());
+    EXPECT_TRUE(ConfigForm->SaveOMBox->isChecked());
+    EXPECT_TRUE(ConfigForm->LogInAutoCheck->isChecked());
+}
+
+void CheckAutomaticMode(TVideo& window, const Folders& folders) {
+    ASSERT_TRUE(QDir().mkdir("images"));
+    window.MinMoveSpinBox->SetValue(0);
+    int ticks = 0;
+    QObject::connect(window.Timer1, &TTimer::OnTimer, &window, [&] { ++ticks; });
+    const double cpuBefore = ProcessCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    Click(window.AutoBut);
+    QTest::qWait(3000);
+    SaveScreenshot(folders, &window, "main-window-auto");
+    Click(window.AutoBut);
+    const double cpu = ProcessCpuSeconds() - cpuBefore;
+    std::printf("[ MEASURE  ] automatic mode at %d ms: %d steps in %lld ms, CPU %.1f %%\n",
+                window.CapSpeedSpinBox->Value(), ticks, static_cast<long long>(wall.elapsed()),
+                100.0 * cpu / (wall.elapsed() / 1000.0));
+    EXPECT_GT(ticks, 3);
+
+    const QStringList logs = QDir(folders.Logs.path()).entryList({"movement_*.csv"}, QDir::Files);
+    ASSERT_EQ(logs.size(), 1);
+    EXPECT_TRUE(QRegularExpression(R"(^movement_\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d-\d{3}\.csv$)")
+                    .match(logs[0])
+                    .hasMatch());
+    QFile log(QDir(folders.Logs.path()).filePath(logs[0]));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromLatin1(log.readAll());
+    EXPECT_TRUE(text.endsWith("\r\n"));
+    const QStringList records = text.split("\r\n", Qt::SkipEmptyParts);
+    EXPECT_EQ(records.size(), ticks);
+    const QRegularExpression record(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{3}, \d+, \d+$)");
+    for (const QString& line : records) {
+        EXPECT_TRUE(record.match(line).hasMatch()) << line.toStdString();
+    }
+
+    const QStringList images = QDir("images").entryList({"*.bmp"}, QDir::Files);
+    EXPECT_FALSE(images.isEmpty());
+    for (const QString& name : images) {
+        QFile file(QDir("images").filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        ASSERT_GE(bytes.size(), 54);
+        EXPECT_TRUE(bytes.startsWith("BM"));
+        EXPECT_EQ(LittleEndian(bytes, 28, 2), 24u) << name.toStdString();
+        EXPECT_EQ(static_cast<int>(LittleEndian(bytes, 18, 4)), PreviousFrame->Width());
+        EXPECT_EQ(static_cast<int>(LittleEndian(bytes, 22, 4)), PreviousFrame->Height());
+        EXPECT_FALSE(QImage(file.fileName()).isNull());
+    }
+}
+
+void FirstRun(TVideo& window, const Folders& folders) {
+    CheckFirstStart(window, folders);
+    CheckLiveVideo(window, folders);
+    CheckEvolveOne(window, folders);
+    Configure(window, folders);
+    CheckAutomaticMode(window, folders);
+    Click(window.SpeedButton7);
+    // Values and a placement the second run must find again.
+    window.VariatLimitSpinBox->SetValue(31);
+    window.DirectionForm->move(700, 300);
+    window.move(40, 520);
+    QTest::qWait(200);
+}
+
+void SecondRun(TVideo& window, const Folders& folders) {
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QTest::qWait(300);
+    EXPECT_EQ(window.VariatLimitSpinBox->Value(), 31);
+    EXPECT_EQ(window.MinMoveSpinBox->Value(), 0);
+    EXPECT_TRUE(ConfigForm->SaveOMBox->isChecked());
+    EXPECT_TRUE(ConfigForm->LogInAutoCheck->isChecked());
+    EXPECT_EQ(ConfigForm->LogDirEdit->text(), folders.Logs.path());
+    EXPECT_EQ(window.DirectionForm->frameGeometry().topLeft(), QPoint(700, 300));
+    EXPECT_EQ(window.frameGeometry().topLeft(), QPoint(40, 520));
+    EXPECT_EQ(window.DirectionForm->size(), QSize(116, 109));
+}
+
+int RunOnce(const std::function<void(TVideo&)>& drive) {
+    static char name[] = "stirwatch";
+    char* argv[] = {name, nullptr};
+    int argc = 1;
+    return RunProgram(argc, argv, [&](TVideo& window) {
+        ErrorBoxWatcher errors;
+        drive(window);
+        EXPECT_TRUE(errors.Texts.isEmpty()) << errors.Texts.join("\n").toStdString();
+        window.close();
+    });
+}
+
+TEST(EndToEnd, TheProgramAsAUserMeetsIt) {
+    QElapsedTimer wall;
+    wall.start();
+    Folders folders;
+    ASSERT_TRUE(folders.Config.isValid() && folders.Work.isValid() && folders.Logs.isValid());
+    const QByteArray screenshots = qgetenv("STIRWATCH_SCREENSHOT_DIR");
+    folders.Screenshots =
+        QDir(QDir::currentPath())
+            .absoluteFilePath(screenshots.isEmpty() ? "e2e-screenshots" : QString(screenshots));
+    qputenv("XDG_CONFIG_HOME", folders.Config.path().toUtf8());
+    qputenv("STIRWATCH_SOURCE", "test");
+    const QString startFolder = QDir::currentPath();
+    QDir::setCurrent(folders.Work.path());
+
+    EXPECT_EQ(RunOnce([&](TVideo& window) { FirstRun(window, folders); }), 0);
+    EXPECT_EQ(RunOnce([&](TVideo& window) { SecondRun(window, folders); }), 0);
+
+    QDir::setCurrent(startFolder);
+    std::printf("[ MEASURE  ] end-to-end wall time %lld ms\n",
+                static_cast<long long>(wall.elapsed()));
+}
+
+} // namespace
