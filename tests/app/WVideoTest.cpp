@@ -215,6 +215,37 @@ TEST_F(MainWindowTest, DisplayModeItemsFormOneRadioGroup) {
     EXPECT_TRUE(Errors.empty());
 }
 
+TEST_F(MainWindowTest, ErrorInsideCreationIsShownAndTheLaterStepsStillRun) {
+    Window->VariatLimitSpinBox->SetValue(30);
+    Close();
+    // A stored value of a kind the settings store refuses.
+    QFile store(ConfigHome.path() + "/Quellor/Stirwatch.conf");
+    ASSERT_TRUE(store.open(QIODevice::ReadOnly));
+    QByteArray text = store.readAll();
+    store.close();
+    ASSERT_TRUE(text.contains("MinimalMovement=400"));
+    text.replace("MinimalMovement=400", "MinimalMovement=@Variant(\\0\\0\\0\\x1)");
+    ASSERT_TRUE(store.open(QIODevice::WriteOnly));
+    store.write(text);
+    store.close();
+    Errors.clear();
+    Open();
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_EQ(Errors[0].toStdString(),
+              "Invalid data type for 'MinimalMovement'"); // no period after a quote
+    // The values before the failing one were loaded, the later ones not.
+    EXPECT_EQ(Window->VariatLimitSpinBox->Value(), 30);
+    EXPECT_EQ(Window->MinMoveSpinBox->Value(), 400);
+    ASSERT_NE(Window->Meter(), nullptr);
+    ASSERT_NE(Window->Graph(), nullptr);
+    ASSERT_NE(Window->Log(), nullptr);
+    ASSERT_NE(PreviousFrame, nullptr);
+    ASSERT_NE(Window->DirectionForm, nullptr);
+    EXPECT_TRUE(ImageForm->isVisible());
+    StepOn(Frame(4, 4));
+    EXPECT_EQ(Errors.size(), 1u);
+}
+
 TEST_F(MainWindowTest, WindowMenuShowsAClosedAuxiliaryWindowAgain) {
     VideoForm->close();
     ImageForm->close();
@@ -443,9 +474,9 @@ TEST_F(MainWindowTest, ClosingReleasesThePartsAndTheEndSavesTheDetectionValues) 
 }
 
 // The meter's six lamps, read back from a screenshot of the whole window:
-// centres H + 4 apart at mid = H div 2, lit in their band colours.
+// centres H + 4 apart at mid = H div 2, lit in their band colours, all six
+// in view at the designed window size.
 TEST_F(MainWindowTest, ScreenshotShowsTheMeterLampsAtTheirCentres) {
-    Window->resize(900, Window->height());
     QCoreApplication::processEvents();
     TMovementMeter* meter = Window->Meter();
     meter->SetValue(25); // built-in thresholds 10, 20, 30: two lamps lit
@@ -456,9 +487,7 @@ TEST_F(MainWindowTest, ScreenshotShowsTheMeterLampsAtTheirCentres) {
     ASSERT_GT(radius, 6);
     for (int bar = 0; bar < 6; ++bar) {
         const QPoint centre(mid + bar * (height + 4), mid);
-        if (centre.x() + radius >= meter->width()) {
-            break;
-        }
+        ASSERT_LT(centre.x() + radius, meter->width()) << "bar " << bar + 1 << " is cut off";
         const QPoint at = meter->mapTo(Window.get(), centre) * shot.devicePixelRatio();
         const QColor expected = bar < 2 ? QColor(155, 187, 89) : QColor(Qt::white);
         EXPECT_EQ(shot.pixelColor(at), expected) << "bar " << bar + 1;

@@ -1,0 +1,176 @@
+// Cost of one complete frame step of the main window, from the grab to the end
+// of reporting (read-outs, meter, graph, both auxiliary windows), and the CPU
+// use of automatic mode on a live 1080p scene. Runs the real main window on the
+// offscreen platform unless QT_QPA_PLATFORM says otherwise.
+
+#include "app/TApplication.h"
+#include "app/TTimer.h"
+#include "app/WVideo.h"
+#include "capture/VideoCap.h"
+#include "settings/ConfigUnit.h"
+#include "settings/TSpinEdit.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <benchmark/benchmark.h>
+
+#include <ctime>
+#include <memory>
+
+namespace {
+
+// A camera whose every frame shows a disc a little further to the right on a
+// gradient, so that each step finds real movement; frames come without waiting.
+class TMovingDiscDriver final : public TVideoDriver {
+public:
+    TMovingDiscDriver(int width, int height) {
+        for (int i = 0; i < 2; ++i) {
+            QImage frame(width, height, QImage::Format_BGR888);
+            QPainter painter(&frame);
+            QLinearGradient gradient(0, 0, width, height);
+            gradient.setColorAt(0, QColor(20, 40, 60));
+            gradient.setColorAt(1, QColor(120, 160, 200));
+            painter.fillRect(frame.rect(), gradient);
+            painter.setBrush(Qt::white);
+            const int radius = height / 8;
+            painter.drawEllipse(QPoint(width / 3 + i * radius / 2, height / 2), radius, radius);
+            FFrames[i] = frame;
+        }
+    }
+    bool Start() override { return true; }
+    void Stop() override {}
+    void SetFrameNotifier(std::function<void()>) override {}
+    std::uint64_t NewestFrameNumber() const override { return FNumber; }
+    bool WaitForFrameAfter(std::uint64_t after, std::chrono::milliseconds) override {
+        FNumber = after + 1;
+        return true;
+    }
+    std::uint64_t WithNewestFrame(const std::function<void(const QImage&)>& use) override {
+        use(FFrames[FNumber % 2]);
+        return FNumber;
+    }
+    std::vector<TDriverStatus> TakeStatus() override { return {}; }
+    std::vector<TVideoFormat> Formats() const override { return {}; }
+    TVideoFormat CurrentFormat() const override { return {}; }
+    bool SetFormat(const TVideoFormat&) override { return false; }
+    void AddSourceControls(QWidget*, QFormLayout*) override {}
+    bool StartRecording(const std::string&, int) override { return false; }
+    void StopRecording() override {}
+    bool Recording() const override { return false; }
+    std::uint64_t RecordedFrames() const override { return 0; }
+
+private:
+    QImage FFrames[2];
+    std::uint64_t FNumber = 0;
+};
+
+class TMovingDiscCatalog final : public TDriverCatalog {
+public:
+    TMovingDiscCatalog(int width, int height) : FWidth(width), FHeight(height) {}
+    void Refresh() override {}
+    int Count() const override { return 1; }
+    TDriverDescription Describe(int) const override { return {"Moving disc", "1"}; }
+    std::unique_ptr<TVideoDriver> Open(int index) override {
+        return index == 0 ? std::make_unique<TMovingDiscDriver>(FWidth, FHeight) : nullptr;
+    }
+
+private:
+    int FWidth;
+    int FHeight;
+};
+
+double ProcessCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+void RunEventsFor(int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+}
+
+// The program's main window as the program builds it, settings in a fresh folder.
+struct TProgramWindow {
+    TProgramWindow() {
+        qputenv("XDG_CONFIG_HOME", ConfigHome.path().toUtf8());
+        CreateConfigForm();
+        Window = BaseForm::MakeForm<TVideo>();
+        Window->show();
+        QCoreApplication::processEvents();
+    }
+    ~TProgramWindow() {
+        Window->close();
+        Window.reset();
+        DestroyConfigForm();
+    }
+    QTemporaryDir ConfigHome;
+    std::unique_ptr<TVideo> Window;
+};
+
+void BM_EvolveOne(benchmark::State& state) {
+    SetDriverCatalog(std::make_unique<TMovingDiscCatalog>(static_cast<int>(state.range(0)),
+                                                          static_cast<int>(state.range(1))));
+    TProgramWindow program;
+    program.Window->StartVideo();
+    for (auto _ : state) {
+        program.Window->EvolveOne();
+    }
+    state.counters["changed_pixels"] = program.Window->PixNumLab->text().toDouble();
+    program.Window->StopVideo();
+    SetDriverCatalog(nullptr);
+}
+BENCHMARK(BM_EvolveOne)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+
+// Automatic mode at a capture frequency of 33 ms on a live 1080p/30 test
+// scene for 10 seconds: CPU time of the whole process (pipeline threads
+// included) per wall second, and the steps taken.
+void BM_AutoMode1080p33ms(benchmark::State& state) {
+    qputenv("STIRWATCH_SOURCE", "videotestsrc is-live=true pattern=ball ! "
+                                "video/x-raw,width=1920,height=1080,framerate=30/1");
+    TProgramWindow program;
+    TVideo& window = *program.Window;
+    window.StartVideo();
+    window.CapSpeedSpinBox->SetValue(33);
+    int steps = 0;
+    QObject::connect(window.Timer1, &TTimer::OnTimer, &window, [&] { ++steps; });
+    RunEventsFor(1000);
+    for (auto _ : state) {
+        window.AutoButClick();
+        const double cpuBefore = ProcessCpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        RunEventsFor(10000);
+        const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
+        window.AutoButClick();
+        state.counters["cpu_percent"] = 100.0 * (ProcessCpuSeconds() - cpuBefore) / seconds;
+        state.counters["steps_per_second"] = steps / seconds;
+    }
+    window.StopVideo();
+    qunsetenv("STIRWATCH_SOURCE");
+}
+BENCHMARK(BM_AutoMode1080p33ms)->Iterations(1)->Unit(benchmark::kSecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    TApplication app(argc, argv);
+    TApplication::SetTitle("Stirwatch");
+    TApplication::SetMessageSink([](const QString&, const QString& text) {
+        std::fprintf(stderr, "error: %s\n", qPrintable(text));
+    });
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
