@@ -914,7 +914,9 @@ bool TCaptureWindow::ConnectDriver(int index) {
 }
 
 void TCaptureWindow::DisconnectDriver() {
-    qApp->removeEventFilter(this);
+    if (qApp) {
+        qApp->removeEventFilter(this);
+    }
     FStatusTimer->stop();
     FPreviewTimer->stop();
     FPreview = false;

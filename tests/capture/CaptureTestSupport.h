@@ -8,25 +8,29 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <functional>
 
+// Runs the event loop, idle between events, for the given time.
 inline void RunEventsFor(int milliseconds) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < milliseconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
+// Runs the event loop until `done` holds, checking it at least every 10 ms.
 inline bool RunEventsUntil(const std::function<bool()>& done, int milliseconds) {
     QElapsedTimer timer;
     timer.start();
+    QTimer tick;
+    tick.start(10);
     while (!done()) {
         if (timer.elapsed() > milliseconds) {
             return false;
         }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
