@@ -560,11 +560,11 @@ void AddColorBalanceControls(GstElement* element, QWidget* dialog, QFormLayout* 
 }
 
 void AddPatternControl(GstElement* source, QWidget* dialog, QFormLayout* layout) {
-    GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(source), "pattern");
-    if (!spec || !G_IS_PARAM_SPEC_ENUM(spec)) {
+    GParamSpec* patternParam = g_object_class_find_property(G_OBJECT_GET_CLASS(source), "pattern");
+    if (!patternParam || !G_IS_PARAM_SPEC_ENUM(patternParam)) {
         return;
     }
-    GEnumClass* enumClass = G_PARAM_SPEC_ENUM(spec)->enum_class;
+    GEnumClass* enumClass = G_PARAM_SPEC_ENUM(patternParam)->enum_class;
     auto* box = new QComboBox(dialog);
     box->setObjectName(QStringLiteral("PatternBox"));
     int current = 0;
