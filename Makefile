@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: deps build run test test-release test-asan bench clean package
+.PHONY: deps build run test test-release test-asan bench clean screenshots package
 
 deps:
 	./scripts/install-deps.sh
@@ -28,6 +28,10 @@ test: test-release test-asan
 
 bench: build
 	./$(BUILD)/bench/stirwatch_bench
+
+# Screenshots of every window, taken by the end-to-end run on Xvfb, for the README.
+screenshots: build
+	cd $(BUILD) && STIRWATCH_SCREENSHOT_DIR=$(CURDIR)/docs/screenshots ctest -R e2e_tests --output-on-failure
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -246,6 +246,35 @@ TEST_F(MainWindowTest, ErrorInsideCreationIsShownAndTheLaterStepsStillRun) {
     EXPECT_EQ(Errors.size(), 1u);
 }
 
+TEST_F(MainWindowTest, ToleranceTypedOutOfRangeCountsWithItsLowEightBits) {
+    Window->MinMoveSpinBox->SetValue(1000);
+    Window->VariatLimitSpinBox->SetText("300"); // still being typed: not clamped yet
+    StepOn(Frame(2, 2, 0));
+    StepOn(Frame(2, 2, 50)); // 50 > 44 = 300 mod 256
+    EXPECT_EQ(Window->PixNumLab->text(), "4");
+    Window->VariatLimitSpinBox->SetText("301");
+    StepOn(Frame(2, 2, 95)); // a change of 45 is not above 45
+    EXPECT_EQ(Window->PixNumLab->text(), "0");
+}
+
+TEST_F(MainWindowTest, StoredValuesAreLoadedWithTheBoxesRules) {
+    Close();
+    QFile store(ConfigHome.path() + "/Quellor/Stirwatch.conf");
+    ASSERT_TRUE(store.open(QIODevice::ReadOnly));
+    QByteArray text = store.readAll();
+    store.close();
+    text.replace("PixelTolerance=20", "PixelTolerance=300");
+    text.replace("CaptureFrequency=250", "CaptureFrequency=-40");
+    ASSERT_TRUE(store.open(QIODevice::WriteOnly));
+    store.write(text);
+    store.close();
+    Open();
+    EXPECT_EQ(Window->VariatLimitSpinBox->Value(), 255);
+    EXPECT_EQ(Window->CapSpeedSpinBox->Value(), -40);
+    EXPECT_EQ(Window->Timer1->Interval(), -40); // a timer that never ticks
+    EXPECT_TRUE(Errors.empty());
+}
+
 TEST_F(MainWindowTest, WindowMenuShowsAClosedAuxiliaryWindowAgain) {
     VideoForm->close();
     ImageForm->close();
