@@ -172,6 +172,8 @@ void CheckEvolveOne(TVideo& window, const Folders& folders) {
               0)
         << "no red direction line";
     SaveScreenshot(folders, ImageForm, "differential-image");
+    // The window shows the central part of a larger frame; keep the whole picture too.
+    difference.save(QDir(folders.Screenshots).filePath("difference-picture.png"));
     SaveScreenshot(folders, window.DirectionForm, "direction");
 }
 
