@@ -2,6 +2,7 @@
 // to the 24-bit frame) and the CPU use of live preview of a 1080p/30 scene.
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
+#include "bench/SyntheticSource.h"
 #include "capture/Clipboard.h"
 #include "capture/VideoCap.h"
 
@@ -18,70 +19,16 @@
 
 namespace {
 
-// A source that always has a new frame: measures the grab itself, not the wait for a camera.
-class TStillDriver final : public TVideoDriver {
-public:
-    TStillDriver(int width, int height) : FFrame(width, height, QImage::Format_BGR888) {
-        FFrame.fill(QColor(30, 60, 90));
-    }
-    bool Start() override { return true; }
-    void Stop() override {}
-    void SetFrameNotifier(std::function<void()>) override {}
-    std::uint64_t NewestFrameNumber() const override { return FNumber; }
-    bool WaitForFrameAfter(std::uint64_t after, std::chrono::milliseconds) override {
-        FNumber = after + 1;
-        return true;
-    }
-    std::uint64_t WithNewestFrame(const std::function<void(const QImage&)>& use) override {
-        use(FFrame);
-        return FNumber;
-    }
-    std::vector<TDriverStatus> TakeStatus() override { return {}; }
-    std::vector<TVideoFormat> Formats() const override { return {}; }
-    TVideoFormat CurrentFormat() const override { return {}; }
-    bool SetFormat(const TVideoFormat&) override { return false; }
-    void AddSourceControls(QWidget*, QFormLayout*) override {}
-    bool StartRecording(const std::string&, int) override { return false; }
-    void StopRecording() override {}
-    bool Recording() const override { return false; }
-    std::uint64_t RecordedFrames() const override { return 0; }
-
-private:
-    QImage FFrame;
-    std::uint64_t FNumber = 0;
-};
-
-class TStillCatalog final : public TDriverCatalog {
-public:
-    TStillCatalog(int width, int height) : FWidth(width), FHeight(height) {}
-    void Refresh() override {}
-    int Count() const override { return 1; }
-    TDriverDescription Describe(int) const override { return {"Still frame", "1"}; }
-    std::unique_ptr<TVideoDriver> Open(int index) override {
-        return index == 0 ? std::make_unique<TStillDriver>(FWidth, FHeight) : nullptr;
-    }
-
-private:
-    int FWidth;
-    int FHeight;
-};
-
-// Runs the event loop, idle between events, for the given time.
-void RunEventsFor(int milliseconds) {
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-double ProcessCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+// A still frame of the given size, new at every grab.
+std::unique_ptr<TDriverCatalog> StillCatalog(int width, int height) {
+    QImage frame(width, height, QImage::Format_BGR888);
+    frame.fill(QColor(30, 60, 90));
+    return std::make_unique<TSyntheticCatalog>("Still frame", std::vector<QImage>{frame});
 }
 
 void BM_GrabToBitmap(benchmark::State& state) {
-    SetDriverCatalog(std::make_unique<TStillCatalog>(static_cast<int>(state.range(0)),
-                                                     static_cast<int>(state.range(1))));
+    SetDriverCatalog(
+        StillCatalog(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))));
     QWidget panel;
     panel.resize(320, 240);
     SetVideoPanel(&panel);

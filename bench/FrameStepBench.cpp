@@ -6,6 +6,7 @@
 #include "app/TApplication.h"
 #include "app/TTimer.h"
 #include "app/WVideo.h"
+#include "bench/SyntheticSource.h"
 #include "capture/VideoCap.h"
 #include "settings/ConfigUnit.h"
 #include "settings/TSpinEdit.h"
@@ -25,76 +26,22 @@ namespace {
 
 // A camera whose every frame shows a disc a little further to the right on a
 // gradient, so that each step finds real movement; frames come without waiting.
-class TMovingDiscDriver final : public TVideoDriver {
-public:
-    TMovingDiscDriver(int width, int height) {
-        for (int i = 0; i < 2; ++i) {
-            QImage frame(width, height, QImage::Format_BGR888);
-            QPainter painter(&frame);
-            QLinearGradient gradient(0, 0, width, height);
-            gradient.setColorAt(0, QColor(20, 40, 60));
-            gradient.setColorAt(1, QColor(120, 160, 200));
-            painter.fillRect(frame.rect(), gradient);
-            painter.setBrush(Qt::white);
-            const int radius = height / 8;
-            painter.drawEllipse(QPoint(width / 3 + i * radius / 2, height / 2), radius, radius);
-            FFrames[i] = frame;
-        }
+std::unique_ptr<TDriverCatalog> MovingDiscCatalog(int width, int height) {
+    std::vector<QImage> frames;
+    for (int i = 0; i < 2; ++i) {
+        QImage frame(width, height, QImage::Format_BGR888);
+        QPainter painter(&frame);
+        QLinearGradient gradient(0, 0, width, height);
+        gradient.setColorAt(0, QColor(20, 40, 60));
+        gradient.setColorAt(1, QColor(120, 160, 200));
+        painter.fillRect(frame.rect(), gradient);
+        painter.setBrush(Qt::white);
+        const int radius = height / 8;
+        painter.drawEllipse(QPoint(width / 3 + i * radius / 2, height / 2), radius, radius);
+        painter.end();
+        frames.push_back(frame);
     }
-    bool Start() override { return true; }
-    void Stop() override {}
-    void SetFrameNotifier(std::function<void()>) override {}
-    std::uint64_t NewestFrameNumber() const override { return FNumber; }
-    bool WaitForFrameAfter(std::uint64_t after, std::chrono::milliseconds) override {
-        FNumber = after + 1;
-        return true;
-    }
-    std::uint64_t WithNewestFrame(const std::function<void(const QImage&)>& use) override {
-        use(FFrames[FNumber % 2]);
-        return FNumber;
-    }
-    std::vector<TDriverStatus> TakeStatus() override { return {}; }
-    std::vector<TVideoFormat> Formats() const override { return {}; }
-    TVideoFormat CurrentFormat() const override { return {}; }
-    bool SetFormat(const TVideoFormat&) override { return false; }
-    void AddSourceControls(QWidget*, QFormLayout*) override {}
-    bool StartRecording(const std::string&, int) override { return false; }
-    void StopRecording() override {}
-    bool Recording() const override { return false; }
-    std::uint64_t RecordedFrames() const override { return 0; }
-
-private:
-    QImage FFrames[2];
-    std::uint64_t FNumber = 0;
-};
-
-class TMovingDiscCatalog final : public TDriverCatalog {
-public:
-    TMovingDiscCatalog(int width, int height) : FWidth(width), FHeight(height) {}
-    void Refresh() override {}
-    int Count() const override { return 1; }
-    TDriverDescription Describe(int) const override { return {"Moving disc", "1"}; }
-    std::unique_ptr<TVideoDriver> Open(int index) override {
-        return index == 0 ? std::make_unique<TMovingDiscDriver>(FWidth, FHeight) : nullptr;
-    }
-
-private:
-    int FWidth;
-    int FHeight;
-};
-
-double ProcessCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-void RunEventsFor(int milliseconds) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < milliseconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
+    return std::make_unique<TSyntheticCatalog>("Moving disc", std::move(frames));
 }
 
 // The program's main window as the program builds it, settings in a fresh folder.
@@ -116,8 +63,8 @@ struct TProgramWindow {
 };
 
 void BM_EvolveOne(benchmark::State& state) {
-    SetDriverCatalog(std::make_unique<TMovingDiscCatalog>(static_cast<int>(state.range(0)),
-                                                          static_cast<int>(state.range(1))));
+    SetDriverCatalog(
+        MovingDiscCatalog(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))));
     TProgramWindow program;
     program.Window->StartVideo();
     for (auto _ : state) {
