@@ -76,7 +76,9 @@ TConfigForm::TConfigForm(QWidget* parent) : QDialog(parent), FolderChooser(Choos
     GraphCheck->setChecked(true);
     GraphCheck->raise();
 
+    // The dialog has no default button: Enter typed in a field does not close it.
     CloseBtn = Named(new QPushButton("Close", this), "CloseBtn");
+    CloseBtn->setAutoDefault(false);
     CloseBtn->setGeometry(Margin + 450, ClientHeight - Margin - BottomStripHeight + 6, 97, 25);
     PageControl->setCurrentWidget(MeterSheet);
 
@@ -114,7 +116,9 @@ void TConfigForm::BuildEventsSheet() {
     LogDirEdit = Named(new QLineEdit(LogFileGroup), "LogDirEdit");
     LogDirEdit->setReadOnly(true);
     LogDirEdit->setGeometry(8, 62, 418, 21);
+    // Not a default button: Enter typed in a field must not open the browser.
     LogDirBtn = Named(new QPushButton("Browse", LogFileGroup), "LogDirBtn");
+    LogDirBtn->setAutoDefault(false);
     LogDirBtn->setGeometry(8 + 418 + 6, 62, 75, 21);
 }
 

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -257,6 +258,26 @@ TEST_F(ConfigWindow, OpensOnTheTabShownLast) {
     Form.hide();
     Form.show();
     EXPECT_EQ(Form.PageControl->currentWidget(), Form.EventsSheet);
+    Form.hide();
+}
+
+TEST_F(ConfigWindow, EnterInAFieldNeitherBrowsesNorCloses) {
+    int browsed = 0;
+    Form.SetFolderChooser([&](QWidget*, const QString&, const QString&) {
+        ++browsed;
+        return QString();
+    });
+    Form.show();
+    Form.PageControl->setCurrentWidget(Form.EventsSheet);
+    for (QWidget* field : {static_cast<QWidget*>(Form.BarThEdit1->Editor()),
+                           static_cast<QWidget*>(Form.LogDirEdit)}) {
+        field->setFocus();
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(field, &enter);
+    }
+    EXPECT_EQ(browsed, 0);
+    EXPECT_TRUE(Form.isVisible());
+    EXPECT_EQ(FileText(), "<none>");
     Form.hide();
 }
 
