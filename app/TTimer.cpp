@@ -55,6 +55,11 @@ void TTimer::timerEvent(QTimerEvent* event) {
         QObject::timerEvent(event);
         return;
     }
+    // Qt holds back a timer's next tick while the handler of its previous
+    // one still runs, also inside a nested message loop (an error box, a
+    // modal dialog). Re-arming it as a fresh platform timer first lets the
+    // ticks go on there, so automatic mode keeps running while a box is open.
+    HandleEvent([this] { UpdateTimer(); });
     // An error ends this tick only; the timer stays enabled.
     HandleEvent([this] { emit OnTimer(); });
 }

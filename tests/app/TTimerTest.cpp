@@ -4,7 +4,9 @@
 #include "analysis/Exception.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -80,6 +82,28 @@ TEST(TTimer, TickDueDuringABusyHandlerComesOnceAfterIt) {
     // Ten ticks fell due during the busy one; a queue would deliver them
     // back to back, a coalescing timer keeps a full interval after the first.
     EXPECT_GE(ticks[2] - ticks[1], 18);
+}
+
+// An error box or a modal dialog opened by a tick runs a nested message
+// loop; automatic mode must go on ticking inside it.
+TEST(TTimer, TicksGoOnInsideANestedLoopOpenedByATick) {
+    TTimer timer;
+    timer.SetInterval(10);
+    timer.SetEnabled(true);
+    int ticks = 0;
+    int ticksInsideLoop = 0;
+    QObject::connect(&timer, &TTimer::OnTimer, &timer, [&] {
+        ++ticks;
+        if (ticks == 1) {
+            QEventLoop nested;
+            QTimer::singleShot(300, &nested, &QEventLoop::quit);
+            nested.exec();
+            ticksInsideLoop = ticks - 1;
+        }
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ticks >= 2 && ticksInsideLoop > 0; }, 3000))
+        << "ticks inside the nested loop: " << ticksInsideLoop;
+    timer.SetEnabled(false);
 }
 
 TEST(TTimer, ErrorInATickIsShownAndTheTimerGoesOn) {
