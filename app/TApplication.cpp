@@ -13,8 +13,10 @@ TApplication::TMessageSink& MessageSink() {
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
+// The application name, not a display name: Qt would append a display name
+// to the caption of every window on X11 and Wayland.
 void TApplication::SetTitle(const QString& title) {
-    QGuiApplication::setApplicationDisplayName(title);
+    QCoreApplication::setApplicationName(title);
 }
 
 QString TApplication::Title() {

@@ -25,6 +25,18 @@ TEST(TApplication, AddsAPeriodOnlyAfterCharactersThatComeAfterIt) {
     EXPECT_EQ(TApplication::ErrorText(""), "");
 }
 
+// On X11 and Wayland Qt appends an application display name, once one is
+// set, to every window caption ("Live Video — Stirwatch"). The title is the
+// application name instead, which the display name falls back to.
+TEST(TApplication, TitleLeavesTheCaptionsOfOtherWindowsAsTheyAre) {
+    TApplication::SetTitle("Stirwatch");
+    EXPECT_EQ(TApplication::Title(), "Stirwatch");
+    QCoreApplication::setApplicationName("Probe");
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Probe")
+        << "a display name is set and would be appended to every caption";
+    TApplication::SetTitle("Stirwatch");
+}
+
 TEST(TApplication, ShowsTheErrorInAModalBoxTitledWithTheProgram) {
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
