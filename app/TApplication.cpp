@@ -1,6 +1,9 @@
 #include "app/TApplication.h"
 
 #include <QMessageBox>
+#include <QScopedValueRollback>
+
+#include <iostream>
 
 namespace {
 
@@ -44,6 +47,14 @@ void TApplication::ShowException(const QString& message) {
         MessageSink()(Title(), text);
         return;
     }
+    // One box at a time: automatic mode goes on inside an open box, and a
+    // step failing there on every tick would stack boxes without end.
+    static bool boxOpen = false;
+    if (boxOpen) {
+        std::cerr << text.toStdString() << '\n';
+        return;
+    }
+    const QScopedValueRollback<bool> open(boxOpen, true);
     QMessageBox box(QMessageBox::Critical, Title(), text, QMessageBox::Ok,
                     QApplication::activeWindow());
     box.exec();

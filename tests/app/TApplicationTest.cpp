@@ -58,6 +58,30 @@ TEST(TApplication, ShowsTheErrorInAModalBoxTitledWithTheProgram) {
     EXPECT_TRUE(modal);
 }
 
+// Ticks go on inside an open box; a step failing on every tick must not
+// stack a box on the box until the stack runs out.
+TEST(TApplication, AnErrorWhileABoxIsOpenOpensNoSecondBox) {
+    QWidget* outer = nullptr;
+    bool secondBox = false;
+    QTimer::singleShot(0, [&] {
+        outer = QApplication::activeModalWidget();
+        // Runs in the innermost loop: a second box's, if one was opened.
+        QTimer::singleShot(0, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            secondBox = modal != outer;
+            for (QWidget* box : {modal, outer}) {
+                if (auto* messageBox = qobject_cast<QMessageBox*>(box)) {
+                    messageBox->accept();
+                }
+            }
+        });
+        TApplication::ShowException(EFCreateError("Cannot create file \"/x/0.6.bmp\""));
+    });
+    TApplication::ShowException(EFCreateError("Cannot create file \"/x/0.5.bmp\""));
+    ASSERT_NE(outer, nullptr);
+    EXPECT_FALSE(secondBox);
+}
+
 namespace {
 
 class ThrowingReceiver : public QObject {
