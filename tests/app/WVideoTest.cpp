@@ -442,6 +442,24 @@ TEST_F(MainWindowTest, AutoModeLogsEveryStepIncludingManualOnesAndEndsItsSession
     EXPECT_TRUE(Errors.empty());
 }
 
+TEST_F(MainWindowTest, LogFailureEndsTheStepAfterTheGraphUpdate) {
+    ConfigForm->LogInAutoCheck->setChecked(true);
+    ConfigForm->LogDirEdit->setText(LogFolder.path() + "/missing");
+    Window->CapSpeedSpinBox->SetValue(1000000); // no tick during the test
+    Click(Window->AutoBut);
+    StepOn(Frame(2, 2));
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_TRUE(Errors[0].startsWith("Cannot create file")) << Errors[0].toStdString();
+    StepOn(WithBrightPixels(Frame(2, 2), 2));
+    ASSERT_EQ(Errors.size(), 2u);
+    EXPECT_EQ(Window->PixNumLab->text(), "2");
+    EXPECT_EQ(Window->PercentLab->text(), "50");
+    EXPECT_EQ(Window->Meter()->Value(), 50);
+    EXPECT_EQ(Window->Graph()->Series->YValue(TVideo::GraphPointCount - 1), 50);
+    EXPECT_TRUE(Window->Timer1->Enabled());
+    Click(Window->AutoBut);
+}
+
 TEST_F(MainWindowTest, HiddenChartGetsNoPoints) {
     ConfigForm->GraphCheck->setChecked(false);
     Window->FormActivate();
