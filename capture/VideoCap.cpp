@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <charconv>
+#include <string_view>
 
 HWND CaptureWindow = nullptr;
 std::string DriverName = "No Driver Found";
@@ -31,9 +32,12 @@ std::function<void(const std::string&)> FMessageBox = ShowModalMessage;
 
 // The frame count at the start of a status 510 text: the text before the first
 // blank (the whole text when it has none). Absent when that is not a signed
-// 32-bit decimal number.
+// 32-bit decimal number; an explicit plus sign counts as a sign.
 bool LeadingFrameCount(const std::string& text, std::int32_t& count) {
-    const std::string token = text.substr(0, text.find(' '));
+    std::string_view token = std::string_view(text).substr(0, text.find(' '));
+    if (token.size() > 1 && token.front() == '+' && token[1] != '-') {
+        token.remove_prefix(1);
+    }
     if (token.empty()) {
         return false;
     }

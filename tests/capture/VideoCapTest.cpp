@@ -256,6 +256,20 @@ TEST_F(VideoCapTest, FrameCountsAgainstTheInitialLimitAndOddTexts) {
     EXPECT_EQ(stops, 2);
 }
 
+TEST_F(VideoCapTest, FrameCountWithAnExplicitPlusSignCounts) {
+    UseFakes(1);
+    ASSERT_TRUE(ConnectCamera());
+    int stops = 0;
+    SetStopCallback([&](QObject*) { ++stops; });
+    SetFrameLimit(45);
+    CaptureStatusCallback(CaptureWindow, 510, "+44 frames");
+    EXPECT_EQ(stops, 0);
+    CaptureStatusCallback(CaptureWindow, 510, "+-45 frames");
+    EXPECT_EQ(stops, 0);
+    CaptureStatusCallback(CaptureWindow, 510, "+45 frames");
+    EXPECT_EQ(stops, 1);
+}
+
 TEST_F(VideoCapTest, StopNotificationMayDisconnectFromInsideTheServicesReport) {
     UseFakes(1);
     ASSERT_TRUE(ConnectCamera());
