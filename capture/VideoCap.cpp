@@ -202,6 +202,9 @@ void StopCapture() {
 LRESULT CaptureStatusCallback(HWND, int status, const char* text) {
     const QString caption = QString::fromLocal8Bit(text ? text : "");
     if (FStatusLabel) {
+        // The text is shown as it stands: a driver or stream message with
+        // angle brackets must not be taken for markup.
+        FStatusLabel->setTextFormat(Qt::PlainText);
         FStatusLabel->setText(caption);
         FStatusLabel->repaint();
     }

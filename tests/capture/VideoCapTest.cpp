@@ -270,6 +270,18 @@ TEST_F(VideoCapTest, FrameCountWithAnExplicitPlusSignCounts) {
     EXPECT_EQ(stops, 1);
 }
 
+TEST_F(VideoCapTest, StatusTextIsShownAsItStandsNotAsMarkup) {
+    const char* text = "<b>USB camera</b> lost &amp; found";
+    CaptureStatusCallback(nullptr, 522, text);
+    QLabel plain;
+    plain.setTextFormat(Qt::PlainText);
+    plain.setText(QString::fromLatin1(text));
+    for (QLabel* label : {Label.get(), &plain}) {
+        label->resize(400, 30);
+    }
+    EXPECT_EQ(Label->grab().toImage(), plain.grab().toImage());
+}
+
 TEST_F(VideoCapTest, StopNotificationMayDisconnectFromInsideTheServicesReport) {
     UseFakes(1);
     ASSERT_TRUE(ConnectCamera());
