@@ -1,4 +1,5 @@
 #include "graph/RunningGraph.h"
+#include "tests/PaintCounter.h"
 
 #include "analysis/Exception.h"
 #include "chart/TAreaSeries.h"
@@ -11,19 +12,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-class PaintCounter : public QObject {
-public:
-    int Paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) {
-            ++Paints;
-        }
-        return false;
-    }
-};
 
 class RunningGraphTest : public ::testing::Test {
 protected:

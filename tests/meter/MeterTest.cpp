@@ -1,4 +1,5 @@
 #include "meter/Meter.h"
+#include "tests/PaintCounter.h"
 
 #include "analysis/Exception.h"
 
@@ -13,19 +14,6 @@
 #include <vector>
 
 namespace {
-
-class PaintCounter : public QObject {
-public:
-    int Paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) {
-            ++Paints;
-        }
-        return false;
-    }
-};
 
 // A widget paints only once its window is on the (offscreen) screen.
 void WaitUntilExposed(QWidget& window) {
