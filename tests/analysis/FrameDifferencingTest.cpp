@@ -1,4 +1,5 @@
 #include "analysis/FrameDifferencing.h"
+#include "tests/analysis/KernelPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -8,16 +9,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<TKernelPath> SupportedPaths() {
-    std::vector<TKernelPath> paths;
-    for (TKernelPath path : {TKernelPath::Scalar, TKernelPath::Avx2}) {
-        if (KernelPathSupported(path)) {
-            paths.push_back(path);
-        }
-    }
-    return paths;
-}
 
 TBitmap GrayFrame(int width, int height, std::uint8_t level = 0) {
     TBitmap frame;

@@ -1,4 +1,5 @@
 #include "analysis/GrayConversion.h"
+#include "tests/analysis/KernelPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -19,16 +20,6 @@ int ExtendedReference(int red, int green, int blue) {
 
 bool LongDoubleIsExtended() {
     return std::numeric_limits<long double>::digits == 64;
-}
-
-std::vector<TKernelPath> SupportedPaths() {
-    std::vector<TKernelPath> paths;
-    for (TKernelPath path : {TKernelPath::Scalar, TKernelPath::Avx2}) {
-        if (KernelPathSupported(path)) {
-            paths.push_back(path);
-        }
-    }
-    return paths;
 }
 
 struct TRgb {
