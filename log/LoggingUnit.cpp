@@ -1,6 +1,6 @@
 #include "log/LoggingUnit.h"
 
-#include "analysis/Exception.h"
+#include "types/Exception.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,7 +1,7 @@
 #include "settings/TRegIniFile.h"
 
-#include "analysis/Exception.h"
 #include "settings/SettingsText.h"
+#include "types/Exception.h"
 
 #include <QDir>
 #include <QFile>

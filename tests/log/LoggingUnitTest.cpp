@@ -1,5 +1,5 @@
 #include "log/LoggingUnit.h"
-#include "analysis/Exception.h"
+#include "types/Exception.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 #include "settings/TRegIniFile.h"
-#include "analysis/Exception.h"
+#include "types/Exception.h"
 
 #include <QDir>
 #include <QFile>
