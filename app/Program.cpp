@@ -14,12 +14,7 @@ namespace {
 // and torn down after the last one is gone. The configuration window is
 // created last and destroyed first; it saves only when it is closed.
 struct ModuleLifetime {
-    ModuleLifetime() {
-        BaseForm::ReportError = [](const std::exception& error) {
-            TApplication::ShowException(error);
-        };
-        CreateConfigForm();
-    }
+    ModuleLifetime() { CreateConfigForm(); }
     ~ModuleLifetime() { DestroyConfigForm(); }
     ModuleLifetime(const ModuleLifetime&) = delete;
     ModuleLifetime& operator=(const ModuleLifetime&) = delete;

@@ -14,7 +14,9 @@ TApplication::TMessageSink& MessageSink() {
 
 } // namespace
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv)
+    : QApplication(argc, argv),
+      FErrorRoute([](const std::exception& error) { ShowException(error); }) {}
 
 // The application name, not a display name: Qt would append a display name
 // to the caption of every window on X11 and Wayland.

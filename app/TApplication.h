@@ -4,6 +4,8 @@
 // titled with the application title, with the error icon and the error's
 // text; the program then goes on.
 
+#include "windows/BaseFormUnit.h"
+
 #include <QApplication>
 #include <QString>
 
@@ -33,6 +35,10 @@ public:
 
     // Last resort for errors that leave an event handler without being shown.
     bool notify(QObject* receiver, QEvent* event) override;
+
+private:
+    // The windows' errors reach the error display while the application exists.
+    BaseForm::TErrorRoute FErrorRoute;
 };
 
 // Runs one event handler. An error that ends it goes to the standard error

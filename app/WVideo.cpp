@@ -163,9 +163,7 @@ TVideo::TVideo(QWidget* owner) : BaseForm(owner) {
     SetClientSize(635, 238 + menuBar()->sizeHint().height());
 }
 
-TVideo::~TVideo() {
-    RunFormDestroy();
-}
+TVideo::~TVideo() {}
 
 void TVideo::CreateMenu() {
     Video1 = menuBar()->addMenu("Video");

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <iostream>
 
 namespace {
@@ -33,12 +34,9 @@ std::vector<QRect> ScreenGeometries() {
     return result;
 }
 
-void Report(const std::exception& error) {
-    if (BaseForm::ReportError) {
-        BaseForm::ReportError(error);
-    } else {
-        std::cerr << error.what() << '\n';
-    }
+BaseForm::TErrorReport& ErrorRoute() {
+    static BaseForm::TErrorReport route;
+    return route;
 }
 
 // A stored size is applied as it stands, but never beyond what the desktop
@@ -49,59 +47,61 @@ int BoundedExtent(int stored, int current, int desktopExtent) {
     return std::clamp(stored, 1, std::max(limit, 1));
 }
 
+enum TOutermost { Smallest, Largest };
+
+// The smallest or largest value of one edge over all monitors; 0 for none.
+template <class Edge>
+int OutermostEdge(const std::vector<QRect>& monitors, Edge edge, TOutermost outermost) {
+    if (monitors.empty()) {
+        return 0;
+    }
+    int result = std::invoke(edge, monitors.front());
+    for (const QRect& monitor : monitors) {
+        const int value = std::invoke(edge, monitor);
+        result = outermost == Smallest ? std::min(result, value) : std::max(result, value);
+    }
+    return result;
+}
+
 } // namespace
 
 int LeftmostMonitorEdge(const std::vector<QRect>& monitors) {
-    if (monitors.empty()) {
-        return 0;
-    }
-    int edge = monitors.front().x();
-    for (const QRect& monitor : monitors) {
-        edge = std::min(edge, monitor.x());
-    }
-    return edge;
+    return OutermostEdge(monitors, &QRect::x, Smallest);
 }
 
 int RightmostMonitorEdge(const std::vector<QRect>& monitors) {
-    if (monitors.empty()) {
-        return 0;
-    }
-    int edge = monitors.front().x() + monitors.front().width();
-    for (const QRect& monitor : monitors) {
-        edge = std::max(edge, monitor.x() + monitor.width());
-    }
-    return edge;
+    return OutermostEdge(
+        monitors, [](const QRect& m) { return m.x() + m.width(); }, Largest);
 }
 
 int TopmostMonitorEdge(const std::vector<QRect>& monitors) {
-    if (monitors.empty()) {
-        return 0;
-    }
-    int edge = monitors.front().y();
-    for (const QRect& monitor : monitors) {
-        edge = std::min(edge, monitor.y());
-    }
-    return edge;
+    return OutermostEdge(monitors, &QRect::y, Smallest);
 }
 
 int BottommostMonitorEdge(const std::vector<QRect>& monitors) {
-    if (monitors.empty()) {
-        return 0;
-    }
-    int edge = monitors.front().y() + monitors.front().height();
-    for (const QRect& monitor : monitors) {
-        edge = std::max(edge, monitor.y() + monitor.height());
-    }
-    return edge;
+    return OutermostEdge(
+        monitors, [](const QRect& m) { return m.y() + m.height(); }, Largest);
 }
 
-BaseForm::TErrorReport BaseForm::ReportError;
+BaseForm::TErrorRoute::TErrorRoute(TErrorReport report)
+    : Previous(std::exchange(ErrorRoute(), std::move(report))) {}
+
+BaseForm::TErrorRoute::~TErrorRoute() {
+    ErrorRoute() = std::move(Previous);
+}
+
+void BaseForm::ReportError(const std::exception& error) {
+    if (const TErrorReport& route = ErrorRoute()) {
+        route(error);
+    } else {
+        std::cerr << error.what() << '\n';
+    }
+}
 
 BaseForm::BaseForm(QWidget* owner) : QMainWindow(owner, Qt::Window) {}
 
-BaseForm::~BaseForm() {
-    RunFormDestroy();
-}
+// FormDestroy has run in TFormOf's destructor.
+BaseForm::~BaseForm() = default;
 
 void BaseForm::SetMonitorList(TMonitorList monitors) {
     InjectedMonitors() = std::move(monitors);
@@ -116,7 +116,7 @@ void BaseForm::RunFormCreate() {
     try {
         FormCreate();
     } catch (const std::exception& error) {
-        Report(error);
+        ReportError(error);
     }
 }
 
@@ -128,9 +128,9 @@ void BaseForm::RunFormDestroy() {
     try {
         FormDestroy();
     } catch (const std::exception& error) {
-        Report(error);
+        ReportError(error);
     } catch (...) {
-        Report(Exception("Unknown error while closing window " + ComponentName()));
+        ReportError(Exception("Unknown error while closing window " + ComponentName()));
     }
 }
 
@@ -352,7 +352,7 @@ void BaseForm::showEvent(QShowEvent* event) {
     try {
         FormShow();
     } catch (const std::exception& error) {
-        Report(error);
+        ReportError(error);
     }
 }
 
@@ -361,7 +361,7 @@ void BaseForm::closeEvent(QCloseEvent* event) {
         FormClose();
     } catch (const std::exception& error) {
         event->ignore();
-        Report(error);
+        ReportError(error);
         return;
     }
     QMainWindow::closeEvent(event);

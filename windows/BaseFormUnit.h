@@ -38,6 +38,13 @@ int RightmostMonitorEdge(const std::vector<QRect>& monitors);
 int TopmostMonitorEdge(const std::vector<QRect>& monitors);
 int BottommostMonitorEdge(const std::vector<QRect>& monitors);
 
+template <class T> class TFormOf;
+
+// A window of this kind exists only as made by CreateForm or MakeForm: they
+// build it as the leaf TFormOf<T>, whose destructor runs the most-derived
+// FormDestroy (and so SaveSettings) while the whole window still exists, on
+// every road to its end (owner, unique_ptr, DestroyForm). A subclass needs no
+// destructor code for it, and constructing one directly does not compile.
 class BaseForm : public QMainWindow {
     Q_OBJECT
 
@@ -81,33 +88,42 @@ public:
     // (the first constructor argument) deletes it; without an owner use MakeForm.
     template <class T, class... A> static T* CreateForm(A&&... args) {
         static_assert(std::is_base_of_v<BaseForm, T>);
-        T* form = new T(std::forward<A>(args)...);
+        T* form = new TFormOf<T>(std::forward<A>(args)...);
         form->RunFormCreate();
         return form;
     }
     template <class T, class... A> static std::unique_ptr<T> MakeForm(A&&... args) {
         static_assert(std::is_base_of_v<BaseForm, T>);
-        auto form = std::make_unique<T>(std::forward<A>(args)...);
+        std::unique_ptr<T> form = std::make_unique<TFormOf<T>>(std::forward<A>(args)...);
         form->RunFormCreate();
         return form;
     }
-    // Runs the most-derived FormDestroy (and so SaveSettings), then deletes the
-    // window and clears the pointer. Errors go to ReportError; destruction goes on.
+    // Deletes the window (running its FormDestroy, and so SaveSettings) and
+    // clears the pointer. Errors go to the error route; destruction goes on.
     template <class T> static void DestroyForm(T*& form) {
         static_assert(std::is_base_of_v<BaseForm, T>);
         std::unique_ptr<T> doomed(std::exchange(form, nullptr));
-        if (doomed) {
-            doomed->RunFormDestroy();
-        }
     }
 
     // Where errors raised while a window is created, shown, closed or destroyed
     // are shown: they must neither leave a destructor nor unwind through the
     // toolkit's event code, so they are reported here and the window goes on
-    // (a close whose notification failed does not happen). The application
-    // points this at its standard error display; the default writes the
-    // message to the standard error stream.
-    static TErrorReport ReportError;
+    // (a close whose notification failed does not happen). An error route
+    // sends them to `report` for as long as it lives, then restores the route
+    // before it; with none, the message goes to the standard error stream. The
+    // application object holds the route to its standard error display, so no
+    // report can reach the display after the application is gone.
+    class TErrorRoute {
+    public:
+        explicit TErrorRoute(TErrorReport report);
+        ~TErrorRoute();
+        TErrorRoute(const TErrorRoute&) = delete;
+        TErrorRoute& operator=(const TErrorRoute&) = delete;
+
+    private:
+        TErrorReport Previous;
+    };
+    static void ReportError(const std::exception& error);
 
     // The monitor rectangles the placement is clamped against; the default is
     // the geometry of every screen. Tests inject their own list; an empty
@@ -116,11 +132,9 @@ public:
     static std::vector<QRect> Monitors();
 
 protected:
-    // Every class with a FormDestroy or SaveSettings of its own calls this from
-    // its destructor: the first (most-derived) call runs FormDestroy, later
-    // calls do nothing.
-    void RunFormDestroy();
-    void RunFormCreate();
+    // Only TFormOf implements this: a class derived from BaseForm stays
+    // abstract, so it cannot be made except through CreateForm and MakeForm.
+    virtual void MadeByFormFactory() = 0;
 
     // Sets the client size, keeping a fixed-size window fixed.
     void SetClientSize(int width, int height);
@@ -133,6 +147,12 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    template <class T> friend class TFormOf;
+
+    // The first call runs FormDestroy; later calls do nothing.
+    void RunFormDestroy();
+    void RunFormCreate();
+
     QMargins FrameMargins() const;
     void MoveOuter(int left, int top);
     bool FrameKnown() const;
@@ -145,4 +165,15 @@ private:
     // Outer sizes applied before the frame was known.
     std::optional<int> PendingOuterWidth;
     std::optional<int> PendingOuterHeight;
+};
+
+// The most-derived class of every window: its destructor runs first, while
+// the window is whole, and runs the window's own FormDestroy.
+template <class T> class TFormOf final : public T {
+public:
+    using T::T;
+    ~TFormOf() override { this->RunFormDestroy(); }
+
+protected:
+    void MadeByFormFactory() override {}
 };

@@ -76,9 +76,7 @@ TDirectionForm::TDirectionForm(QWidget* owner) : BaseForm(owner), Image(new TIma
     move(526, 4);
 }
 
-TDirectionForm::~TDirectionForm() {
-    RunFormDestroy();
-}
+TDirectionForm::~TDirectionForm() {}
 
 void TDirectionForm::FormCreate() {
     BaseForm::FormCreate();

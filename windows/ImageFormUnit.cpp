@@ -70,7 +70,6 @@ TImageForm::TImageForm(QWidget* owner) : BaseForm(owner), Image(new TImage(this)
 }
 
 TImageForm::~TImageForm() {
-    RunFormDestroy();
     if (ImageForm == this) {
         ImageForm = nullptr;
     }

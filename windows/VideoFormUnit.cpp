@@ -30,7 +30,6 @@ TVideoForm::TVideoForm(QWidget* owner) : BaseForm(owner), VideoArea(MakeVideoAre
 }
 
 TVideoForm::~TVideoForm() {
-    RunFormDestroy();
     if (VideoForm == this) {
         VideoForm = nullptr;
     }

@@ -1,7 +1,6 @@
 // Test entry for the program's own units: the tests run inside the program's
 // application object, titled as the program is.
 #include "app/TApplication.h"
-#include "windows/BaseFormUnit.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +11,5 @@ int main(int argc, char** argv) {
     }
     TApplication app(argc, argv);
     TApplication::SetTitle("Stirwatch");
-    BaseForm::ReportError = [](const std::exception& error) { TApplication::ShowException(error); };
     return RUN_ALL_TESTS();
 }

@@ -23,7 +23,6 @@ public:
         resize(300, 200);
         move(10, 20);
     }
-    ~TPlainForm() override { RunFormDestroy(); }
 
     void FormDestroy() override {
         Record("FormDestroy");
@@ -47,9 +46,11 @@ private:
 class TFailingForm : public TPlainForm {
 public:
     using TPlainForm::TPlainForm;
-    ~TFailingForm() override { RunFormDestroy(); }
     void SaveSettings() override { throw ERegistryException("Failed to set data for 'Top'"); }
 };
+
+// Windows exist only as CreateForm and MakeForm make them.
+static_assert(std::is_abstract_v<TPlainForm> && std::is_abstract_v<TFailingForm>);
 
 void StorePlacement(int left, int top, int width, int height) {
     TRegIniFile settings(BaseForm::SettingsBaseKey);
@@ -235,6 +236,18 @@ TEST_F(LifecycleTest, SaveErrorDuringDestructionIsReportedAndDestructionGoesOn) 
     BaseForm::DestroyForm(failing);
     BaseForm::MakeForm<TFailingForm>().reset();
     EXPECT_EQ(Reported, (std::vector<std::string>(2, "Failed to set data for 'Top'")));
+}
+
+TEST_F(LifecycleTest, ErrorRouteLastsWhileItLivesAndThenRestoresTheOneBefore) {
+    std::vector<std::string> inner;
+    {
+        BaseForm::TErrorRoute route(
+            [&](const std::exception& error) { inner.push_back(error.what()); });
+        BaseForm::MakeForm<TFailingForm>().reset();
+    }
+    BaseForm::MakeForm<TFailingForm>().reset();
+    EXPECT_EQ(inner, std::vector<std::string>{"Failed to set data for 'Top'"});
+    EXPECT_EQ(Reported, std::vector<std::string>{"Failed to set data for 'Top'"});
 }
 
 TEST_F(LifecycleTest, ShowAndCloseReachTheNotificationsAndCloseOnlyHides) {

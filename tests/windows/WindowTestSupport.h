@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,10 @@ protected:
         PreviousConfigHome = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", ConfigHome.path().toUtf8());
         UseMonitors({QRect(0, 0, 1920, 1080)});
-        BaseForm::ReportError = [this](const std::exception& error) {
-            Reported.push_back(error.what());
-        };
+        Route.emplace([this](const std::exception& error) { Reported.push_back(error.what()); });
     }
     void TearDown() override {
-        BaseForm::ReportError = nullptr;
+        Route.reset();
         BaseForm::SetMonitorList(nullptr);
         qputenv("XDG_CONFIG_HOME", PreviousConfigHome);
     }
@@ -33,4 +32,5 @@ protected:
     QTemporaryDir ConfigHome;
     QByteArray PreviousConfigHome;
     std::vector<std::string> Reported;
+    std::optional<BaseForm::TErrorRoute> Route;
 };
