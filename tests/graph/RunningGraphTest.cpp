@@ -8,7 +8,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QWindow>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -137,9 +137,7 @@ TEST_F(RunningGraphTest, EachNewValuePaintsTheChartOnce) {
     RunningGraph graph(Series, 100);
     Chart.resize(300, 150);
     Chart.show();
-    for (int i = 0; i < 1000 && !Chart.windowHandle()->isExposed(); ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Chart));
     QCoreApplication::processEvents();
     PaintCounter counter;
     Chart.installEventFilter(&counter);

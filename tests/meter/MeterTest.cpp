@@ -6,7 +6,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QImage>
-#include <QWindow>
+#include <QTest>
 #include <climits>
 #include <functional>
 #include <gtest/gtest.h>
@@ -17,11 +17,7 @@ namespace {
 
 // A widget paints only once its window is on the (offscreen) screen.
 void WaitUntilExposed(QWidget& window) {
-    for (int i = 0; i < 1000 && !(window.windowHandle() && window.windowHandle()->isExposed());
-         ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    ASSERT_TRUE(window.windowHandle()->isExposed());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     QCoreApplication::processEvents();
 }
 
