@@ -5,7 +5,7 @@ CORE_BUILD ?= build-core
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: deps configure build run test test-release test-asan test-core bench clean screenshots package
+.PHONY: deps configure build run test test-release test-asan test-core check-style bench clean screenshots package
 
 deps:
 	./scripts/install-deps.sh
@@ -36,7 +36,12 @@ test-core: deps
 	cmake --build $(CORE_BUILD) -j $(JOBS)
 	cd $(CORE_BUILD) && ctest --output-on-failure -j $(JOBS)
 
-test: test-core test-release test-asan
+# clang-format clean tracked sources, and clang-tidy (.clang-tidy) on the
+# program's own sources with the release build's compile database.
+check-style: build
+	./scripts/check-style.sh $(BUILD) $(JOBS)
+
+test: test-core test-release test-asan check-style
 
 bench: build
 	./$(BUILD)/bench/stirwatch_bench

@@ -267,7 +267,7 @@ void TEventRecorder::OnSourceGone() {
     FRing.Clear();
 }
 
-void TEventRecorder::Report(TEventStatus status) {
+void TEventRecorder::Report(const TEventStatus& status) {
     if (FStatus) {
         FStatus(status);
     }

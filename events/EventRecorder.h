@@ -89,7 +89,7 @@ private:
     bool StartEvent(GstClockTime now);
     // Under FMutex: the running event ends; its file is finished by the worker.
     void EndEvent(const std::string& note);
-    void Report(TEventStatus status);
+    void Report(const TEventStatus& status);
     void Work();
     void CheckRunningEvent();
     void FinishFile(TFinishJob job);

@@ -22,6 +22,8 @@ packages=(
     # Tests: the RTSP test server, and a private PipeWire daemon for a virtual camera
     libgstrtspserver-1.0-dev pipewire pipewire-bin
     libgtest-dev libbenchmark-dev
+    # make check-style: formatting and static checks
+    clang-format clang-tidy python3
     xvfb xauth
 )
 if [ "$#" -gt 0 ]; then
