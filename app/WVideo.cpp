@@ -475,7 +475,8 @@ void TVideo::StartVideo() {
         SetFrameLimit(VideoFrameLimit);
         StartOverlay();
     }
-    TakeReferenceFrame();
+    // The source connects in the background: the reference frame is its first frame.
+    WhenFrameReady(this, [this] { HandleEvent([this] { TakeReferenceFrame(); }); });
 }
 
 void TVideo::StopVideo() {

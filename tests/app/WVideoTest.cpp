@@ -488,7 +488,8 @@ TEST_F(MainWindowTest, FailingTicksAreShownAndAutomaticModeGoesOn) {
 TEST_F(MainWindowTest, StepsOnTheTestSceneReportChangedPixels) {
     qputenv("STIRWATCH_SOURCE", "test");
     Click(Window->SpeedButton3);
-    ASSERT_FALSE(PreviousFrame->Empty());
+    // The source connects in the background; its first frame becomes the reference.
+    ASSERT_TRUE(QTest::qWaitFor([] { return !PreviousFrame->Empty(); }, 10000));
     EXPECT_EQ(PreviousFrame->PixelFormat(), pf8bit);
     int moving = 0;
     for (int i = 0; i < 5 && moving == 0; ++i) {
