@@ -28,19 +28,6 @@
 
 namespace {
 
-// Runs `act` on the next modal dialog that opens, from inside its event loop.
-void OnNextDialog(std::function<void(QDialog*)> act) {
-    auto* poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, act] {
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            poll->stop();
-            poll->deleteLater();
-            act(dialog);
-        }
-    });
-    poll->start(20);
-}
-
 bool SameBitmaps(const TBitmap& a, const TBitmap& b) {
     if (a.Width() != b.Width() || a.Height() != b.Height()) {
         return false;
@@ -83,17 +70,6 @@ protected:
     void SetUp() override {
         gst_init(nullptr, nullptr);
         TCaptureFixture::SetUp();
-    }
-    // Connects the source and waits (with the event loop running) for its first frame.
-    static bool ConnectAndWaitForAFrame() {
-        return ConnectCamera() && Window() && Window()->Driver() &&
-               RunEventsUntil([] { return Window()->Driver()->NewestFrameNumber() > 0; }, 10000);
-    }
-    static TBitmap Grab() {
-        GrabFrameToClipboard();
-        TBitmap frame;
-        TakeClipboardBitmap(frame);
-        return frame;
     }
 };
 

@@ -1,5 +1,11 @@
 #include "CaptureFixture.h"
 
+#include "capture/Clipboard.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QTimer>
 #include <QtGlobal>
 
 namespace {
@@ -16,6 +22,18 @@ void ResetCaptureLayer() {
 }
 
 } // namespace
+
+void OnNextDialog(std::function<void(QDialog*)> act) {
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, act] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            act(dialog);
+        }
+    });
+    poll->start(20);
+}
 
 void TCaptureFixture::SetUp() {
     ResetCaptureLayer();
@@ -44,4 +62,33 @@ bool TCaptureFixture::WaitForStatus(const QString& text, int milliseconds) {
 
 bool TCaptureFixture::WaitForStatusStartingWith(const QString& prefix, int milliseconds) {
     return RunEventsUntil([&] { return Label->text().startsWith(prefix); }, milliseconds);
+}
+
+bool TCaptureFixture::ConnectAndWaitForAFrame(int milliseconds) {
+    return ConnectCamera() && Window() && Window()->Driver() &&
+           RunEventsUntil([] { return Window()->Driver()->NewestFrameNumber() > 0; }, milliseconds);
+}
+
+void TCaptureFixture::ChooseFormat(const QString& text) {
+    OnNextDialog([text](QDialog* dialog) {
+        auto* box = dialog->findChild<QComboBox*>("FormatBox");
+        const int index = box ? box->findText(text) : -1;
+        EXPECT_GE(index, 0) << text.toStdString();
+        if (index >= 0) {
+            box->setCurrentIndex(index);
+            dialog->accept();
+        } else {
+            dialog->reject();
+        }
+    });
+    ShowFormatDialog();
+}
+
+TBitmap TCaptureFixture::Grab() {
+    GrabFrameToClipboard();
+    TBitmap frame;
+    if (ClipboardOffersBitmap()) {
+        TakeClipboardBitmap(frame);
+    }
+    return frame;
 }

@@ -4,6 +4,7 @@
 // start, before and after every test, so that tests pass in any order.
 
 #include "EventLoop.h"
+#include "analysis/TBitmap.h"
 #include "capture/CaptureWindow.h"
 #include "capture/VFWInterUnit.h"
 #include "capture/VideoCap.h"
@@ -14,7 +15,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+
+class QDialog;
+
+// Runs `act` on the next modal dialog that opens, from inside its event loop.
+void OnNextDialog(std::function<void(QDialog*)> act);
 
 class TCaptureFixture : public ::testing::Test {
 protected:
@@ -28,6 +35,14 @@ protected:
     // Runs the event loop until the status label shows `text` (true) or the time is up.
     bool WaitForStatus(const QString& text, int milliseconds = 5000);
     bool WaitForStatusStartingWith(const QString& prefix, int milliseconds = 5000);
+
+    // Connects the source and waits (with the event loop running) for its first frame.
+    static bool ConnectAndWaitForAFrame(int milliseconds = 10000);
+    // Grabs a frame as the frame step does: to the clipboard and back as a 24-bit bitmap
+    // (empty when the grab put nothing there).
+    static TBitmap Grab();
+    // Picks the entry `text` of the Video Format dialog ("320 x 240, 15 fps").
+    static void ChooseFormat(const QString& text);
 
     std::unique_ptr<QWidget> Panel;
     std::unique_ptr<QLabel> Label;
