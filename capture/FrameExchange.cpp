@@ -45,6 +45,11 @@ void TFrameExchange::Offer(GstSample* sample) {
     TBufferPtr newBuffer(gst_buffer_ref(buffer));
     TCapsPtr newCaps(gst_caps_ref(caps));
     std::unique_lock lock(FMutex);
+    const auto now = TClock::now();
+    if (FMinInterval.count() > 0 && FLastAccepted != TClock::time_point{} &&
+        now - FLastAccepted < FMinInterval * 4 / 5) {
+        return; // faster than the rate asked for
+    }
     if (FExpectWidth > 0) {
         int width = 0;
         int height = 0;
@@ -54,11 +59,11 @@ void TFrameExchange::Offer(GstSample* sample) {
         FExpectWidth = FExpectHeight = 0;
         FStatus.push_back({IDS_CAP_STAT_FORMAT_CHANGED, FExpectText});
     }
+    FLastAccepted = now;
     std::swap(FNewestBuffer, newBuffer);
     std::swap(FNewestCaps, newCaps);
     ++FNumber;
     ++FFramesSinceConnecting;
-    const auto now = TClock::now();
     if (FLastArrival != TClock::time_point{}) {
         const auto gap = std::min<std::chrono::nanoseconds>(now - FLastArrival, 2s);
         FInterval = FInterval.count() == 0 ? gap : (3 * FInterval + gap) / 4;
@@ -121,6 +126,11 @@ void TFrameExchange::SetState(TSourceState state, const QString& reason, int sta
     if (state == TSourceState::Connecting) {
         FFramesSinceConnecting = 0;
         FLastArrival = {};
+    }
+    if (state == TSourceState::Lost) {
+        // The last frame of a connection that is gone is no frame of the source now.
+        FNewestBuffer.reset();
+        FNewestCaps.reset();
     }
     FState = state;
     FReason = reason;
@@ -300,6 +310,12 @@ std::chrono::milliseconds TFrameExchange::CheckStall(TClock::time_point now) {
         NotifyStatus(lock);
     }
     return quiet;
+}
+
+void TFrameExchange::SetRateLimit(int framesPerSecond) {
+    std::lock_guard lock(FMutex);
+    FMinInterval = framesPerSecond > 0 ? std::chrono::nanoseconds(1s) / framesPerSecond
+                                       : std::chrono::nanoseconds(0);
 }
 
 void TFrameExchange::SetFrameNotifier(std::function<void()> notify) {

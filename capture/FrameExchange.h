@@ -52,6 +52,8 @@ public:
     // Frames of another size than `width` x `height` are no longer handed out; the
     // first of that size is reported with `text`. 0 x 0 accepts any size again.
     void ExpectSize(int width, int height, const QString& text);
+    // At most `framesPerSecond` frames a second are handed out (0: all of them).
+    void SetRateLimit(int framesPerSecond);
     // GUI thread, every 100 ms: a source without frames for long is stalled.
     // Returns how long the source has been without a frame (or connecting).
     std::chrono::milliseconds CheckStall(TClock::time_point now);
@@ -83,6 +85,8 @@ private:
     TClock::time_point FStateSince = TClock::now();
     TClock::time_point FLastArrival{};
     std::chrono::nanoseconds FInterval{0};
+    std::chrono::nanoseconds FMinInterval{0};
+    TClock::time_point FLastAccepted{};
     int FExpectWidth = 0;
     int FExpectHeight = 0;
     QString FExpectText;

@@ -123,6 +123,8 @@ struct TSourceSession : std::enable_shared_from_this<TSourceSession> {
     std::string Missing;
     bool RetryPending = false;
     int BackoffSeconds = 1;
+    bool FailureReported = false;
+    bool FailureGeneric = false;
 
     static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer self);
     void Handle(GstMessage* message);
@@ -149,14 +151,26 @@ void TSourceSession::Handle(GstMessage* message) {
         gst_message_parse_error(message, &rawError, &rawDebug);
         const TErrorPtr error(rawError);
         const TGStringPtr debug(rawDebug);
-        if (Source.Network() && IsConnectionError(error.get())) {
-            ConnectionFailed(error ? error->message : "");
-            break;
-        }
         std::string missing;
         {
             std::lock_guard lock(Mutex);
             missing = Missing;
+        }
+        if (Source.Network() && missing.empty()) {
+            // Refused, timed out, gone, or nothing usable came: tried again later.
+            ConnectionFailed(error ? error->message : "");
+            break;
+        }
+        // "Internal data stream error" only follows the error that says what happened.
+        const bool generic =
+            error && error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_FAILED;
+        {
+            std::lock_guard lock(Mutex);
+            if (FailureReported && (generic || !FailureGeneric)) {
+                break;
+            }
+            FailureReported = true;
+            FailureGeneric = generic;
         }
         const std::string text = DescribeError(error.get(), debug ? debug.get() : "",
                                                ClassOf(Source), ShortName(Source), missing);
@@ -203,7 +217,7 @@ void TSourceSession::Play() {
         return;
     }
     if (gst_element_set_state(Pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE &&
-        !Source.Network()) {
+        !Source.Network() && Exchange->Signal().State != TSourceState::Failed) {
         // Elements report their own errors on the bus; this is the last word if none did.
         Exchange->SetState(
             TSourceState::Failed,
@@ -466,14 +480,20 @@ bool TGstDriver::SetFormat(const TVideoFormat& format) {
     if (!FSession || !FFormatFilter) {
         return false;
     }
-    const TCapsPtr caps =
-        CapsFromText(format.Caps.isEmpty() ? QStringLiteral("video/x-raw") : format.Caps);
+    // The size goes on the capsfilter behind the scaling. The rate is a ceiling on the
+    // frames handed over, which also holds for sources without a fixed rate (HTTP
+    // cameras send frames as they come; a rate conversion cannot negotiate with them).
+    const TCapsPtr caps = CapsFromText(
+        format.Width > 0 && format.Height > 0
+            ? QStringLiteral("video/x-raw,width=%1,height=%2").arg(format.Width).arg(format.Height)
+            : QStringLiteral("video/x-raw"));
     if (!caps) {
         return false;
     }
     FFormat = format;
     FExchange->ExpectSize(format.Width, format.Height,
                           QStringLiteral("Video format: %1").arg(format.Text()));
+    FExchange->SetRateLimit(format.FramesPerSecond);
     g_object_set(FFormatFilter.get(), "caps", caps.get(), nullptr);
     return true;
 }

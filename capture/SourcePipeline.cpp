@@ -8,8 +8,7 @@
 namespace {
 
 const char* const TailDescription =
-    "videoconvert name=convert ! videoscale ! videorate name=rate ! capsfilter name=format ! "
-    "appsink name=sink";
+    "videoconvert name=convert ! videoscale ! capsfilter name=format ! appsink name=sink";
 
 // Links the first video pad of a decoding element to the tail; other pads (sound,
 // subtitles) stay unlinked.
@@ -95,6 +94,14 @@ GstPadProbeReturn StampOnArrival(GstPad* pad, GstPadProbeInfo* info, gpointer) {
     GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
     GST_PAD_PROBE_INFO_DATA(info) = buffer;
     return GST_PAD_PROBE_OK;
+}
+
+// The tail converts and scales whatever comes: a new size or rate asked for behind
+// it is settled there and never reaches the source, which keeps running as it is.
+GstPadProbeReturn KeepReconfigureInTail(GstPad*, GstPadProbeInfo* info, gpointer) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    return event && GST_EVENT_TYPE(event) == GST_EVENT_RECONFIGURE ? GST_PAD_PROBE_DROP
+                                                                   : GST_PAD_PROBE_OK;
 }
 
 TGstPtr<GstElement> Make(const char* factory, const char* name = nullptr) {
@@ -232,13 +239,6 @@ TSourcePipeline BuildSourcePipeline(const TSource& source) {
     built.FormatFilter.reset(gst_bin_get_by_name(bin, "format"));
     built.Converter.reset(gst_bin_get_by_name(bin, "convert"));
     built.SourceElement.reset(gst_bin_get_by_name(bin, "src"));
-    if (TGstPtr<GstElement> rate{gst_bin_get_by_name(bin, "rate")}) {
-        // After a gap (a stall, a reconnection) the rate conversion starts afresh
-        // instead of filling the gap with copies of the last frame.
-        if (g_object_class_find_property(G_OBJECT_GET_CLASS(rate.get()), "max-duplication-time")) {
-            g_object_set(rate.get(), "max-duplication-time", GST_SECOND, nullptr);
-        }
-    }
     if (!built.Sink || !built.FormatFilter || !built.Converter) {
         built.Pipeline.reset();
         built.Error = "Error in the pipeline description: it must not name its own "
@@ -247,6 +247,8 @@ TSourcePipeline BuildSourcePipeline(const TSource& source) {
     }
     TGstPtr<GstPad> input(gst_element_get_static_pad(built.Converter.get(), "sink"));
     gst_pad_add_probe(input.get(), GST_PAD_PROBE_TYPE_BUFFER, StampOnArrival, nullptr, nullptr);
+    gst_pad_add_probe(input.get(), GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, KeepReconfigureInTail,
+                      nullptr, nullptr);
     const TCapsPtr bgr = CapsFromText(QStringLiteral("video/x-raw,format=BGR"));
     // Files play at their own rate; live sources hand over each frame as it comes.
     const bool sync = source.Kind == TSourceKind::File || source.Kind == TSourceKind::Launch;
