@@ -82,6 +82,7 @@ private:
     void RunFrameWaiters();
     bool StartSequence();
     void StopSequence(bool aborted);
+    void SequenceStep();
 
     std::unique_ptr<TVideoDriver> FDriver;
     int FDriverIndex = -1;
@@ -112,6 +113,7 @@ private:
     std::vector<TFrameWaiter> FFrameWaiters;
     QTimer* FPreviewTimer;
     QTimer* FStatusTimer;
+    QTimer* FSequenceTimer;
     std::shared_ptr<bool> FAlive;
     std::atomic<bool> FOverlayPending{false};
     int FBusy = 0;

@@ -39,7 +39,7 @@ void TFrameExchange::Offer(GstSample* sample) {
     {
         std::lock_guard lock(FRecorderMutex);
         if (FRecorder) {
-            FRecorder->Push(buffer, caps);
+            FRecorder->Offer(buffer, caps);
         }
     }
     TBufferPtr newBuffer(gst_buffer_ref(buffer));
@@ -352,6 +352,13 @@ bool TFrameExchange::Recording() const {
 std::uint64_t TFrameExchange::RecordedFrames() const {
     std::lock_guard lock(FRecorderMutex);
     return FRecorder ? FRecorder->Frames() : 0;
+}
+
+void TFrameExchange::WithRecorder(const std::function<void(TRecorder&)>& use) {
+    std::lock_guard lock(FRecorderMutex);
+    if (FRecorder) {
+        use(*FRecorder);
+    }
 }
 
 void TFrameExchange::Detach() {

@@ -63,6 +63,8 @@ public:
     void SetTap(TFrameTap* tap);
     void SetRecorder(std::unique_ptr<TRecorder> recorder);
     std::unique_ptr<TRecorder> TakeRecorder();
+    // Runs `use` on the recorder, if there is one, while the streaming thread keeps off it.
+    void WithRecorder(const std::function<void(TRecorder&)>& use);
     bool Recording() const;
     std::uint64_t RecordedFrames() const;
     // No notifier, tap or recorder is called after this.

@@ -521,11 +521,14 @@ bool TGstDriver::StartRecording(const std::string& fileName, int framesPerSecond
     if (!FSession || FExchange->Recording()) {
         return false;
     }
-    std::unique_ptr<TRecorder> recorder = TRecorder::Start(fileName, framesPerSecond);
+    FRecordingError.clear();
+    std::unique_ptr<TRecorder> recorder =
+        TRecorder::Start(fileName, framesPerSecond, FRecordingError);
     if (!recorder) {
         return false;
     }
     FLastRecorded = 0;
+    FLastDropped = 0;
     FExchange->SetRecorder(std::move(recorder));
     return true;
 }
@@ -535,6 +538,7 @@ void TGstDriver::StopRecording() {
         // Finishes the file; the streaming threads go on meanwhile.
         recorder->Finish();
         FLastRecorded = recorder->Frames();
+        FLastDropped = recorder->Dropped();
     }
 }
 
@@ -544,4 +548,19 @@ bool TGstDriver::Recording() const {
 
 std::uint64_t TGstDriver::RecordedFrames() const {
     return FExchange->Recording() ? FExchange->RecordedFrames() : FLastRecorded;
+}
+
+void TGstDriver::RecordNewestFrame() {
+    FExchange->WithRecorder([](TRecorder& recorder) { recorder.AdmitNewest(); });
+}
+
+std::uint64_t TGstDriver::DroppedFrames() const {
+    std::uint64_t dropped = FLastDropped;
+    FExchange->WithRecorder([&dropped](TRecorder& recorder) { dropped = recorder.Dropped(); });
+    return dropped;
+}
+
+std::string TGstDriver::RecordingError() {
+    FExchange->WithRecorder([this](TRecorder& recorder) { FRecordingError = recorder.Error(); });
+    return FRecordingError;
 }

@@ -40,6 +40,9 @@ public:
     void StopRecording() override;
     bool Recording() const override;
     std::uint64_t RecordedFrames() const override;
+    void RecordNewestFrame() override;
+    std::uint64_t DroppedFrames() const override;
+    std::string RecordingError() override;
 
 private:
     TSource FSource;
@@ -50,4 +53,6 @@ private:
     TGstPtr<GstElement> FSourceElement;
     TVideoFormat FFormat;
     std::uint64_t FLastRecorded = 0;
+    std::uint64_t FLastDropped = 0;
+    std::string FRecordingError;
 };
