@@ -190,7 +190,10 @@ void TCaptureWindow::DisconnectDriver() {
 }
 
 bool TCaptureWindow::GrabFrame() {
-    if (!FDriver || !FDriver->WaitForFrameAfter(FLastGrabbed, GrabTimeout)) {
+    // A live source that is only late (a loop of a file, a busy machine) gives its
+    // newest frame again; one that is stalled, lost or ended gives none.
+    if (!FDriver || (!FDriver->WaitForFrameAfter(FLastGrabbed, GrabTimeout) &&
+                     FDriver->Signal().State != TSourceState::Live)) {
         FHasGrab = false;
         return false;
     }

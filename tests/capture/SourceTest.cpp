@@ -116,9 +116,8 @@ TEST_F(SourceTest, GrabOnAStalledSourceIsBoundedAndFailsAtOnceOnceKnown) {
     Grab(); // takes what was still on its way
     QElapsedTimer timer;
     timer.start();
-    const TBitmap nothing = Grab();
+    Grab(); // late, not yet known to be stalled: the newest frame again
     EXPECT_LT(timer.elapsed(), 1000) << "a grab waits two frame intervals, not more";
-    EXPECT_TRUE(nothing.Empty());
     ASSERT_TRUE(RunEventsUntil([] { return State() != TSourceState::Live; }, 5000));
     EXPECT_TRUE(Label->text().startsWith("No frames from")) << Label->text().toStdString();
     EXPECT_FALSE(Window()->NoSignalReason().isEmpty());
