@@ -9,6 +9,7 @@ packages=(
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
     libgtest-dev libbenchmark-dev
+    clang libclang-rt-14-dev
     xvfb xauth
 )
 if [ "$#" -gt 0 ]; then
