@@ -665,11 +665,11 @@ void TVideo::AnalyseFrame(int minimalMovement, int& changedPixels, std::int64_t&
 // line says why; saving resumes, and the notice goes, once space is back.
 // Without a folder to measure, the save goes ahead and reports its failure.
 void TVideo::SaveMovementImage() {
-    const auto space = VolumeSpaceOf(SavedImagesFolder);
-    if (space &&
-        !RoomToSave(*space, BmpFileBytes(FCapturedFrame.Width(), FCapturedFrame.Height()))) {
+    const TDiskSpace space = DiskSpaceOf(SavedImagesFolder);
+    if (space.Known &&
+        !RoomToSave(space, BmpFileBytes(FCapturedFrame.Width(), FCapturedFrame.Height()))) {
         SaveStatusLabel->setText(QString::fromStdString(
-            SavingStoppedText(QDir(SavedImagesFolder).absolutePath().toStdString(), *space)));
+            SavingStoppedText(QDir(SavedImagesFolder).absolutePath().toStdString(), space)));
         return;
     }
     SaveStatusLabel->clear();

@@ -31,11 +31,13 @@ bool Indexed(QImage::Format format) {
 
 QRgb IndexedColour(const QImage& image, int x, int y) {
     const uchar* row = image.constScanLine(y);
-    int index = row[x];
+    int index;
     if (image.format() == QImage::Format_Mono) {
         index = (row[x >> 3] >> (7 - (x & 7))) & 1;
     } else if (image.format() == QImage::Format_MonoLSB) {
         index = (row[x >> 3] >> (x & 7)) & 1;
+    } else {
+        index = row[x];
     }
     return index < image.colorCount() ? image.color(index) : qRgb(0, 0, 0);
 }
