@@ -10,16 +10,20 @@ FUZZ_TARGETS := settings_text_fuzz image_frame_fuzz kernels_fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: deps build run test test-release test-asan test-fuzz fuzz fuzz-build bench clean screenshots package
+.PHONY: deps configure build run test test-release test-asan test-fuzz fuzz fuzz-build bench clean screenshots package
 
 deps:
 	./scripts/install-deps.sh
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Builds only the program (not the tests and benchmarks) before starting it.
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target stirwatch
 	./$(BUILD)/app/stirwatch
 
 test-release: build
