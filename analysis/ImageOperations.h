@@ -2,10 +2,7 @@
 // What the image operations share: their result codes and the choice between
 // the portable code path and the vector path of the running processor.
 
-// Result codes of ConvertToGray and CompareFrames.
-constexpr int ResultDone = 0;
-constexpr int ResultSourceEmpty = 1;
-constexpr int ResultWrongFormat = 2;
+#include "types/ResultCodes.h"
 
 enum class TKernelPath {
     Scalar, // portable C++, runs on any processor

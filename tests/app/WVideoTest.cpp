@@ -7,7 +7,6 @@
 #include "app/TApplication.h"
 #include "app/TTimer.h"
 
-#include "analysis/Exception.h"
 #include "chart/TAreaSeries.h"
 #include "chart/TChart.h"
 #include "graph/RunningGraph.h"
@@ -17,6 +16,7 @@
 #include "settings/TSpinEdit.h"
 #include "tests/SmallVolume.h"
 #include "tests/TestGuards.h"
+#include "types/Exception.h"
 #include "windows/DirectionUnit.h"
 #include "windows/ImageFormUnit.h"
 #include "windows/VideoFormUnit.h"

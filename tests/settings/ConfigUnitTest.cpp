@@ -1,8 +1,8 @@
 #include "settings/ConfigUnit.h"
-#include "analysis/Exception.h"
 #include "settings/TRegIniFile.h"
 #include "settings/TSpinEdit.h"
 #include "tests/TestGuards.h"
+#include "types/Exception.h"
 
 #include <QApplication>
 #include <QCheckBox>
