@@ -2,6 +2,7 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+CORE_BUILD ?= build-core
 # Seconds per fuzz target: `make fuzz` runs each this long; `make test` runs
 # each briefly on the committed seeds.
 FUZZ_SECONDS ?= 600
@@ -10,7 +11,7 @@ FUZZ_TARGETS := settings_text_fuzz image_frame_fuzz kernels_fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: deps configure build run test test-release test-asan test-fuzz fuzz fuzz-build bench clean screenshots package
+.PHONY: deps configure build run test test-release test-asan test-core test-fuzz fuzz fuzz-build bench clean screenshots package
 
 deps:
 	./scripts/install-deps.sh
@@ -45,7 +46,14 @@ fuzz: fuzz-build
 test-fuzz: fuzz-build
 	@for t in $(FUZZ_TARGETS); do ./scripts/run-fuzz.sh $(FUZZ_BUILD) $$t $(FUZZ_SMOKE_SECONDS) || exit 1; done
 
-test: test-release test-asan test-fuzz
+# The core alone (no widgets, no GStreamer; CMake finds only QtCore): proves
+# that the core does not depend on the GUI.
+test-core: deps
+	cmake -S . -B $(CORE_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIRWATCH_CORE_ONLY=ON
+	cmake --build $(CORE_BUILD) -j $(JOBS)
+	cd $(CORE_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test: test-core test-release test-asan test-fuzz
 
 bench: build
 	./$(BUILD)/bench/stirwatch_bench
@@ -55,7 +63,7 @@ screenshots: build
 	cd $(BUILD) && STIRWATCH_SCREENSHOT_DIR=$(CURDIR)/docs/screenshots ctest -R e2e_tests --output-on-failure
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(CORE_BUILD) $(FUZZ_BUILD)
 
 # A Debian package of the program in $(BUILD)/.
 package: build
