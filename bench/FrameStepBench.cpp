@@ -138,7 +138,6 @@ void BM_AutoStepMainThread(benchmark::State& state) {
         window.AutoButClick();
         state.counters["main_thread_ms_per_step"] = steps > 0 ? 1000.0 * cpu / steps : 0.0;
         state.counters["steps"] = steps;
-        state.SetIterationTime(cpu);
     }
     window.StopVideo();
     qunsetenv("STIRWATCH_SOURCE");
