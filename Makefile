@@ -4,16 +4,20 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: deps build run test test-release test-asan bench clean screenshots package
+.PHONY: deps configure build run test test-release test-asan bench clean screenshots package
 
 deps:
 	./scripts/install-deps.sh
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Builds only the program (not the tests and benchmarks) before starting it.
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target stirwatch
 	./$(BUILD)/app/stirwatch
 
 test-release: build

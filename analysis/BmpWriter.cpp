@@ -1,6 +1,6 @@
 #include "analysis/BmpWriter.h"
 
-#include "analysis/Exception.h"
+#include "types/Exception.h"
 
 #include <atomic>
 #include <cerrno>

@@ -7,13 +7,9 @@
 
 #include "analysis/ImageOperations.h"
 #include "analysis/TBitmap.h"
+#include "types/TPoint.h"
 
 #include <cstdint>
-
-struct TPoint {
-    int X = 0;
-    int Y = 0;
-};
 
 // The sums are 64-bit so that the centres stay inside the frame for any frame
 // size; for frames whose sums fit in 32 bits they equal 32-bit sums.

@@ -4,10 +4,7 @@
 
 #include <array>
 
-// Result codes of ConvertToGray and CompareFrames.
-constexpr int ResultDone = 0;
-constexpr int ResultSourceEmpty = 1;
-constexpr int ResultWrongFormat = 2;
+#include "types/ResultCodes.h"
 
 enum class TKernelPath {
     Scalar, // portable C++, runs on any processor

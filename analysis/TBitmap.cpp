@@ -1,6 +1,6 @@
 #include "analysis/TBitmap.h"
 
-#include "analysis/Exception.h"
+#include "types/Exception.h"
 
 #include <algorithm>
 #include <cstring>

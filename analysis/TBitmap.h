@@ -3,15 +3,11 @@
 // blue-green-red colour frames and difference images. Rows are stored top
 // first and padded to 4 bytes; nothing reads or writes past a row's pixels.
 
+#include "types/TColor.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-// 0x00BBGGRR: red in the low byte.
-using TColor = std::uint32_t;
-
-constexpr TColor clBlack = 0x000000;
-constexpr TColor clWhite = 0xFFFFFF;
 
 enum TPixelFormat { pf8bit, pf24bit, pf32bit };
 

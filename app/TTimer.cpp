@@ -1,7 +1,7 @@
 #include "app/TTimer.h"
 
-#include "analysis/Exception.h"
 #include "app/TApplication.h"
+#include "types/Exception.h"
 
 #include <QTimerEvent>
 

@@ -1,7 +1,6 @@
 #include "app/WVideo.h"
 
 #include "analysis/BmpWriter.h"
-#include "analysis/Exception.h"
 #include "analysis/FrameStep.h"
 #include "analysis/GrayConversion.h"
 #include "app/TApplication.h"
@@ -16,6 +15,7 @@
 #include "settings/ConfigUnit.h"
 #include "settings/TRegIniFile.h"
 #include "settings/TSpinEdit.h"
+#include "types/Exception.h"
 #include "windows/DirectionUnit.h"
 #include "windows/ImageFormUnit.h"
 #include "windows/VideoFormUnit.h"

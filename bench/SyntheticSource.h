@@ -3,6 +3,7 @@
 // prepared frames at once (so a measurement is of the grab, not of waiting for
 // a camera), and idle-waiting helpers for CPU-use measurements.
 
+#include "capture/CaptureWindow.h"
 #include "capture/VFWInterUnit.h"
 
 #include <QEventLoop>

@@ -1,7 +1,7 @@
 #include "chart/TAreaSeries.h"
 
-#include "analysis/Exception.h"
 #include "chart/TChart.h"
+#include "types/Exception.h"
 
 TAreaSeries::TAreaSeries(TChart* chart) : QObject(chart), FChart(chart) {}
 

@@ -3,7 +3,7 @@
 // their own, shown by its chart as the area under the points, each stretch
 // filled in the colour of the point it leads to.
 
-#include "analysis/TBitmap.h"
+#include "types/TColor.h"
 
 #include <QObject>
 #include <string>

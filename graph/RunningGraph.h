@@ -3,7 +3,7 @@
 // newest at the right, each point coloured by the meter's band for its own
 // value.
 
-#include "analysis/TBitmap.h"
+#include "types/TColor.h"
 
 #include <vector>
 

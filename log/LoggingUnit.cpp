@@ -1,6 +1,6 @@
 #include "log/LoggingUnit.h"
 
-#include "analysis/Exception.h"
+#include "types/Exception.h"
 
 #include <cerrno>
 #include <chrono>
@@ -35,8 +35,9 @@ class TFileHandle {
 public:
     explicit TFileHandle(int fd) : Fd(fd) {}
     ~TFileHandle() {
-        if (Fd >= 0)
+        if (Fd >= 0) {
             close(Fd);
+        }
     }
     TFileHandle(const TFileHandle&) = delete;
     TFileHandle& operator=(const TFileHandle&) = delete;
@@ -52,8 +53,9 @@ int OpenOrCreate(const std::string& path, bool& created) {
     created = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd >= 0 || errno != ENOENT)
+        if (fd >= 0 || errno != ENOENT) {
             return fd;
+        }
         const int made = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (made >= 0 || errno != EEXIST) {
             created = made >= 0;
@@ -78,8 +80,9 @@ TLogTime LocalTimeNow() {
 
 std::string LogFileName(const std::string& folder, const TLogTime& start) {
     std::string name = folder;
-    if (name.empty() || name.back() != PathDelimiter)
+    if (name.empty() || name.back() != PathDelimiter) {
         name += PathDelimiter;
+    }
     return name + Format("movement_%04d-%02d-%02d_%02d-%02d-%02d-%03d.csv", start);
 }
 
@@ -104,23 +107,27 @@ void MovementLog::StopSession() {
 }
 
 void MovementLog::LogMovement(int pixels, int percent) {
-    if (LogFile.empty())
+    if (LogFile.empty()) {
         return;
+    }
     const std::string record = LogRecord(LocalTimeNow(), pixels, percent);
 
     bool created = false;
     const TFileHandle file(OpenOrCreate(LogFile, created));
-    if (file.Get() < 0)
+    if (file.Get() < 0) {
         CannotCreate(LogFile, SystemText(errno));
+    }
     // Exclusive while open: a concurrent writer fails rather than interleaves.
-    if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0)
+    if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
         CannotCreate(LogFile, errno == EWOULDBLOCK ? "The file is in use by another process."
                                                    : SystemText(errno));
+    }
     try {
         Append(file.Get(), record);
     } catch (...) {
-        if (created)
+        if (created) {
             unlink(LogFile.c_str());
+        }
         throw;
     }
 }
@@ -130,8 +137,9 @@ void MovementLog::LogMovement(int pixels, int percent) {
 // record stays behind, and the failure is raised.
 void MovementLog::Append(int fd, const std::string& record) {
     const off_t end = lseek(fd, 0, SEEK_END);
-    if (end < 0)
+    if (end < 0) {
         throw EFCreateError("Cannot write file \"" + LogFile + "\". " + SystemText(errno));
+    }
     std::size_t done = 0;
     while (done < record.size()) {
         const ssize_t written = Write(fd, record.data() + done, record.size() - done);
@@ -139,12 +147,14 @@ void MovementLog::Append(int fd, const std::string& record) {
             done += static_cast<std::size_t>(written);
             continue;
         }
-        if (written < 0 && errno == EINTR)
+        if (written < 0 && errno == EINTR) {
             continue;
+        }
         const int error = written == 0 ? ENOSPC : errno;
-        if (done > 0 && ftruncate(fd, end) != 0)
+        if (done > 0 && ftruncate(fd, end) != 0) {
             throw EFCreateError("Cannot write file \"" + LogFile + "\". " + SystemText(error) +
                                 " The last record may be incomplete.");
+        }
         throw EFCreateError("Cannot write file \"" + LogFile + "\". " + SystemText(error));
     }
 }

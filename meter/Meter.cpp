@@ -1,6 +1,6 @@
 #include "meter/Meter.h"
 
-#include "analysis/Exception.h"
+#include "types/Exception.h"
 
 #include <QPainter>
 #include <QPen>

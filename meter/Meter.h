@@ -2,8 +2,8 @@
 // The six-lamp movement meter: a row of six circles that light, left to right,
 // as the peak of the recent movement percentages exceeds six thresholds.
 
-#include "analysis/TBitmap.h"
 #include "meter/RunningArray.h"
+#include "types/TColor.h"
 
 #include <QWidget>
 #include <array>

@@ -1,13 +1,26 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the program and the tests need.
 # Only missing packages are installed; nothing happens when all are present.
+# Extra package names given as arguments are installed too.
 set -euo pipefail
 
 packages=(
+    # Build
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+    # `make package`: CPack reads the program's dependencies with dpkg-shlibdeps,
+    # which needs `file`
+    file
+    # Sources the program opens: the base and good plugins (files, cameras,
+    # RTSP, HTTP), libav for the codecs most recordings use (H.264, MPEG-4 part 2,
+    # DivX, Cinepak, ...), the bad set for the H.264/H.265 parsers, the ugly set
+    # for ASF/WMV and MPEG-2 recordings, and PipeWire for cameras offered through it
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
+    gstreamer1.0-libav gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
+    gstreamer1.0-pipewire
+    # Tests: the RTSP test server, and a private PipeWire daemon for a virtual camera
+    libgstrtspserver-1.0-dev pipewire pipewire-bin
     libgtest-dev libbenchmark-dev
     xvfb xauth
 )
@@ -25,6 +38,11 @@ done
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+        echo "These packages are missing: ${missing[*]}" >&2
+        echo "sudo is not installed: run this script as root (for example: su -c $0)." >&2
+        exit 1
+    fi
     sudo_cmd=(sudo)
 fi
 echo "Installing: ${missing[*]}"

@@ -42,10 +42,12 @@ QString ChooseExistingFolder(QWidget* parent, const QString& title, const QStrin
     QFileDialog dialog(parent, title, startFolder);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly);
-    if (auto* newFolder = dialog.findChild<QToolButton*>("newFolderButton"))
+    if (auto* newFolder = dialog.findChild<QToolButton*>("newFolderButton")) {
         newFolder->hide();
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
+    }
     return dialog.selectedFiles().constFirst();
 }
 
@@ -149,10 +151,12 @@ void TConfigForm::BuildMeterSheet() {
         edit->setGeometry(189, row.Top, 121, 22);
         *row.Edit = edit;
     }
-    for (TSpinEdit* edit : Thresholds())
+    for (TSpinEdit* edit : Thresholds()) {
         edit->SetMaxValue(100);
-    for (const TRow& row : rows)
+    }
+    for (const TRow& row : rows) {
         (*row.Edit)->SetValue(row.Value);
+    }
 }
 
 std::array<TSpinEdit*, 6> TConfigForm::Thresholds() const {
@@ -206,8 +210,9 @@ void TConfigForm::LoadSettings(const std::string& applicationKey) {
 }
 
 void TConfigForm::SaveSettings() {
-    if (SettingsSection.empty())
+    if (SettingsSection.empty()) {
         return;
+    }
     TRegIniFile store(BaseKey);
     const std::string& section = SettingsSection;
     store.WriteBool(section, "BeepOnMove", BeepOMBox->isChecked());
@@ -216,8 +221,9 @@ void TConfigForm::SaveSettings() {
     store.WriteString(section, "LogFolder", LogDirEdit->text().toStdString());
     store.WriteInteger(section, "RunningWindowSize", RunningWindowSizeEdit->Value());
     int bar = 1;
-    for (TSpinEdit* edit : Thresholds())
+    for (TSpinEdit* edit : Thresholds()) {
         store.WriteInteger(section, "ThresholdBar" + std::to_string(bar++), edit->Value());
+    }
     store.WriteBool(section, "ShowGraph", GraphCheck->isChecked());
 }
 
@@ -239,17 +245,20 @@ void TConfigForm::CloseBtnClick() {
 }
 
 void TConfigForm::GraphCheckClick() {
-    if (MainWindow && MainWindow->isVisible() && MovementChart)
+    if (MainWindow && MainWindow->isVisible() && MovementChart) {
         MovementChart->setVisible(GraphCheck->isChecked());
+    }
 }
 
 void TConfigForm::LogDirBtnClick() {
     QString folder = LogDirEdit->text();
-    if (!QFileInfo(folder).isDir())
+    if (!QFileInfo(folder).isDir()) {
         folder.clear();
+    }
     const QString chosen = FolderChooser(this, "Select folder to store Log files", folder);
-    if (!chosen.isEmpty())
+    if (!chosen.isEmpty()) {
         folder = chosen;
+    }
     LogDirEdit->setText(folder);
 }
 
@@ -263,8 +272,9 @@ void TConfigForm::done(int result) {
         failure = std::current_exception();
     }
     QDialog::done(result);
-    if (failure)
+    if (failure) {
         std::rethrow_exception(failure);
+    }
 }
 
 void CreateConfigForm() {

@@ -12,31 +12,38 @@ bool IsBlank(char c) {
 }
 
 int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
+    if (c >= '0' && c <= '9') {
         return c - '0';
-    if (c >= 'a' && c <= 'f')
+    }
+    if (c >= 'a' && c <= 'f') {
         return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
+    }
+    if (c >= 'A' && c <= 'F') {
         return c - 'A' + 10;
+    }
     return -1;
 }
 
 // Length of a hexadecimal prefix at position i: "$", "x", "X", "0x", "0X", or 0.
 std::size_t HexPrefixLength(const std::string& text, std::size_t i) {
-    if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X'))
+    if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
         return 1;
-    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X'))
+    }
+    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         return 2;
+    }
     return 0;
 }
 
 std::string Trimmed(const std::string& text) {
     std::size_t first = 0;
     std::size_t last = text.size();
-    while (first < last && (IsBlank(text[first]) || text[first] == '\r'))
+    while (first < last && (IsBlank(text[first]) || text[first] == '\r')) {
         ++first;
-    while (last > first && (IsBlank(text[last - 1]) || text[last - 1] == '\r'))
+    }
+    while (last > first && (IsBlank(text[last - 1]) || text[last - 1] == '\r')) {
         --last;
+    }
     return text.substr(first, last - first);
 }
 
@@ -50,8 +57,9 @@ bool SameName(const std::string& a, const std::string& b) {
 // "[name]" gives name; any other line gives nothing.
 std::optional<std::string> SectionOf(const std::string& line) {
     const std::string trimmed = Trimmed(line);
-    if (trimmed.size() < 2 || trimmed.front() != '[' || trimmed.back() != ']')
+    if (trimmed.size() < 2 || trimmed.front() != '[' || trimmed.back() != ']') {
         return std::nullopt;
+    }
     return trimmed.substr(1, trimmed.size() - 2);
 }
 
@@ -67,24 +75,29 @@ struct TEntry {
 // "name=value" gives the trimmed name and the value as it stands (less a CR).
 std::optional<TEntry> EntryOf(const std::string& line) {
     const std::string trimmed = Trimmed(line);
-    if (trimmed.empty() || IsComment(trimmed) || SectionOf(line))
+    if (trimmed.empty() || IsComment(trimmed) || SectionOf(line)) {
         return std::nullopt;
+    }
     const std::size_t equals = line.find('=');
-    if (equals == std::string::npos)
+    if (equals == std::string::npos) {
         return std::nullopt;
+    }
     std::string raw = line.substr(equals + 1);
-    if (!raw.empty() && raw.back() == '\r')
+    if (!raw.empty() && raw.back() == '\r') {
         raw.pop_back();
+    }
     return TEntry{Trimmed(line.substr(0, equals)), raw};
 }
 
 // "@Type(...)" is how typed, non-text values are written into such files.
 bool IsTypedValue(const std::string& raw) {
-    if (raw.size() < 4 || raw[0] != '@' || raw.back() != ')')
+    if (raw.size() < 4 || raw[0] != '@' || raw.back() != ')') {
         return false;
+    }
     std::size_t i = 1;
-    while (i < raw.size() && std::isalpha(static_cast<unsigned char>(raw[i])))
+    while (i < raw.size() && std::isalpha(static_cast<unsigned char>(raw[i]))) {
         ++i;
+    }
     return i > 1 && i < raw.size() && raw[i] == '(';
 }
 
@@ -92,8 +105,9 @@ bool IsTypedValue(const std::string& raw) {
 
 std::optional<int> ParseIntegerText(const std::string& text) {
     std::size_t i = 0;
-    while (i < text.size() && IsBlank(text[i]))
+    while (i < text.size() && IsBlank(text[i])) {
         ++i;
+    }
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         negative = text[i] == '-';
@@ -102,8 +116,9 @@ std::optional<int> ParseIntegerText(const std::string& text) {
     const std::size_t prefix = HexPrefixLength(text, i);
     const int base = prefix > 0 ? 16 : 10;
     i += prefix;
-    if (i == text.size())
+    if (i == text.size()) {
         return std::nullopt;
+    }
     // The magnitude may reach 2^31 only for a negative number.
     const std::int64_t limit = std::int64_t{std::numeric_limits<int>::max()} + (negative ? 1 : 0);
     std::int64_t magnitude = 0;
@@ -111,11 +126,13 @@ std::optional<int> ParseIntegerText(const std::string& text) {
         const int digit =
             base == 16 ? HexDigit(text[i])
                        : (std::isdigit(static_cast<unsigned char>(text[i])) ? text[i] - '0' : -1);
-        if (digit < 0)
+        if (digit < 0) {
             return std::nullopt;
+        }
         magnitude = magnitude * base + digit;
-        if (magnitude > limit)
+        if (magnitude > limit) {
             return std::nullopt;
+        }
     }
     return static_cast<int>(negative ? -magnitude : magnitude);
 }
@@ -139,8 +156,9 @@ bool TextToBool(const std::string& text, bool defaultValue) {
 std::string EncodeStoredText(const std::string& text) {
     std::string out;
     out.reserve(text.size() + 1);
-    if (!text.empty() && text.front() == '@')
+    if (!text.empty() && text.front() == '@') {
         out += '@';
+    }
     for (const char c : text) {
         switch (c) {
         case '\\':
@@ -163,18 +181,21 @@ std::string EncodeStoredText(const std::string& text) {
 }
 
 TStoredValue DecodeStoredText(const std::string& raw) {
-    if (IsTypedValue(raw))
+    if (IsTypedValue(raw)) {
         return {TStoredValue::TKind::NotText, {}};
+    }
     std::size_t i = raw.size() >= 2 && raw[0] == '@' && raw[1] == '@' ? 1 : 0;
     std::string text;
     for (; i < raw.size(); ++i) {
         char c = raw[i];
-        if (c == '\0')
+        if (c == '\0') {
             break;
+        }
         if (c == '\\' && i + 1 < raw.size()) {
             const char next = raw[i + 1];
-            if (next == '0')
+            if (next == '0') {
                 break;
+            }
             if (next == '\\' || next == 'n' || next == 'r') {
                 c = next == 'n' ? '\n' : next == 'r' ? '\r' : '\\';
                 ++i;
@@ -189,8 +210,9 @@ TSettingsDocument::TSettingsDocument(const std::string& fileText) {
     std::size_t start = 0;
     while (start < fileText.size()) {
         std::size_t end = fileText.find('\n', start);
-        if (end == std::string::npos)
+        if (end == std::string::npos) {
             end = fileText.size();
+        }
         Lines.push_back(fileText.substr(start, end - start));
         start = end + 1;
     }
@@ -204,8 +226,9 @@ std::optional<std::size_t> TSettingsDocument::FindEntryLine(const std::string& s
             inSection = SameName(*header, section);
         } else if (inSection) {
             const auto entry = EntryOf(Lines[i]);
-            if (entry && SameName(entry->Name, name))
+            if (entry && SameName(entry->Name, name)) {
                 return i;
+            }
         }
     }
     return std::nullopt;
@@ -216,11 +239,13 @@ std::optional<std::size_t> TSettingsDocument::LastLineOfSection(const std::strin
     bool inSection = false;
     for (std::size_t i = 0; i < Lines.size(); ++i) {
         if (const auto header = SectionOf(Lines[i])) {
-            if (inSection)
+            if (inSection) {
                 return last;
+            }
             inSection = SameName(*header, section);
-            if (inSection)
+            if (inSection) {
                 last = i;
+            }
         } else if (inSection && !Trimmed(Lines[i]).empty()) {
             last = i;
         }
@@ -230,8 +255,9 @@ std::optional<std::size_t> TSettingsDocument::LastLineOfSection(const std::strin
 
 TStoredValue TSettingsDocument::Find(const std::string& section, const std::string& name) const {
     const auto line = FindEntryLine(section, name);
-    if (!line)
+    if (!line) {
         return {};
+    }
     return DecodeStoredText(EntryOf(Lines[*line])->Raw);
 }
 
@@ -248,8 +274,9 @@ void TSettingsDocument::Set(const std::string& section, const std::string& name,
     } else if (const auto last = LastLineOfSection(section)) {
         Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(*last + 1), name + "=" + encoded);
     } else {
-        if (!Lines.empty() && !Trimmed(Lines.back()).empty())
+        if (!Lines.empty() && !Trimmed(Lines.back()).empty()) {
             Lines.emplace_back();
+        }
         Lines.push_back("[" + section + "]");
         Lines.push_back(name + "=" + encoded);
     }

@@ -1,7 +1,7 @@
 #include "settings/TRegIniFile.h"
 
-#include "analysis/Exception.h"
 #include "settings/SettingsText.h"
+#include "types/Exception.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,14 +29,17 @@ struct TFileContents {
 // reported as such, so that no save replaces what could not be seen.
 TFileContents ReadStoreFile(const QString& path) {
     const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
+    if (!info.exists() && !info.isSymLink()) {
         return {};
+    }
     QFile file(path);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly))
+    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
         return {false, {}};
+    }
     const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    if (file.error() != QFileDevice::NoError) {
         return {false, {}};
+    }
     return {true, data.toStdString()};
 }
 
@@ -56,15 +59,18 @@ public:
             std::chrono::steady_clock::now() + std::chrono::milliseconds(LockWaitMs);
         while (Fd >= 0 && !Locked) {
             Locked = flock(Fd, LOCK_EX | LOCK_NB) == 0;
-            if (!Locked && std::chrono::steady_clock::now() >= deadline)
+            if (!Locked && std::chrono::steady_clock::now() >= deadline) {
                 break;
-            if (!Locked)
+            }
+            if (!Locked) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
         }
     }
     ~TStoreLock() {
-        if (Fd >= 0)
+        if (Fd >= 0) {
             close(Fd);
+        }
     }
     TStoreLock(const TStoreLock&) = delete;
     TStoreLock& operator=(const TStoreLock&) = delete;
@@ -116,15 +122,18 @@ void TRegIniFile::WriteText(const std::string& section, const std::string& name,
                             const std::string& text) {
     const QString path = QString::fromStdString(FileName());
     const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder))
+    if (!QDir().mkpath(folder)) {
         throw ERegistryException("Failed to create key " + section);
+    }
 
     const TStoreLock lock(path + ".lock");
-    if (!lock.Locked)
+    if (!lock.Locked) {
         FailToSetData(name);
+    }
     const TFileContents file = ReadStoreFile(path);
-    if (!file.Readable)
+    if (!file.Readable) {
         FailToSetData(name);
+    }
 
     TSettingsDocument document(file.Text);
     const bool newSection = !document.HasSection(SectionPath(section));
@@ -136,10 +145,12 @@ void TRegIniFile::WriteText(const std::string& section, const std::string& name,
                          target.write(out.data(), static_cast<qint64>(out.size())) ==
                              static_cast<qint64>(out.size()) &&
                          target.commit();
-    if (!written && newSection)
+    if (!written && newSection) {
         throw ERegistryException("Failed to create key " + section);
-    if (!written)
+    }
+    if (!written) {
         FailToSetData(name);
+    }
 }
 
 int TRegIniFile::ReadInteger(const std::string& section, const std::string& name,
@@ -172,8 +183,9 @@ void TRegIniFile::WriteString(const std::string& section, const std::string& nam
 std::string ReadDocumentsFolder() {
     try {
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
             return {};
+        }
         return folder.toStdString();
     } catch (...) {
         return {};

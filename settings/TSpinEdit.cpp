@@ -27,10 +27,12 @@ QToolButton* MakeArrowButton(QWidget* parent, Qt::ArrowType arrow, const char* n
 // Keeps stepping from overflowing at the ends of the integer range.
 int SaturatedAdd(int value, int delta) {
     const long long sum = static_cast<long long>(value) + delta;
-    if (sum > std::numeric_limits<int>::max())
+    if (sum > std::numeric_limits<int>::max()) {
         return std::numeric_limits<int>::max();
-    if (sum < std::numeric_limits<int>::min())
+    }
+    if (sum < std::numeric_limits<int>::min()) {
         return std::numeric_limits<int>::min();
+    }
     return static_cast<int>(sum);
 }
 
@@ -68,12 +70,15 @@ int TSpinEdit::Value() const {
 }
 
 int TSpinEdit::CheckValue(int value) const {
-    if (Minimum == Maximum)
+    if (Minimum == Maximum) {
         return value;
-    if (value < Minimum)
+    }
+    if (value < Minimum) {
         return Minimum;
-    if (value > Maximum)
+    }
+    if (value > Maximum) {
         return Maximum;
+    }
     return value;
 }
 
@@ -90,20 +95,23 @@ QString TSpinEdit::Text() const {
 }
 
 void TSpinEdit::SetText(const QString& text) {
-    if (text != Edit->text())
+    if (text != Edit->text()) {
         Edit->setText(text);
+    }
 }
 
 void TSpinEdit::Step(int delta) {
-    if (!isEnabled())
+    if (!isEnabled()) {
         return;
+    }
     SetValue(SaturatedAdd(Value(), delta));
 }
 
 void TSpinEdit::ClampOnExit() {
     const int value = Value();
-    if (CheckValue(value) != value)
+    if (CheckValue(value) != value) {
         SetValue(value);
+    }
 }
 
 bool TSpinEdit::eventFilter(QObject* watched, QEvent* event) {

@@ -1,7 +1,7 @@
 #include "windows/BaseFormUnit.h"
 
-#include "analysis/Exception.h"
 #include "settings/TRegIniFile.h"
+#include "types/Exception.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

@@ -2,7 +2,7 @@
 // The direction window: a 100 x 100 picture into which each frame step draws a
 // red line from the centre, painting over the line of the step before.
 
-#include "analysis/FrameDifferencing.h"
+#include "types/TPoint.h"
 #include "windows/BaseFormUnit.h"
 #include "windows/ImageFormUnit.h"
 

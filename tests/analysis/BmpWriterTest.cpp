@@ -1,5 +1,5 @@
 #include "analysis/BmpWriter.h"
-#include "analysis/Exception.h"
+#include "types/Exception.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "analysis/TBitmap.h"
-#include "analysis/Exception.h"
+#include "types/Exception.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "app/TApplication.h"
 
-#include "analysis/Exception.h"
+#include "types/Exception.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,7 +1,7 @@
 #include "app/TTimer.h"
 #include "app/TApplication.h"
 
-#include "analysis/Exception.h"
+#include "types/Exception.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -6,7 +6,6 @@
 #include "app/TApplication.h"
 #include "app/TTimer.h"
 
-#include "analysis/Exception.h"
 #include "chart/TAreaSeries.h"
 #include "chart/TChart.h"
 #include "graph/RunningGraph.h"
@@ -14,6 +13,7 @@
 #include "meter/Meter.h"
 #include "settings/ConfigUnit.h"
 #include "settings/TSpinEdit.h"
+#include "types/Exception.h"
 #include "windows/DirectionUnit.h"
 #include "windows/ImageFormUnit.h"
 #include "windows/VideoFormUnit.h"

@@ -21,6 +21,7 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -338,6 +339,44 @@ TEST_F(CaptureServiceTest, UnusableSourcesRefuseAndLeaveNoDriver) {
         ASSERT_TRUE(IsCaptureWindow(CaptureWindow));
         EXPECT_FALSE(Window()->DriverConnected()) << source.toStdString();
     }
+}
+
+// Counts the frames it sees and remembers the caps of the last one.
+class TCountingTap final : public TFrameTap {
+public:
+    void OnSourceFrame(GstSample* sample) override {
+        GstCaps* caps = gst_sample_get_caps(sample);
+        const GstStructure* s = caps ? gst_caps_get_structure(caps, 0) : nullptr;
+        int width = 0;
+        if (s) {
+            gst_structure_get_int(s, "width", &width);
+        }
+        Width = width;
+        ++Frames;
+    }
+    void OnSourceGone() override { ++Gone; }
+    std::atomic<int> Frames{0};
+    std::atomic<int> Width{0};
+    int Gone = 0;
+};
+
+TEST_F(CaptureServiceTest, FrameTapSeesEveryFrameAcrossReconnectionsUntilRemoved) {
+    UseSource("test");
+    ASSERT_TRUE(ConnectCamera());
+    TCountingTap tap;
+    capSetFrameTap(CaptureWindow, &tap);
+    EXPECT_TRUE(RunEventsUntil([&] { return tap.Frames > 3; }, 3000));
+    EXPECT_EQ(tap.Width, 640);
+    // A driver change on the same window keeps the tap.
+    ASSERT_TRUE(capDriverDisconnect(CaptureWindow));
+    EXPECT_EQ(tap.Gone, 1);
+    ASSERT_TRUE(capDriverConnect(CaptureWindow, 0));
+    const int before = tap.Frames;
+    EXPECT_TRUE(RunEventsUntil([&] { return tap.Frames > before + 3; }, 3000));
+    capSetFrameTap(CaptureWindow, nullptr);
+    const int removedAt = tap.Frames;
+    RunEventsFor(200);
+    EXPECT_EQ(tap.Frames, removedAt);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // Helpers shared by the capture tests: waiting with the event loop running,
 // and reaching the capture window behind the layer's handle.
 
+#include "capture/CaptureWindow.h"
 #include "capture/VFWInterUnit.h"
 #include "capture/VideoCap.h"
 

@@ -1,7 +1,7 @@
 #include "chart/TAreaSeries.h"
 #include "chart/TChart.h"
 
-#include "analysis/Exception.h"
+#include "types/Exception.h"
 
 #include <QImage>
 #include <gtest/gtest.h>

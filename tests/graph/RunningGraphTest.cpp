@@ -1,10 +1,10 @@
 #include "graph/RunningGraph.h"
 #include "tests/PaintCounter.h"
 
-#include "analysis/Exception.h"
 #include "chart/TAreaSeries.h"
 #include "chart/TChart.h"
 #include "meter/Meter.h"
+#include "types/Exception.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,5 +1,5 @@
 #include "log/LoggingUnit.h"
-#include "analysis/Exception.h"
+#include "types/Exception.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -120,8 +120,9 @@ TEST_F(MovementLogFile, AShortWriteLeavesNoTornRecordAndIsRaised) {
     const std::string before = ReadFile(Log.FileName());
     int calls = 0;
     Log.SetWriteFunction([&calls](int fd, const void* data, std::size_t size) -> ssize_t {
-        if (++calls == 1)
+        if (++calls == 1) {
             return write(fd, data, size < 7 ? size : 7); // part of the record goes in
+        }
         errno = ENOSPC;
         return -1;
     });
@@ -157,8 +158,9 @@ TEST_F(MovementLogFile, AFullDeviceIsReportedNotIgnored) {
     Log.StartSession(Folder.string());
     std::error_code error;
     fs::create_symlink("/dev/full", Log.FileName(), error);
-    if (error || !fs::exists("/dev/full"))
+    if (error || !fs::exists("/dev/full")) {
         GTEST_SKIP() << "no /dev/full here";
+    }
     EXPECT_THROW(Log.LogMovement(1, 1), EFCreateError);
 }
 

@@ -1,7 +1,7 @@
 #include "meter/Meter.h"
 #include "tests/PaintCounter.h"
 
-#include "analysis/Exception.h"
+#include "types/Exception.h"
 
 #include <QCoreApplication>
 #include <QEvent>

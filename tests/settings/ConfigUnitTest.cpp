@@ -1,7 +1,7 @@
 #include "settings/ConfigUnit.h"
-#include "analysis/Exception.h"
 #include "settings/TRegIniFile.h"
 #include "settings/TSpinEdit.h"
+#include "types/Exception.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,5 +1,5 @@
 #include "settings/TRegIniFile.h"
-#include "analysis/Exception.h"
+#include "types/Exception.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,8 +17,9 @@ namespace {
 
 std::string ReadFile(const std::string& path) {
     QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return "<unreadable>";
+    }
     return file.readAll().toStdString();
 }
 
@@ -42,8 +43,9 @@ public:
         }
     }
     ~TReadOnlyFolder() {
-        if (Mode == 2)
+        if (Mode == 2) {
             SetImmutable(false);
+        }
         chmod(Folder.c_str(), 0755);
     }
     bool Active() const { return Mode != 0; }
@@ -54,8 +56,9 @@ private:
 
     bool SetImmutable(bool on) {
         const int fd = open(Folder.c_str(), O_RDONLY | O_DIRECTORY);
-        if (fd < 0)
+        if (fd < 0) {
             return false;
+        }
         int flags = 0;
         bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
         flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
@@ -206,8 +209,9 @@ TEST_F(SettingsStore, ReadOnlyStoreFailsTheSaveAndKeepsTheFile) {
     const std::string folder =
         QFileInfo(QString::fromStdString(FilePath())).absolutePath().toStdString();
     TReadOnlyFolder readOnly(folder);
-    if (!readOnly.Active())
+    if (!readOnly.Active()) {
         GTEST_SKIP() << "this file system cannot make the folder read-only for this user";
+    }
     EXPECT_THROW(Store.WriteInteger("Stirwatch", "Kept", 2), ERegistryException);
     EXPECT_THROW(Store.WriteInteger("Stirwatch\\Video", "Top", 2), ERegistryException);
     EXPECT_EQ(ReadFile(FilePath()), original);

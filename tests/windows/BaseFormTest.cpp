@@ -1,7 +1,7 @@
 #include "WindowTestSupport.h"
 
-#include "analysis/Exception.h"
 #include "settings/TRegIniFile.h"
+#include "types/Exception.h"
 #include "windows/BaseFormUnit.h"
 
 #include <QApplication>

@@ -1,0 +1,128 @@
+#include "capture/Catalog.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// Orders cameras by device path, then name: the same camera keeps its index.
+std::string DeviceKey(GstDevice* device) {
+    std::string key;
+    if (const TStructurePtr properties{gst_device_get_properties(device)}) {
+        for (const char* field : {"device.path", "api.v4l2.path", "object.path"}) {
+            if (const char* value = gst_structure_get_string(properties.get(), field)) {
+                key = value;
+                break;
+            }
+        }
+    }
+    return key + "\n" + TakeGString(gst_device_get_display_name(device)).toStdString();
+}
+
+std::vector<TSource> Cameras() {
+    std::vector<std::pair<std::string, TSource>> found;
+    TGstPtr<GstDeviceMonitor> monitor(gst_device_monitor_new());
+    gst_device_monitor_add_filter(monitor.get(), "Video/Source", nullptr);
+    if (gst_device_monitor_start(monitor.get())) {
+        GList* devices = gst_device_monitor_get_devices(monitor.get());
+        for (GList* item = devices; item; item = item->next) {
+            auto* device = GST_DEVICE(item->data);
+            TSource source;
+            source.Kind = TSourceKind::Camera;
+            source.Name = TakeGString(gst_device_get_display_name(device)).toStdString();
+            source.Device = std::shared_ptr<GstDevice>(GST_DEVICE(gst_object_ref(device)),
+                                                       [](GstDevice* d) { gst_object_unref(d); });
+            found.emplace_back(DeviceKey(device), std::move(source));
+        }
+        g_list_free_full(devices, gst_object_unref);
+        gst_device_monitor_stop(monitor.get());
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<TSource> cameras;
+    for (auto& entry : found) {
+        cameras.push_back(std::move(entry.second));
+    }
+    return cameras;
+}
+
+std::unique_ptr<TDriverCatalog>& CatalogSlot() {
+    static std::unique_ptr<TDriverCatalog> catalog;
+    return catalog;
+}
+
+} // namespace
+
+QString TestSceneDescription(int width, int height, int fps) {
+    return QStringLiteral("videotestsrc name=src pattern=ball is-live=true ! "
+                          "video/x-raw,width=%1,height=%2,framerate=%3/1")
+        .arg(width)
+        .arg(height)
+        .arg(fps);
+}
+
+TSource SourceFromSetting(const QString& setting) {
+    TSource source;
+    source.Location = setting.toStdString();
+    if (setting == QLatin1String("test")) {
+        source.Kind = TSourceKind::TestScene;
+        source.Name = "Stirwatch test scene";
+        source.Location = TestSceneDescription(640, 480, 30).toStdString();
+    } else if (setting.startsWith(QLatin1String("rtsp://")) ||
+               setting.startsWith(QLatin1String("http://")) ||
+               setting.startsWith(QLatin1String("https://"))) {
+        source.Kind = TSourceKind::Url;
+        source.Name = "Network stream " + source.Location;
+    } else if (QFileInfo(setting).isFile()) {
+        source.Kind = TSourceKind::File;
+        source.Name = "Video file " + QFileInfo(setting).fileName().toStdString();
+    } else {
+        source.Kind = TSourceKind::Launch;
+        source.Name = "GStreamer pipeline";
+    }
+    return source;
+}
+
+void TSystemCatalog::Refresh() {
+    EnsureGStreamer();
+    FSources.clear();
+    const QString setting = qEnvironmentVariable("STIRWATCH_SOURCE");
+    if (!setting.isEmpty()) {
+        FSources.push_back(SourceFromSetting(setting));
+    }
+    for (TSource& camera : Cameras()) {
+        FSources.push_back(std::move(camera));
+    }
+    FRead = true;
+}
+
+void TSystemCatalog::EnsureRead() {
+    if (!FRead) {
+        Refresh();
+    }
+}
+
+TDriverDescription TSystemCatalog::Describe(int index) const {
+    return {FSources.at(index).Name, GStreamerVersionText()};
+}
+
+std::unique_ptr<TVideoDriver> TSystemCatalog::Open(int index) {
+    if (index < 0 || index >= Count()) {
+        return nullptr;
+    }
+    return std::make_unique<TGstDriver>(FSources[index]);
+}
+
+void SetDriverCatalog(std::unique_ptr<TDriverCatalog> catalog) {
+    CatalogSlot() = std::move(catalog);
+}
+
+TDriverCatalog& DriverCatalog() {
+    auto& slot = CatalogSlot();
+    if (!slot) {
+        slot = std::make_unique<TSystemCatalog>();
+    }
+    return *slot;
+}

@@ -1,0 +1,94 @@
+#pragma once
+// What the capture window needs from a video source, and the catalogue of the
+// sources of the machine. The GStreamer drivers implement it; tests and
+// benchmarks may install a catalogue of their own.
+
+#include <QImage>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QFormLayout;
+class QWidget;
+class TFrameTap;
+
+// One frame size and rate a source can deliver.
+struct TVideoFormat {
+    int Width = 0;
+    int Height = 0;
+    int FramesPerSecond = 0;
+    QString Caps; // how the source is asked for it (driver-specific)
+    QString Text() const;
+};
+
+// A status event of a connected source, reported on the GUI thread.
+struct TDriverStatus {
+    int Id = 0;
+    QString Text;
+};
+
+class TVideoDriver {
+public:
+    virtual ~TVideoDriver() = default;
+
+    // Starts delivering frames; false when the source refuses.
+    virtual bool Start() = 0;
+    virtual void Stop() = 0;
+
+    // Called from any thread whenever a frame arrived.
+    virtual void SetFrameNotifier(std::function<void()> notify) = 0;
+    // Hands every frame to `tap` on the streaming thread (null: to nobody). Once it
+    // returns, the tap it replaced receives no further call.
+    virtual void SetFrameTap(TFrameTap* /*tap*/) {}
+    // Number of the newest frame that arrived, 0 when none has. Thread-safe.
+    virtual std::uint64_t NewestFrameNumber() const = 0;
+    // Waits until a frame newer than `after` arrived; false on timeout or a failed stream.
+    virtual bool WaitForFrameAfter(std::uint64_t after, std::chrono::milliseconds timeout) = 0;
+    // Hands a BGR888 view of the newest frame to `use` (valid only during the call).
+    // Returns the frame's number, 0 when there is no frame.
+    virtual std::uint64_t WithNewestFrame(const std::function<void(const QImage&)>& use) = 0;
+    // Status events since the last call (stream errors, lost source, format changes).
+    virtual std::vector<TDriverStatus> TakeStatus() = 0;
+
+    // Whether the source supports a streaming capture (and so the sequence setup record).
+    virtual bool SupportsSequenceSetup() const { return true; }
+
+    virtual std::vector<TVideoFormat> Formats() const = 0;
+    virtual TVideoFormat CurrentFormat() const = 0;
+    virtual bool SetFormat(const TVideoFormat& format) = 0;
+    // Adds the source's own controls (brightness, pattern, looping...) to a dialog.
+    virtual void AddSourceControls(QWidget* dialog, QFormLayout* layout) = 0;
+
+    // Streaming capture of the frames to an AVI file at `framesPerSecond`.
+    virtual bool StartRecording(const std::string& fileName, int framesPerSecond) = 0;
+    virtual void StopRecording() = 0;
+    virtual bool Recording() const = 0;
+    virtual std::uint64_t RecordedFrames() const = 0;
+};
+
+struct TDriverDescription {
+    std::string Name;
+    std::string Version;
+};
+
+class TDriverCatalog {
+public:
+    virtual ~TDriverCatalog() = default;
+    // Re-reads the sources of the machine.
+    virtual void Refresh() = 0;
+    // Reads the sources once if they were never read.
+    virtual void EnsureRead() {}
+    virtual int Count() const = 0;
+    virtual TDriverDescription Describe(int index) const = 0;
+    // A driver for source `index`, or null when there is none.
+    virtual std::unique_ptr<TVideoDriver> Open(int index) = 0;
+};
+
+// Replaces the catalogue of drivers; null restores the machine's own.
+void SetDriverCatalog(std::unique_ptr<TDriverCatalog> catalog);
+TDriverCatalog& DriverCatalog();

@@ -1,0 +1,51 @@
+#include "events/EventCodec.h"
+
+#include <gst/gst.h>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace {
+
+bool Installed(const char* factory) {
+    GstElementFactory* found = gst_element_factory_find(factory);
+    if (!found) {
+        return false;
+    }
+    gst_object_unref(found);
+    return true;
+}
+
+} // namespace
+
+TEventCodec ChooseEventCodec(int keyframeInterval, int bitrateKbps, bool preferH264) {
+    const std::string interval = std::to_string(std::max(1, keyframeInterval));
+    const std::string bitrate = std::to_string(std::max(64, bitrateKbps));
+    if (preferH264 && Installed("x264enc") && Installed("h264parse") && Installed("mp4mux")) {
+        // No B-frames (zerolatency), so frames leave the encoder in display
+        // order and each carries its own time.
+        return {"H.264/MP4", ".mp4",
+                "x264enc tune=zerolatency speed-preset=superfast key-int-max=" + interval +
+                    " bitrate=" + bitrate,
+                "video/x-h264,stream-format=avc,alignment=au,profile=constrained-baseline",
+                "h264parse ! mp4mux"};
+    }
+    if (Installed("vp8enc") && Installed("webmmux")) {
+        return {"VP8/WebM", ".webm",
+                "vp8enc deadline=1 cpu-used=8 threads=2 end-usage=cbr keyframe-max-dist=" +
+                    interval + " target-bitrate=" + bitrate + "000",
+                "video/x-vp8", "webmmux"};
+    }
+    throw std::runtime_error("No video encoder for events is installed (x264enc or vp8enc)");
+}
+
+int EventBitrateKbps(int width, int height, double framesPerSecond) {
+    const double fps = framesPerSecond > 0 ? framesPerSecond : 30.0;
+    const double kbps = 0.1 * width * height * fps / 1000.0;
+    return static_cast<int>(std::clamp(std::lround(kbps), 300L, 12000L));
+}
+
+bool IsEventFileExtension(const std::string& extension) {
+    return extension == ".mp4" || extension == ".webm";
+}

@@ -1,0 +1,379 @@
+#include "events/EventRecorder.h"
+
+#include "events/EventWriter.h"
+#include "events/EventsFolder.h"
+#include "events/FrameEncoder.h"
+
+#include <gst/video/video.h>
+
+#include <cmath>
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+
+namespace {
+
+// A source whose times jump by more than this (a reconnection, a file that
+// loops) is resynchronised with the arrival clock.
+constexpr std::int64_t ResyncThreshold = 500 * GST_MSECOND;
+// The worker looks at the running event this often.
+constexpr auto CheckInterval = std::chrono::milliseconds(200);
+// An event whose frames stopped coming ends this long after its post-roll.
+constexpr GstClockTime StalledGrace = GST_SECOND;
+constexpr auto FinishTimeout = std::chrono::seconds(10);
+
+GstClockTime Seconds(double seconds) {
+    return static_cast<GstClockTime>(std::llround(std::max(0.0, seconds) * GST_SECOND));
+}
+
+std::string FileName(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
+std::string Megabytes(std::uint64_t bytes) {
+    return bytes >= (1u << 20) ? std::to_string(bytes >> 20) + " MB"
+                               : std::to_string(bytes >> 10) + " KB";
+}
+
+TEventStatus MakeStatus(TEventStatus::TKind kind, std::string text, std::string path = {}) {
+    TEventStatus status;
+    status.Kind = kind;
+    status.Text = std::move(text);
+    status.Path = std::move(path);
+    return status;
+}
+
+} // namespace
+
+TEventRecorder::TEventRecorder(TEventSettings settings, TStatusSink status)
+    : FStatus(std::move(status)), FSettings(std::move(settings)),
+      FRing(Seconds(FSettings.PreRollSeconds) + GST_SECOND / 2, MaxPreRollBytes) {
+    if (!gst_is_initialized()) {
+        gst_init(nullptr, nullptr);
+    }
+    FWorker = std::thread([this] { Work(); });
+}
+
+TEventRecorder::~TEventRecorder() {
+    {
+        std::lock_guard lock(FMutex);
+        EndEvent({});
+        FQuit = true;
+    }
+    FWake.notify_all();
+    FWorker.join();
+    std::lock_guard encoderLock(FEncoderMutex);
+    FEncoder.reset();
+    if (FRawCaps) {
+        gst_caps_unref(FRawCaps);
+    }
+    std::lock_guard lock(FMutex);
+    if (FEncodedCaps) {
+        gst_caps_unref(FEncodedCaps);
+    }
+}
+
+void TEventRecorder::SetSettings(const TEventSettings& settings) {
+    std::lock_guard lock(FMutex);
+    FSettings = settings;
+    FRing.SetLimits(Seconds(settings.PreRollSeconds) + FKeyframeInterval, MaxPreRollBytes);
+    FRefused = false;
+}
+
+GstClockTime TEventRecorder::Now() const {
+    return static_cast<GstClockTime>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                         std::chrono::steady_clock::now() - FEpoch)
+                                         .count());
+}
+
+// The frame's time on the recorder's clock: the source's own times keep the
+// frames evenly spaced; their offset to the arrival clock is measured once
+// and again whenever the source's times jump.
+GstClockTime TEventRecorder::FrameTime(GstBuffer* buffer) {
+    const GstClockTime arrival = Now();
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    if (!GST_CLOCK_TIME_IS_VALID(pts)) {
+        return arrival;
+    }
+    const std::int64_t offset = static_cast<std::int64_t>(arrival) - static_cast<std::int64_t>(pts);
+    if (!FHaveOffset || std::llabs(offset - FOffset) > ResyncThreshold) {
+        FOffset = offset;
+        FHaveOffset = true;
+    }
+    const std::int64_t time = static_cast<std::int64_t>(pts) + FOffset;
+    return time > 0 ? static_cast<GstClockTime>(time) : 0;
+}
+
+void TEventRecorder::OnSourceFrame(GstSample* sample) {
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstCaps* caps = gst_sample_get_caps(sample);
+    if (!buffer || !caps) {
+        return;
+    }
+    std::lock_guard encoderLock(FEncoderMutex);
+    if (!FRawCaps || !gst_caps_is_equal(FRawCaps, caps)) {
+        Reconfigure(caps);
+    }
+    if (!FEncoder) {
+        return;
+    }
+    const GstClockTime time = FrameTime(buffer);
+    if (time <= FLastFrameTime && FLastFrameTime != 0) {
+        return; // times must rise for the encoder
+    }
+    FLastFrameTime = time;
+    FEncoder->Push(buffer, time);
+}
+
+// Under FEncoderMutex: a new frame format needs a new encoder; the running
+// event and the pre-roll belong to the old format and end here.
+void TEventRecorder::Reconfigure(GstCaps* rawCaps) {
+    FEncoder.reset();
+    gst_caps_replace(&FRawCaps, rawCaps);
+    GstVideoInfo info;
+    if (!gst_video_info_from_caps(&info, rawCaps)) {
+        return;
+    }
+    const double fps =
+        info.fps_n > 0 && info.fps_d > 0 ? static_cast<double>(info.fps_n) / info.fps_d : 30.0;
+    const int keyframeFrames = std::max(1, static_cast<int>(std::lround(fps / 2)));
+    TEventCodec codec;
+    bool preferH264 = true;
+    {
+        std::lock_guard lock(FMutex);
+        EndEvent({});
+        FRing.Clear();
+        gst_caps_replace(&FEncodedCaps, nullptr);
+        FNewestEncoded = GST_CLOCK_TIME_NONE;
+        preferH264 = FSettings.PreferH264;
+    }
+    try {
+        codec = ChooseEventCodec(keyframeFrames, EventBitrateKbps(info.width, info.height, fps),
+                                 preferH264);
+        {
+            std::lock_guard lock(FMutex);
+            FCodec = codec;
+            FKeyframeInterval = Seconds(keyframeFrames / fps);
+            FRing.SetLimits(Seconds(FSettings.PreRollSeconds) + FKeyframeInterval, MaxPreRollBytes);
+        }
+        FEncoder = std::make_unique<TFrameEncoder>(
+            codec, rawCaps, [this](GstBuffer* buffer, GstCaps* caps) { OnEncoded(buffer, caps); });
+    } catch (const std::exception& error) {
+        Report(MakeStatus(TEventStatus::Failed, error.what()));
+    }
+}
+
+// The encoder's thread: the frame joins the pre-roll and, while an event
+// runs, its file, until the post-roll has passed.
+void TEventRecorder::OnEncoded(GstBuffer* buffer, GstCaps* caps) {
+    std::lock_guard lock(FMutex);
+    if (!FEncodedCaps || !gst_caps_is_equal(FEncodedCaps, caps)) {
+        gst_caps_replace(&FEncodedCaps, caps);
+    }
+    FRing.Push(buffer);
+    FNewestEncoded = GST_BUFFER_PTS(buffer);
+    if (!FWriter) {
+        return;
+    }
+    if (GST_BUFFER_PTS(buffer) >= FEventEnd) {
+        EndEvent({});
+        FWake.notify_all();
+        return;
+    }
+    FWriter->Push(buffer);
+}
+
+void TEventRecorder::Movement() {
+    const GstClockTime now = Now();
+    std::lock_guard lock(FMutex);
+    const GstClockTime end = now + Seconds(FSettings.PostRollSeconds);
+    if (FWriter) {
+        FEventEnd = std::max(FEventEnd, end);
+        return;
+    }
+    if (!FEncodedCaps || FRing.Count() == 0) {
+        return; // no frame encoded yet
+    }
+    if (StartEvent(now)) {
+        FFirstMovement = now;
+        FEventEnd = end;
+        FRefused = false;
+        FWake.notify_all();
+    }
+}
+
+// Under FMutex, on the thread of Movement().
+bool TEventRecorder::StartEvent(GstClockTime now) {
+    const std::string folder = FSettings.Folder;
+    try {
+        EnsureFolder(folder);
+    } catch (const std::exception& error) {
+        if (!FRefused) {
+            Report(MakeStatus(TEventStatus::Failed, error.what()));
+        }
+        FRefused = true;
+        return false;
+    }
+    const TDiskSpace space = DiskSpaceOf(folder);
+    const std::uint64_t floor = FreeSpaceFloor(space.Total);
+    if (space.Known && space.Free < floor) {
+        if (!FRefused) {
+            Report(MakeStatus(TEventStatus::Refused,
+                              "No event recorded: only " + Megabytes(space.Free) +
+                                  " free on the disk of the events folder (at "
+                                  "least " +
+                                  Megabytes(floor) + " needed)"));
+        }
+        FRefused = true;
+        return false;
+    }
+    EnforceFolderLimit(folder, FSettings.LimitBytes, FRing.Bytes());
+
+    const GstClockTime from =
+        now > Seconds(FSettings.PreRollSeconds) ? now - Seconds(FSettings.PreRollSeconds) : 0;
+    const GstClockTime origin = FRing.StartPts(from);
+    // The wall-clock time of the file's first frame names the file.
+    const std::time_t startTime = std::chrono::system_clock::to_time_t(
+        std::chrono::system_clock::now() - std::chrono::nanoseconds(now - origin));
+    std::tm local{};
+    localtime_r(&startTime, &local);
+    const std::string path = FreeEventPath(folder, local, FCodec.Extension);
+    try {
+        FWriter = std::make_unique<TEventWriter>(FCodec, FEncodedCaps, path, origin);
+    } catch (const std::exception& error) {
+        Report(MakeStatus(TEventStatus::Failed,
+                          std::string("Event recording failed: ") + error.what()));
+        FRefused = true;
+        return false;
+    }
+    FRing.ForEachFrom(from, [this](GstBuffer* buffer) { FWriter->Push(buffer); });
+    FStopNote.clear();
+    Report(MakeStatus(TEventStatus::Recording, "Recording event " + FileName(path) + " ...", path));
+    return true;
+}
+
+void TEventRecorder::EndEvent(const std::string& note) {
+    if (!FWriter) {
+        return;
+    }
+    FWriter->EndOfStream();
+    FFinishing.push_back({std::move(FWriter), note.empty() ? FStopNote : note, FFirstMovement});
+    FWake.notify_all();
+}
+
+void TEventRecorder::OnSourceGone() {
+    std::lock_guard lock(FMutex);
+    EndEvent({});
+    FRing.Clear();
+}
+
+void TEventRecorder::Report(TEventStatus status) {
+    if (FStatus) {
+        FStatus(status);
+    }
+}
+
+void TEventRecorder::Work() {
+    auto lastLimitCheck = std::chrono::steady_clock::now();
+    std::unique_lock lock(FMutex);
+    while (true) {
+        FWake.wait_for(lock, CheckInterval, [this] { return FQuit || !FFinishing.empty(); });
+        while (!FFinishing.empty()) {
+            TFinishJob job = std::move(FFinishing.front());
+            FFinishing.pop_front();
+            lock.unlock();
+            FinishFile(std::move(job));
+            lock.lock();
+        }
+        if (FQuit) {
+            return;
+        }
+        if (FWriter &&
+            std::chrono::steady_clock::now() - lastLimitCheck >= std::chrono::seconds(1)) {
+            lastLimitCheck = std::chrono::steady_clock::now();
+            lock.unlock();
+            CheckRunningEvent();
+            lock.lock();
+        }
+        if (FWriter && (FWriter->CheckFailed() || Now() > FEventEnd + StalledGrace)) {
+            EndEvent({});
+        }
+    }
+}
+
+// Outside FMutex: the disk checks of a running event. The oldest other
+// event files make room; when the event alone passes the limit, or the disk
+// falls below its floor, the event ends early with what it has.
+void TEventRecorder::CheckRunningEvent() {
+    std::string path;
+    std::string folder;
+    std::uint64_t limit = 0;
+    {
+        std::lock_guard lock(FMutex);
+        if (!FWriter) {
+            return;
+        }
+        path = FWriter->Path();
+        folder = FSettings.Folder;
+        limit = FSettings.LimitBytes;
+    }
+    std::string note;
+    const TDiskSpace space = DiskSpaceOf(folder);
+    if (space.Known && space.Free < FreeSpaceFloor(space.Total)) {
+        note = "stopped early: the disk of the events folder is almost full";
+    } else {
+        EnforceFolderLimit(folder, limit, 0, path);
+        std::uint64_t total = 0;
+        for (const TEventFile& file : ListEventFiles(folder)) {
+            total += file.Size;
+        }
+        if (total > limit) {
+            note = "stopped early: the events folder reached its size limit";
+        }
+    }
+    if (!note.empty()) {
+        std::lock_guard lock(FMutex);
+        if (FWriter && FWriter->Path() == path) {
+            EndEvent(note);
+        }
+    }
+}
+
+void TEventRecorder::FinishFile(TFinishJob job) {
+    TEventWriter& writer = *job.Writer;
+    const GstClockTime end = writer.End();
+    if (writer.Finish(FinishTimeout)) {
+        TEventStatus status = MakeStatus(TEventStatus::Saved,
+                                         "Event saved: " + FileName(writer.Path()), writer.Path());
+        if (!job.Note.empty()) {
+            status.Text += " (" + job.Note + ")";
+        }
+        status.PreRoll = job.FirstMovement - writer.Origin();
+        status.Duration = end - writer.Origin();
+        Report(status);
+    } else {
+        Report(MakeStatus(TEventStatus::Failed,
+                          "Event recording failed: " + writer.Error() + "; the file was removed",
+                          writer.Path()));
+    }
+}
+
+bool TEventRecorder::Recording() const {
+    std::lock_guard lock(FMutex);
+    return FWriter != nullptr;
+}
+
+std::size_t TEventRecorder::PreRollBytes() const {
+    std::lock_guard lock(FMutex);
+    return FRing.Bytes();
+}
+
+std::string TEventRecorder::CodecName() const {
+    std::lock_guard lock(FMutex);
+    return FCodec.Name;
+}
+
+std::uint64_t TEventRecorder::DroppedFrames() const {
+    std::lock_guard encoderLock(const_cast<std::mutex&>(FEncoderMutex));
+    return FEncoder ? FEncoder->Dropped() : 0;
+}

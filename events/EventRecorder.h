@@ -1,0 +1,127 @@
+#pragma once
+// Records motion events. Fed every raw frame of the connected source (on a
+// streaming thread), it keeps the last seconds encoded as the pre-roll; each
+// Movement() starts an event or extends the running one. An event is one
+// file: the pre-roll before the first movement, everything while movement
+// goes on, and the post-roll after the last movement. Files are finished,
+// checked and the folder kept within its bounds on a thread of the
+// recorder's own; status reports come through the status sink, from any
+// thread.
+
+#include "events/EncodedRing.h"
+#include "events/EventCodec.h"
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class TEventWriter;
+class TFrameEncoder;
+
+struct TEventSettings {
+    double PreRollSeconds = 3;
+    double PostRollSeconds = 5;
+    std::string Folder;
+    std::uint64_t LimitBytes = 2048ull << 20;
+    bool PreferH264 = true;
+};
+
+struct TEventStatus {
+    enum TKind { Recording, Saved, Refused, Failed };
+    TKind Kind = Recording;
+    std::string Text; // for the status line
+    std::string Path; // the event file, when there is one
+    // For a saved event: the time from the file's first frame to the first
+    // movement, and the time the file covers.
+    GstClockTime PreRoll = GST_CLOCK_TIME_NONE;
+    GstClockTime Duration = GST_CLOCK_TIME_NONE;
+};
+
+class TEventRecorder {
+public:
+    using TStatusSink = std::function<void(const TEventStatus&)>;
+
+    // The pre-roll never weighs more than this.
+    static constexpr std::size_t MaxPreRollBytes = 64u << 20;
+
+    TEventRecorder(TEventSettings settings, TStatusSink status);
+    // Finishes a running event and waits for its file.
+    ~TEventRecorder();
+    TEventRecorder(const TEventRecorder&) = delete;
+    TEventRecorder& operator=(const TEventRecorder&) = delete;
+
+    // Applies to the next event (the running one keeps its post-roll).
+    void SetSettings(const TEventSettings& settings);
+
+    // Streaming thread: one raw frame (video/x-raw, any format) of the source;
+    // the sample is borrowed. Only queues it for the encoder.
+    void OnSourceFrame(GstSample* sample);
+    // The source went away: the running event ends with what it has.
+    void OnSourceGone();
+    // A step found movement now.
+    void Movement();
+
+    bool Recording() const;
+    std::size_t PreRollBytes() const;
+    std::string CodecName() const;
+    std::uint64_t DroppedFrames() const;
+
+private:
+    struct TFinishJob {
+        std::unique_ptr<TEventWriter> Writer;
+        std::string Note;
+        GstClockTime FirstMovement = GST_CLOCK_TIME_NONE;
+    };
+
+    GstClockTime Now() const;
+    GstClockTime FrameTime(GstBuffer* buffer);
+    void Reconfigure(GstCaps* rawCaps);
+    void OnEncoded(GstBuffer* buffer, GstCaps* caps);
+    bool StartEvent(GstClockTime now);
+    // Under FMutex: the running event ends; its file is finished by the worker.
+    void EndEvent(const std::string& note);
+    void Report(TEventStatus status);
+    void Work();
+    void CheckRunningEvent();
+    void FinishFile(TFinishJob job);
+
+    const std::chrono::steady_clock::time_point FEpoch = std::chrono::steady_clock::now();
+    TStatusSink FStatus;
+
+    // The encoder, touched only by the streaming thread and the destructor.
+    std::mutex FEncoderMutex;
+    std::unique_ptr<TFrameEncoder> FEncoder;
+    GstCaps* FRawCaps = nullptr;
+    bool FHaveOffset = false;
+    std::int64_t FOffset = 0;
+    GstClockTime FLastFrameTime = 0;
+    std::atomic<std::uint64_t> FDropped{0};
+
+    // Everything else.
+    mutable std::mutex FMutex;
+    TEventSettings FSettings;
+    TEventCodec FCodec;
+    GstClockTime FKeyframeInterval = GST_SECOND / 2;
+    TEncodedRing FRing;
+    GstCaps* FEncodedCaps = nullptr;
+    GstClockTime FNewestEncoded = GST_CLOCK_TIME_NONE;
+    std::unique_ptr<TEventWriter> FWriter;
+    GstClockTime FFirstMovement = GST_CLOCK_TIME_NONE;
+    GstClockTime FEventEnd = GST_CLOCK_TIME_NONE;
+    std::string FStopNote;
+    bool FRefused = false;
+
+    std::condition_variable FWake;
+    std::deque<TFinishJob> FFinishing;
+    bool FQuit = false;
+    std::thread FWorker;
+};

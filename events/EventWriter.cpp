@@ -1,0 +1,134 @@
+#include "events/EventWriter.h"
+
+#include <gst/app/gstappsrc.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace {
+
+std::string ErrorText(GstMessage* message) {
+    GError* error = nullptr;
+    gst_message_parse_error(message, &error, nullptr);
+    std::string text = error ? error->message : "unknown error";
+    if (error) {
+        g_error_free(error);
+    }
+    return text;
+}
+
+} // namespace
+
+TEventWriter::TEventWriter(const TEventCodec& codec, GstCaps* encodedCaps, const std::string& path,
+                           GstClockTime origin)
+    : FPath(path), FOrigin(origin) {
+    const std::string description = "appsrc name=src format=time block=false max-bytes=0 ! " +
+                                    codec.Muxer + " ! filesink name=sink sync=false";
+    GError* error = nullptr;
+    FPipeline = gst_parse_launch(description.c_str(), &error);
+    if (error) {
+        const std::string text = error->message;
+        g_error_free(error);
+        if (FPipeline) {
+            gst_object_unref(FPipeline);
+        }
+        throw std::runtime_error("Cannot build the event writer: " + text);
+    }
+    FSource = gst_bin_get_by_name(GST_BIN(FPipeline), "src");
+    g_object_set(FSource, "caps", encodedCaps, nullptr);
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(FPipeline), "sink");
+    g_object_set(sink, "location", path.c_str(), nullptr);
+    gst_object_unref(sink);
+    if (gst_element_set_state(FPipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ||
+        CheckFailed()) {
+        const std::string text = FError.empty() ? "cannot start the writer" : FError;
+        Stop();
+        std::remove(path.c_str());
+        gst_object_unref(FSource);
+        gst_object_unref(FPipeline);
+        throw std::runtime_error("Cannot create file \"" + path + "\". " + text);
+    }
+}
+
+TEventWriter::~TEventWriter() {
+    if (!FStopped) {
+        Finish(std::chrono::seconds(5));
+    }
+    gst_object_unref(FSource);
+    gst_object_unref(FPipeline);
+}
+
+void TEventWriter::Push(GstBuffer* encoded) {
+    const GstClockTime pts = GST_BUFFER_PTS(encoded);
+    if (FEnded || !GST_CLOCK_TIME_IS_VALID(pts) || pts < FOrigin) {
+        return;
+    }
+    GstBuffer* frame = gst_buffer_copy(encoded);
+    GST_BUFFER_PTS(frame) = pts - FOrigin;
+    GST_BUFFER_DTS(frame) = pts - FOrigin;
+    FBytes.fetch_add(gst_buffer_get_size(frame));
+    const GstClockTime duration = GST_BUFFER_DURATION(encoded);
+    FEnd.store(pts + (GST_CLOCK_TIME_IS_VALID(duration) ? duration : 0));
+    gst_app_src_push_buffer(GST_APP_SRC(FSource), frame);
+}
+
+void TEventWriter::EndOfStream() {
+    if (!FEnded) {
+        FEnded = true;
+        gst_app_src_end_of_stream(GST_APP_SRC(FSource));
+    }
+}
+
+bool TEventWriter::CheckFailed() {
+    if (!FError.empty()) {
+        return true;
+    }
+    GstBus* bus = gst_element_get_bus(FPipeline);
+    while (GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
+        if (FError.empty()) {
+            FError = ErrorText(message);
+        }
+        gst_message_unref(message);
+    }
+    gst_object_unref(bus);
+    return !FError.empty();
+}
+
+bool TEventWriter::Finish(std::chrono::milliseconds timeout) {
+    if (FStopped) {
+        return FError.empty();
+    }
+    EndOfStream();
+    bool complete = false;
+    if (!CheckFailed()) {
+        GstBus* bus = gst_element_get_bus(FPipeline);
+        GstMessage* message = gst_bus_timed_pop_filtered(
+            bus, static_cast<GstClockTime>(timeout.count()) * GST_MSECOND,
+            static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+        gst_object_unref(bus);
+        if (!message) {
+            FError = "the file was not finished in time";
+        } else {
+            if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+                FError = ErrorText(message);
+            } else {
+                complete = true;
+            }
+            gst_message_unref(message);
+        }
+    }
+    Stop();
+    if (complete && FBytes.load() == 0) {
+        FError = "no frame reached the file";
+        complete = false;
+    }
+    if (!complete) {
+        std::remove(FPath.c_str());
+    }
+    return complete;
+}
+
+void TEventWriter::Stop() {
+    FStopped = true;
+    gst_element_set_state(FPipeline, GST_STATE_NULL);
+}

@@ -1,0 +1,58 @@
+#pragma once
+// Writes one event file: encoded frames in, through the codec's muxer, to a
+// file. Frames are retimed so the file starts at 0. The file is complete only
+// after the end of stream has gone through the muxer (an MP4 writes its index
+// last), so Finish() waits for it; a file whose writing failed is removed,
+// never left half-written.
+
+#include "events/EventCodec.h"
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+class TEventWriter {
+public:
+    // Creates the file and starts the pipeline; `origin` is the PTS that
+    // becomes time 0. Throws std::runtime_error (nothing is left behind)
+    // when the file cannot be created.
+    TEventWriter(const TEventCodec& codec, GstCaps* encodedCaps, const std::string& path,
+                 GstClockTime origin);
+    ~TEventWriter();
+    TEventWriter(const TEventWriter&) = delete;
+    TEventWriter& operator=(const TEventWriter&) = delete;
+
+    // Queues one encoded frame (borrowed); never waits for the disk.
+    void Push(GstBuffer* encoded);
+    // No more frames: the muxer finishes the file.
+    void EndOfStream();
+    // Waits at most `timeout` for the file to be complete (after
+    // EndOfStream), then stops the pipeline. A failed or unfinished file is
+    // removed. Returns true when the file is complete.
+    bool Finish(std::chrono::milliseconds timeout);
+    // Whether the pipeline reported an error so far (never waits).
+    bool CheckFailed();
+
+    const std::string& Path() const { return FPath; }
+    const std::string& Error() const { return FError; }
+    std::uint64_t BytesPushed() const { return FBytes.load(); }
+    // The end of the last frame pushed (its PTS plus its duration).
+    GstClockTime End() const { return FEnd.load(); }
+    GstClockTime Origin() const { return FOrigin; }
+
+private:
+    void Stop();
+
+    std::string FPath;
+    GstClockTime FOrigin;
+    GstElement* FPipeline = nullptr;
+    GstElement* FSource = nullptr;
+    std::string FError;
+    bool FEnded = false;
+    bool FStopped = false;
+    std::atomic<std::uint64_t> FBytes{0};
+    std::atomic<GstClockTime> FEnd{GST_CLOCK_TIME_NONE};
+};

@@ -1,0 +1,274 @@
+// Whole events through real pipelines: a live test source feeds the
+// recorder, movement is reported as the frame step would, and the files are
+// opened by GStreamer's discoverer and decoded as a player does.
+
+#include "events/EventRecorder.h"
+#include "events/EventsFolder.h"
+
+#include "EventTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int Fps = 30;
+constexpr GstClockTime FrameTime = GST_SECOND / Fps;
+
+// Status reports arrive on the recorder's threads.
+class TStatusLog {
+public:
+    TEventRecorder::TStatusSink Sink() {
+        return [this](const TEventStatus& status) {
+            std::lock_guard lock(FMutex);
+            FReports.push_back(status);
+            FChanged.notify_all();
+        };
+    }
+    // The first report of one of `kinds` after the first `skip` reports of them.
+    std::optional<TEventStatus> WaitFor(std::initializer_list<TEventStatus::TKind> kinds,
+                                        std::chrono::seconds timeout = 20s) {
+        std::unique_lock lock(FMutex);
+        std::optional<TEventStatus> found;
+        FChanged.wait_for(lock, timeout, [&] {
+            for (const TEventStatus& status : FReports) {
+                for (auto kind : kinds) {
+                    if (status.Kind == kind) {
+                        found = status;
+                        return true;
+                    }
+                }
+            }
+            return false;
+        });
+        return found;
+    }
+    std::vector<TEventStatus> Reports() {
+        std::lock_guard lock(FMutex);
+        return FReports;
+    }
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    std::vector<TEventStatus> FReports;
+};
+
+struct TempFolder {
+    TempFolder() {
+        char pattern[] = "/tmp/stirwatch-recorder-XXXXXX";
+        Path = mkdtemp(pattern);
+    }
+    ~TempFolder() { fs::remove_all(Path); }
+    std::string Path;
+};
+
+TEventSettings Settings(const std::string& folder, double preRoll, double postRoll) {
+    TEventSettings settings;
+    settings.Folder = folder;
+    settings.PreRollSeconds = preRoll;
+    settings.PostRollSeconds = postRoll;
+    return settings;
+}
+
+class EventRecorderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { gst_init(nullptr, nullptr); }
+};
+
+// Waits until the recorder has encoded at least `seconds` of pre-roll.
+void WaitForPreRoll(TEventRecorder& recorder, std::chrono::milliseconds time) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    const auto start = std::chrono::steady_clock::now();
+    while (recorder.PreRollBytes() == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    std::this_thread::sleep_until(std::max(start + time, std::chrono::steady_clock::now() + time));
+}
+
+} // namespace
+
+TEST_F(EventRecorderTest, OneFileCoversPreRollMovementAndPostRollAndPlays) {
+    TempFolder folder;
+    TStatusLog log;
+    TEventRecorder recorder(Settings(folder.Path, 1.0, 1.0), log.Sink());
+    TLiveTestSource source(320, 240, Fps,
+                           [&](GstSample* sample) { recorder.OnSourceFrame(sample); });
+    WaitForPreRoll(recorder, 2s);
+
+    const auto first = std::chrono::steady_clock::now();
+    const std::time_t wallFirst = std::time(nullptr);
+    recorder.Movement();
+    EXPECT_TRUE(recorder.Recording());
+    std::this_thread::sleep_for(400ms);
+    recorder.Movement(); // extends the same event
+    std::this_thread::sleep_for(300ms);
+    recorder.Movement();
+    const auto reallyLast = std::chrono::steady_clock::now();
+
+    const auto saved = log.WaitFor({TEventStatus::Saved, TEventStatus::Failed});
+    ASSERT_TRUE(saved) << "no event finished";
+    ASSERT_EQ(saved->Kind, TEventStatus::Saved) << saved->Text;
+    EXPECT_FALSE(recorder.Recording());
+    EXPECT_EQ(saved->Text, "Event saved: " + fs::path(saved->Path).filename().string());
+    const auto recording = log.WaitFor({TEventStatus::Recording});
+    ASSERT_TRUE(recording);
+    EXPECT_EQ(recording->Path, saved->Path);
+    EXPECT_EQ(recording->Text,
+              "Recording event " + fs::path(saved->Path).filename().string() + " ...");
+
+    // One file, named by the local time of its first frame, in the folder.
+    const auto nameAt = [](std::time_t time) {
+        std::tm local{};
+        localtime_r(&time, &local);
+        return EventBaseName(local);
+    };
+    const std::string name = fs::path(saved->Path).stem().string();
+    EXPECT_GE(name, nameAt(wallFirst - 3));
+    EXPECT_LE(name, nameAt(wallFirst));
+    const auto files = ListEventFiles(folder.Path);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].Path, saved->Path);
+    EXPECT_EQ(fs::path(saved->Path).extension(),
+              recorder.CodecName() == "H.264/MP4" ? ".mp4" : ".webm");
+
+    // The pre-roll starts at the keyframe at or before one second back
+    // (keyframes come every half second).
+    EXPECT_GE(saved->PreRoll + FrameTime, GST_SECOND);
+    EXPECT_LE(saved->PreRoll, GST_SECOND + GST_SECOND / 2 + FrameTime);
+    const GstClockTime movement =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(reallyLast - first).count();
+    const GstClockTime expected = saved->PreRoll + movement + GST_SECOND;
+    const GstClockTime duration = DiscoveredDuration(saved->Path);
+    ASSERT_NE(duration, GST_CLOCK_TIME_NONE) << "the discoverer cannot open " << saved->Path;
+    EXPECT_NEAR(static_cast<double>(duration), static_cast<double>(expected), 2.0 * FrameTime)
+        << "duration " << duration << " expected " << expected;
+    EXPECT_NEAR(static_cast<double>(saved->Duration), static_cast<double>(duration), FrameTime);
+    const int frames = DecodedFrames(saved->Path);
+    EXPECT_GT(frames, static_cast<int>(duration / FrameTime) - 3);
+}
+
+TEST_F(EventRecorderTest, WithoutH264TheEventIsVp8InWebmAndClosingFinishesIt) {
+    TempFolder folder;
+    TStatusLog log;
+    std::string path;
+    {
+        TEventSettings settings = Settings(folder.Path, 0.5, 30);
+        settings.PreferH264 = false;
+        TEventRecorder recorder(settings, log.Sink());
+        TLiveTestSource source(320, 240, Fps,
+                               [&](GstSample* sample) { recorder.OnSourceFrame(sample); });
+        WaitForPreRoll(recorder, 1s);
+        recorder.Movement();
+        ASSERT_TRUE(recorder.Recording());
+        EXPECT_EQ(recorder.CodecName(), "VP8/WebM");
+        std::this_thread::sleep_for(1s);
+        source.Stop();
+        // The program closes during the event: the file is finished.
+    }
+    const auto saved = log.WaitFor({TEventStatus::Saved, TEventStatus::Failed}, 1s);
+    ASSERT_TRUE(saved);
+    ASSERT_EQ(saved->Kind, TEventStatus::Saved) << saved->Text;
+    EXPECT_EQ(fs::path(saved->Path).extension(), ".webm");
+    const GstClockTime duration = DiscoveredDuration(saved->Path);
+    ASSERT_NE(duration, GST_CLOCK_TIME_NONE);
+    EXPECT_GT(duration, GST_SECOND);
+    EXPECT_GT(DecodedFrames(saved->Path), 0);
+}
+
+TEST_F(EventRecorderTest, EventMakesRoomByDeletingTheOldestEventFilesFirst) {
+    TempFolder folder;
+    auto fill = [&](const std::string& name, std::size_t size) {
+        const std::string path = folder.Path + "/" + name;
+        std::ofstream(path) << std::string(size, 'x');
+        return path;
+    };
+    const std::string oldest = fill("2001-01-01_00-00-00.mp4", 400 << 10);
+    const std::string newer = fill("2002-01-01_00-00-00.mp4", 400 << 10);
+    const std::string mine = fill("holiday.mp4", 900 << 10);
+    TStatusLog log;
+    TEventSettings settings = Settings(folder.Path, 0.5, 0.5);
+    settings.LimitBytes = 600 << 10;
+    TEventRecorder recorder(settings, log.Sink());
+    TLiveTestSource source(320, 240, Fps,
+                           [&](GstSample* sample) { recorder.OnSourceFrame(sample); });
+    WaitForPreRoll(recorder, 1s);
+    recorder.Movement();
+    const auto saved = log.WaitFor({TEventStatus::Saved, TEventStatus::Failed});
+    ASSERT_TRUE(saved);
+    ASSERT_EQ(saved->Kind, TEventStatus::Saved) << saved->Text;
+    EXPECT_FALSE(fs::exists(oldest));
+    EXPECT_TRUE(fs::exists(newer)); // one deletion was enough
+    EXPECT_TRUE(fs::exists(mine));  // not an event file
+    EXPECT_TRUE(fs::exists(saved->Path));
+}
+
+// A small disk of its own (root only: tmpfs). Below the floor no event
+// starts and the status says why; an event that fills the disk ends early
+// or is removed, and no other file is touched.
+TEST_F(EventRecorderTest, FullDiskStopsEventsWithAStatusAndLosesNothingElse) {
+    TempFolder mountPoint;
+    if (mount("tmpfs", mountPoint.Path.c_str(), "tmpfs", 0, "size=1M") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (not root)";
+    }
+    struct Unmount {
+        std::string Path;
+        ~Unmount() { umount(Path.c_str()); }
+    } unmount{mountPoint.Path};
+    const std::string folder = mountPoint.Path + "/events";
+    fs::create_directories(folder);
+    const std::string kept = folder + "/notes.txt";
+    {
+        const TDiskSpace space = DiskSpaceOf(folder);
+        std::ofstream(kept) << std::string(space.Free - 30 * 1024, 'k');
+    }
+    const auto keptSize = fs::file_size(kept);
+
+    TStatusLog log;
+    TEventRecorder recorder(Settings(folder, 0.5, 0.5), log.Sink());
+    TLiveTestSource source(320, 240, Fps,
+                           [&](GstSample* sample) { recorder.OnSourceFrame(sample); });
+    WaitForPreRoll(recorder, 1s);
+    recorder.Movement();
+    EXPECT_FALSE(recorder.Recording());
+    const auto refused = log.WaitFor({TEventStatus::Refused}, 1s);
+    ASSERT_TRUE(refused);
+    EXPECT_NE(refused->Text.find("No event recorded: only "), std::string::npos) << refused->Text;
+    EXPECT_TRUE(ListEventFiles(folder).empty());
+
+    // Room for a little: the event starts, the disk fills, and the event
+    // ends with a status; its file is either complete or gone.
+    fs::resize_file(kept, keptSize - 100 * 1024);
+    recorder.Movement();
+    ASSERT_TRUE(recorder.Recording());
+    for (int i = 0; i < 80 && recorder.Recording(); ++i) {
+        recorder.Movement();
+        std::this_thread::sleep_for(250ms);
+    }
+    const auto ended = log.WaitFor({TEventStatus::Saved, TEventStatus::Failed});
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(ended->Text.empty());
+    std::printf(
+        "%s (%ju bytes)\n", ended->Text.c_str(),
+        static_cast<std::uintmax_t>(fs::exists(ended->Path) ? fs::file_size(ended->Path) : 0));
+    if (ended->Kind == TEventStatus::Saved) {
+        EXPECT_NE(ended->Text.find("stopped early"), std::string::npos) << ended->Text;
+        EXPECT_NE(DiscoveredDuration(ended->Path), GST_CLOCK_TIME_NONE);
+    } else {
+        EXPECT_FALSE(fs::exists(ended->Path)) << ended->Text;
+    }
+    EXPECT_EQ(fs::file_size(kept), keptSize - 100 * 1024);
+}

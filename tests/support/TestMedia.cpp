@@ -1,0 +1,196 @@
+#include "tests/support/TestMedia.h"
+#include "tests/support/GstTestUtil.h"
+
+#include <gst/app/gstappsink.h>
+
+#include <atomic>
+#include <mutex>
+#include <stdexcept>
+
+void EnsureGstInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { gst_init(nullptr, nullptr); });
+}
+
+namespace {
+
+bool HasElement(const char* name) {
+    EnsureGstInit();
+    GstElementFactory* factory = gst_element_factory_find(name);
+    if (factory == nullptr) {
+        return false;
+    }
+    gst_object_unref(factory);
+    return true;
+}
+
+std::string ErrorText(GstMessage* message) {
+    GError* error = nullptr;
+    gchar* debug = nullptr;
+    gst_message_parse_error(message, &error, &debug);
+    std::string text = error != nullptr ? error->message : "unknown error";
+    if (debug != nullptr) {
+        text += std::string(" (") + debug + ")";
+    }
+    g_clear_error(&error);
+    g_free(debug);
+    return text;
+}
+
+// The caps every clip is made with: a pattern that scrolls and a ball that moves.
+std::string PatternSource(int frames, int width, int height, int fps) {
+    return "videotestsrc num-buffers=" + std::to_string(frames) +
+           " pattern=smpte horizontal-speed=4 ! video/x-raw,format=I420,width=" +
+           std::to_string(width) + ",height=" + std::to_string(height) +
+           ",framerate=" + std::to_string(fps) + "/1";
+}
+
+} // namespace
+
+TGstElementPtr LaunchPipeline(const std::string& description) {
+    EnsureGstInit();
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
+    if (error != nullptr) {
+        std::string text = error->message;
+        g_clear_error(&error);
+        if (pipeline != nullptr) {
+            gst_object_unref(pipeline);
+        }
+        throw std::runtime_error("cannot build \"" + description + "\": " + text);
+    }
+    return TGstElementPtr(pipeline);
+}
+
+void RunToEos(GstElement* pipeline, int timeoutSeconds) {
+    GstBus* bus = gst_element_get_bus(pipeline);
+    std::unique_ptr<GstBus, TGstObjectUnref> busOwner(bus);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    TGstMessagePtr message(
+        gst_bus_timed_pop_filtered(bus, GstClockTime(timeoutSeconds) * GST_SECOND,
+                                   GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    if (!message) {
+        throw std::runtime_error("pipeline did not finish within " +
+                                 std::to_string(timeoutSeconds) + " s");
+    }
+    if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR) {
+        throw std::runtime_error(ErrorText(message.get()));
+    }
+}
+
+std::string H264Encoder() {
+    if (HasElement("x264enc")) {
+        return "x264enc speed-preset=ultrafast key-int-max=15 bframes=0";
+    }
+    if (HasElement("openh264enc")) {
+        return "openh264enc gop-size=15";
+    }
+    return {};
+}
+
+std::vector<std::string> EncodeJpegFrames(int count, int width, int height) {
+    TGstElementPtr pipeline = LaunchPipeline(PatternSource(count, width, height, 15) +
+                                             " ! jpegenc ! appsink name=sink sync=false");
+    std::unique_ptr<GstElement, TGstObjectUnref> sink(
+        gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    std::vector<std::string> frames;
+    while (GstSample* sample =
+               gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), 10 * GST_SECOND)) {
+        GstBuffer* buffer = gst_sample_get_buffer(sample);
+        GstMapInfo map;
+        if (buffer != nullptr && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+            frames.emplace_back(reinterpret_cast<const char*>(map.data), map.size);
+            gst_buffer_unmap(buffer, &map);
+        }
+        gst_sample_unref(sample);
+    }
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    if (int(frames.size()) != count) {
+        throw std::runtime_error("JPEG encoding gave " + std::to_string(frames.size()) + " of " +
+                                 std::to_string(count) + " frames");
+    }
+    return frames;
+}
+
+bool EncoderAvailable(TClipKind kind) {
+    switch (kind) {
+    case TClipKind::MjpegAvi:
+        return HasElement("jpegenc") && HasElement("avimux");
+    case TClipKind::H264Mp4:
+        return !H264Encoder().empty() && HasElement("h264parse") && HasElement("mp4mux");
+    case TClipKind::Mpeg4Avi:
+        return HasElement("avenc_mpeg4") && HasElement("avimux");
+    }
+    return false;
+}
+
+std::string MakeTestClip(const std::string& folder, TClipKind kind, int frames, int width,
+                         int height, int fps) {
+    if (!EncoderAvailable(kind)) {
+        throw std::runtime_error("no encoder installed for this kind of clip");
+    }
+    // A number per clip keeps clips of the same settings apart, also across threads.
+    static std::atomic<int> serial{0};
+    std::string name = folder + "/clip" + std::to_string(++serial) + "-" + std::to_string(width) +
+                       "x" + std::to_string(height);
+    std::string encode;
+    switch (kind) {
+    case TClipKind::MjpegAvi:
+        encode = "jpegenc ! avimux";
+        name += "-mjpeg.avi";
+        break;
+    case TClipKind::H264Mp4:
+        encode = H264Encoder() + " ! h264parse ! mp4mux";
+        name += "-h264.mp4";
+        break;
+    case TClipKind::Mpeg4Avi:
+        encode = "avenc_mpeg4 ! avimux";
+        name += "-mpeg4.avi";
+        break;
+    }
+    gchar* quoted = g_strescape(name.c_str(), nullptr);
+    std::string location = quoted;
+    g_free(quoted);
+    TGstElementPtr pipeline = LaunchPipeline(PatternSource(frames, width, height, fps) + " ! " +
+                                             encode + " ! filesink location=\"" + location + "\"");
+    RunToEos(pipeline.get(), 120);
+    return name;
+}
+
+int CountVideoFrames(const std::string& path) {
+    gchar* quoted = g_strescape(path.c_str(), nullptr);
+    std::string location = quoted;
+    g_free(quoted);
+    TGstElementPtr pipeline = LaunchPipeline("filesrc location=\"" + location +
+                                             "\" ! decodebin ! video/x-raw ! appsink name=sink "
+                                             "sync=false");
+    std::unique_ptr<GstElement, TGstObjectUnref> sink(
+        gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
+    std::unique_ptr<GstBus, TGstObjectUnref> bus(gst_element_get_bus(pipeline.get()));
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    int frames = 0;
+    bool ended = false;
+    std::string error;
+    for (int idle = 0; !ended && error.empty() && idle < 600;) {
+        if (GstSample* sample =
+                gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), 100 * GST_MSECOND)) {
+            ++frames;
+            idle = 0;
+            gst_sample_unref(sample);
+            continue;
+        }
+        ++idle;
+        ended = gst_app_sink_is_eos(GST_APP_SINK(sink.get()));
+        if (TGstMessagePtr message{gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)}) {
+            error = ErrorText(message.get());
+        }
+    }
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    if (!error.empty() || !ended) {
+        throw std::runtime_error("cannot decode " + path + ": " +
+                                 (error.empty() ? "no end of stream" : error));
+    }
+    return frames;
+}
