@@ -3,7 +3,7 @@
 // axis from 0 to 100 with labels, and one area series. No bottom axis, no
 // legend, no title.
 
-#include "analysis/TBitmap.h"
+#include "types/TColor.h"
 
 #include <QFrame>
 #include <QPixmap>
