@@ -1,10 +1,11 @@
 # Two entry points for a fresh Debian machine: `make run` and `make test`.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+CORE_BUILD ?= build-core
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: deps configure build run test test-release test-asan bench clean screenshots package
+.PHONY: deps configure build run test test-release test-asan test-core bench clean screenshots package
 
 deps:
 	./scripts/install-deps.sh
@@ -28,7 +29,14 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
-test: test-release test-asan
+# The core alone (no widgets, no GStreamer; CMake finds only QtCore): proves
+# that the core does not depend on the GUI.
+test-core: deps
+	cmake -S . -B $(CORE_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIRWATCH_CORE_ONLY=ON
+	cmake --build $(CORE_BUILD) -j $(JOBS)
+	cd $(CORE_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test: test-core test-release test-asan
 
 # OpenCV is installed for the comparison rows of the analysis benchmark only.
 bench:
@@ -44,7 +52,7 @@ screenshots: build
 	cd $(BUILD) && STIRWATCH_SCREENSHOT_DIR=$(CURDIR)/docs/screenshots ctest -R e2e_tests --output-on-failure
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(CORE_BUILD)
 
 # A Debian package of the program in $(BUILD)/.
 package: build

@@ -3,6 +3,7 @@
 #include "analysis/BmpWriter.h"
 #include "analysis/FrameStep.h"
 #include "analysis/GrayConversion.h"
+#include "app/EventRecording.h"
 #include "app/TApplication.h"
 #include "app/TTimer.h"
 #include "capture/Clipboard.h"
@@ -196,6 +197,7 @@ void TVideo::CreateMenu() {
     Image1 = MenuItem(Window1, "Image1", "Movement Window");
     N2 = Separator(Window1, "N2");
     Configuration1 = MenuItem(Window1, "Configuration1", "Configuration");
+    OpenEventsFolder1 = MenuItem(Window1, "OpenEventsFolder1", "Open Events Folder");
 }
 
 // The band bar: four rows filling the window above the status bar.
@@ -349,6 +351,7 @@ void TVideo::ConnectHandlers() {
     on(Stop1, &QAction::triggered, &TVideo::Stop1Click);
     on(LiveVideo1, &QAction::triggered, &TVideo::LiveVideo1Click);
     on(Image1, &QAction::triggered, &TVideo::Image1Click);
+    on(OpenEventsFolder1, &QAction::triggered, &TVideo::OpenEventsFolder1Click);
 }
 
 void TVideo::SetAutoButColor(const QColor& color) {
@@ -376,6 +379,12 @@ void TVideo::FormCreate() {
     });
     CreationStep([this] { FLog = std::make_unique<MovementLog>(); });
     CreationStep([] { PreviousFrame = std::make_unique<TBitmap>(); });
+    CreationStep([this] {
+        FEvents = new TEventRecording(this);
+        connect(FEvents, &TEventRecording::Status, StatusBar1,
+                [this](const QString& text) { StatusBar1->showMessage(text); });
+        FEvents->Apply(*ConfigForm);
+    });
     CreateAuxiliaryWindows();
 }
 
@@ -427,6 +436,9 @@ void TVideo::SaveSettings() {
 void TVideo::FormClose() {
     BaseForm::FormClose();
     DisconnectCamera();
+    if (FEvents) {
+        FEvents->Stop(); // a running event's file is finished
+    }
     PreviousFrame.reset();
     if (FGraph) {
         FGraph->SetMeter(nullptr);
@@ -474,6 +486,9 @@ void TVideo::StartVideo() {
     if (ConnectCamera()) {
         SetFrameLimit(VideoFrameLimit);
         StartOverlay();
+        if (FEvents) {
+            FEvents->AttachToCapture();
+        }
     }
     TakeReferenceFrame();
 }
@@ -536,6 +551,9 @@ void TVideo::MakeItPreview() {
 
 void TVideo::Configuration1Click() {
     ConfigForm->exec();
+    if (FEvents) {
+        FEvents->Apply(*ConfigForm);
+    }
 }
 
 // Streaming capture of the connected camera to the capture file; without a
@@ -567,6 +585,12 @@ void TVideo::LiveVideo1Click() {
 
 void TVideo::Image1Click() {
     ShowAgain(::ImageForm);
+}
+
+void TVideo::OpenEventsFolder1Click() {
+    if (FEvents) {
+        FEvents->OpenFolder();
+    }
 }
 
 void TVideo::TakeReferenceFrame() {
@@ -624,6 +648,9 @@ void TVideo::AnalyseFrame(int minimalMovement, int& changedPixels, std::int64_t&
     frameArea = static_cast<std::int64_t>(PreviousFrame->Width()) * PreviousFrame->Height();
     changedPixels = result.PositiveCount + result.NegativeCount;
     if (IsMovement(changedPixels, minimalMovement)) {
+        if (FEvents) {
+            FEvents->Movement(Timer1->Enabled());
+        }
         if (ConfigForm->BeepOMBox->isChecked()) {
             QApplication::beep();
         }

@@ -27,6 +27,7 @@ class MovementLog;
 class TAreaSeries;
 class TChart;
 class TDirectionForm;
+class TEventRecording;
 class TMovementMeter;
 class TSpinEdit;
 class TTimer;
@@ -93,12 +94,15 @@ public:
     QAction* Image1;
     QAction* N2;
     QAction* Configuration1;
+    QAction* OpenEventsFolder1;
 
     // Objects the window owns, created by FormCreate.
     TMovementMeter* Meter() const { return FMeter.get(); }
     RunningGraph* Graph() const { return FGraph.get(); }
     MovementLog* Log() const { return FLog.get(); }
     TDirectionForm* DirectionForm = nullptr;
+    // Motion events as video files, while "Record On Move" is on.
+    TEventRecording* Events() const { return FEvents; }
 
     // The frame step and the reference grab.
     void EvolveOne();
@@ -134,6 +138,7 @@ public:
     void Stop1Click();
     void LiveVideo1Click();
     void Image1Click();
+    void OpenEventsFolder1Click();
 
     // The point handed to the direction window by the latest step.
     TPoint LastDirection() const { return FLastDirection; }
@@ -156,6 +161,7 @@ private:
     std::unique_ptr<TMovementMeter> FMeter;
     std::unique_ptr<RunningGraph> FGraph;
     std::unique_ptr<MovementLog> FLog;
+    TEventRecording* FEvents = nullptr;
     TPoint FLastDirection{50, 50};
 
     // Working images of a step. Each step starts them empty; their storage

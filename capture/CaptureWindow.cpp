@@ -65,12 +65,15 @@ void TCaptureWindow::SetFrameTap(TFrameTap* tap) {
 
 TCaptureWindow::TCaptureWindow(const QString& name, QWidget* parent)
     : QWidget(parent), FCaptureFile(), FPreviewTimer(new QTimer(this)),
-      FStatusTimer(new QTimer(this)), FAlive(std::make_shared<bool>(true)) {
+      FStatusTimer(new QTimer(this)), FSequenceTimer(new QTimer(this)),
+      FAlive(std::make_shared<bool>(true)) {
     setObjectName(name);
     setAttribute(Qt::WA_OpaquePaintEvent);
     connect(FPreviewTimer, &QTimer::timeout, this, &TCaptureWindow::ShowNewestFrame);
     FStatusTimer->setInterval(100);
     connect(FStatusTimer, &QTimer::timeout, this, &TCaptureWindow::PollStatus);
+    FSequenceTimer->setTimerType(Qt::PreciseTimer);
+    connect(FSequenceTimer, &QTimer::timeout, this, &TCaptureWindow::SequenceStep);
     LiveWindows().insert(this);
 }
 
@@ -126,6 +129,7 @@ void TCaptureWindow::DisconnectDriver() {
         qApp->removeEventFilter(this);
     }
     FStatusTimer->stop();
+    FSequenceTimer->stop();
     FPreviewTimer->stop();
     FPreview = false;
     FOverlay = false;
@@ -249,15 +253,36 @@ void TCaptureWindow::PollStatus() {
             return;
         }
     }
-    if (FDriver->Recording()) {
-        const std::uint64_t frames = FDriver->RecordedFrames();
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - FSequenceStart)
-                                 .count();
-        Report(IDS_CAP_STAT_VIDEOCURRENT, QStringLiteral("%1 frames (0 dropped) %2.%3 sec.")
-                                              .arg(frames)
-                                              .arg(elapsed / 1000)
-                                              .arg(elapsed % 1000, 3, 10, QLatin1Char('0')));
+}
+
+// One step of a streaming capture, once per capture interval: the count of
+// frames written goes to the status callback, which may abort, and only then
+// does the next frame go into the file. So a count that reaches the frame
+// limit is exactly what the file holds.
+void TCaptureWindow::SequenceStep() {
+    if (!FDriver || !FDriver->Recording()) {
+        FSequenceTimer->stop();
+        return;
+    }
+    const std::string error = FDriver->RecordingError();
+    if (!error.empty()) {
+        StopSequence(false);
+        Report(IDS_CAP_WRITEERROR, QStringLiteral("Recording to %1 stopped: %2")
+                                       .arg(QString::fromLocal8Bit(FCaptureFile.c_str()),
+                                            QString::fromStdString(error)));
+        return;
+    }
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - FSequenceStart)
+                             .count();
+    const std::shared_ptr<bool> alive = FAlive;
+    Report(IDS_CAP_STAT_VIDEOCURRENT, QStringLiteral("%1 frames (%2 dropped) %3.%4 sec.")
+                                          .arg(FDriver->RecordedFrames())
+                                          .arg(FDriver->DroppedFrames())
+                                          .arg(elapsed / 1000)
+                                          .arg(elapsed % 1000, 3, 10, QLatin1Char('0')));
+    if (*alive && FDriver && FDriver->Recording()) {
+        FDriver->RecordNewestFrame();
     }
 }
 
@@ -270,9 +295,13 @@ bool TCaptureWindow::StartSequence() {
                                             FSetup.dwRequestMicroSecPerFrame)
                          : 15;
     if (!FDriver->StartRecording(FCaptureFile, rate)) {
+        Report(IDS_CAP_CANTOPEN, QStringLiteral("Cannot record to %1: %2")
+                                     .arg(QString::fromLocal8Bit(FCaptureFile.c_str()),
+                                          QString::fromStdString(FDriver->RecordingError())));
         return false;
     }
     FSequenceStart = std::chrono::steady_clock::now();
+    FSequenceTimer->start(std::max(1, static_cast<int>(1000 / rate)));
     qApp->installEventFilter(this);
     Report(IDS_CAP_STAT_CAP_INIT,
            QStringLiteral("Capturing to %1").arg(QString::fromLocal8Bit(FCaptureFile.c_str())));
@@ -281,6 +310,7 @@ bool TCaptureWindow::StartSequence() {
 
 void TCaptureWindow::StopSequence(bool aborted) {
     qApp->removeEventFilter(this);
+    FSequenceTimer->stop();
     if (!FDriver || !FDriver->Recording()) {
         return;
     }

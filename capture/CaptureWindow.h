@@ -71,6 +71,7 @@ private:
     void Report(int id, const QString& text);
     bool StartSequence();
     void StopSequence(bool aborted);
+    void SequenceStep();
 
     std::unique_ptr<TVideoDriver> FDriver;
     int FDriverIndex = -1;
@@ -91,6 +92,7 @@ private:
     QImage FGrabbed;
     QTimer* FPreviewTimer;
     QTimer* FStatusTimer;
+    QTimer* FSequenceTimer;
     std::shared_ptr<bool> FAlive;
     std::atomic<bool> FOverlayPending{false};
     int FBusy = 0;

@@ -300,7 +300,7 @@ void TGstDriver::OnSample(GstAppSink* sink) {
     {
         std::lock_guard lock(FRecorderMutex);
         if (FRecorder) {
-            FRecorder->Push(buffer, caps);
+            FRecorder->Offer(buffer, caps);
         }
     }
     TBufferPtr newBuffer(gst_buffer_ref(buffer));
@@ -487,13 +487,16 @@ bool TGstDriver::StartRecording(const std::string& fileName, int framesPerSecond
     if (!FPipeline || FRecorder) {
         return false;
     }
-    std::unique_ptr<TRecorder> recorder = TRecorder::Start(fileName, framesPerSecond);
+    FRecordingError.clear();
+    std::unique_ptr<TRecorder> recorder =
+        TRecorder::Start(fileName, framesPerSecond, FRecordingError);
     if (!recorder) {
         return false;
     }
     std::lock_guard lock(FRecorderMutex);
     FRecorder = std::move(recorder);
     FLastRecorded = 0;
+    FLastDropped = 0;
     return true;
 }
 
@@ -507,9 +510,27 @@ void TGstDriver::StopRecording() {
         // Finishes the file outside the lock: the streaming thread goes on meanwhile.
         recorder->Finish();
         FLastRecorded = recorder->Frames();
+        FLastDropped = recorder->Dropped();
     }
 }
 
 std::uint64_t TGstDriver::RecordedFrames() const {
     return FRecorder ? FRecorder->Frames() : FLastRecorded;
+}
+
+void TGstDriver::RecordNewestFrame() {
+    if (FRecorder) {
+        FRecorder->AdmitNewest();
+    }
+}
+
+std::uint64_t TGstDriver::DroppedFrames() const {
+    return FRecorder ? FRecorder->Dropped() : FLastDropped;
+}
+
+std::string TGstDriver::RecordingError() {
+    if (FRecorder) {
+        FRecordingError = FRecorder->Error();
+    }
+    return FRecordingError;
 }

@@ -47,6 +47,9 @@ public:
     void StopRecording() override;
     bool Recording() const override { return FRecorder != nullptr; }
     std::uint64_t RecordedFrames() const override;
+    void RecordNewestFrame() override;
+    std::uint64_t DroppedFrames() const override;
+    std::string RecordingError() override;
 
 private:
     bool Build();
@@ -82,4 +85,6 @@ private:
     std::mutex FRecorderMutex;
     std::unique_ptr<TRecorder> FRecorder;
     std::uint64_t FLastRecorded = 0;
+    std::uint64_t FLastDropped = 0;
+    std::string FRecordingError;
 };

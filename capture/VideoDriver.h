@@ -68,7 +68,14 @@ public:
     virtual bool StartRecording(const std::string& fileName, int framesPerSecond) = 0;
     virtual void StopRecording() = 0;
     virtual bool Recording() const = 0;
+    // Frames written to the file.
     virtual std::uint64_t RecordedFrames() const = 0;
+    // GUI thread, once per capture interval: the newest frame goes into the file
+    // if the one before is written, else it counts as dropped.
+    virtual void RecordNewestFrame() {}
+    virtual std::uint64_t DroppedFrames() const { return 0; }
+    // Why the recording failed to start or stopped working; empty while it is fine.
+    virtual std::string RecordingError() { return {}; }
 };
 
 struct TDriverDescription {

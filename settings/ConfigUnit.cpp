@@ -70,8 +70,11 @@ TConfigForm::TConfigForm(QWidget* parent) : QDialog(parent), FolderChooser(Choos
     MeterSheet = Named(new QWidget, "MeterSheet");
     PageControl->addTab(EventsSheet, "Events");
     PageControl->addTab(MeterSheet, "Meter");
+    RecordingSheet = Named(new QWidget, "RecordingSheet");
+    PageControl->addTab(RecordingSheet, "Recording");
     BuildEventsSheet();
     BuildMeterSheet();
+    BuildRecordingSheet();
 
     // On the dialog itself, in front of the tabs: visible whichever tab is shown.
     GraphCheck = MakeCheck(this, "GraphCheck", "Show movement graph", 24, 272);
@@ -207,6 +210,7 @@ void TConfigForm::LoadSettings(const std::string& applicationKey) {
         edit->SetValue(store.ReadInteger(section, name, edit->Value()));
     }
     GraphCheck->setChecked(store.ReadBool(section, "ShowGraph", GraphCheck->isChecked()));
+    LoadRecordingSettings(store);
 }
 
 void TConfigForm::SaveSettings() {
@@ -225,6 +229,7 @@ void TConfigForm::SaveSettings() {
         store.WriteInteger(section, "ThresholdBar" + std::to_string(bar++), edit->Value());
     }
     store.WriteBool(section, "ShowGraph", GraphCheck->isChecked());
+    SaveRecordingSettings(store);
 }
 
 void TConfigForm::SetMainWindow(QWidget* mainWindow, QWidget* movementChart) {

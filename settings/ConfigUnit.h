@@ -18,7 +18,11 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
+class TRegIniFile;
 class TSpinEdit;
+
+// The default events folder: the user's videos folder and "Stirwatch" in it.
+QString DefaultEventsFolder();
 
 class TConfigForm : public QDialog {
     Q_OBJECT
@@ -51,6 +55,16 @@ public:
     TSpinEdit* RunningWindowSizeEdit;
     QCheckBox* GraphCheck;
     QPushButton* CloseBtn;
+    // Tab "Recording": motion events as video files (off by default).
+    QWidget* RecordingSheet;
+    QGroupBox* RecordingGroup;
+    QCheckBox* RecordOnMoveCheck;
+    TSpinEdit* PreRollEdit;
+    TSpinEdit* PostRollEdit;
+    QGroupBox* EventsFolderGroup;
+    QLineEdit* EventsDirEdit;
+    QPushButton* EventsDirBtn;
+    TSpinEdit* EventsLimitEdit;
 
     // The section of the settings store this window reads and writes; empty
     // until LoadSettings has run.
@@ -73,6 +87,7 @@ public:
     void BarThEdit5Change();
     void GraphCheckClick();
     void LogDirBtnClick();
+    void EventsDirBtnClick();
 
     // Every way the dialog closes (the Close button, the title bar, Escape,
     // the end of a modal run) passes here and saves.
@@ -87,6 +102,9 @@ private:
     void RaiseNextThreshold(int index);
     void BuildEventsSheet();
     void BuildMeterSheet();
+    void BuildRecordingSheet();
+    void LoadRecordingSettings(TRegIniFile& store);
+    void SaveRecordingSettings(TRegIniFile& store);
 };
 
 // The program-wide configuration window: created hidden and without an owner
