@@ -125,10 +125,11 @@ TGstPtr<GstElement> SourcePart(const TSource& source, std::string& error,
             error = "Cannot open the device " + source.Name;
             return nullptr;
         }
-        decoder = Make("decodebin");
+        // decodebin3: behind a PipeWire camera, decodebin negotiates but never gets a frame.
+        decoder = Make("decodebin3");
         if (!decoder) {
             gst_object_unref(gst_object_ref_sink(camera));
-            error = MissingElementText("decodebin");
+            error = MissingElementText("decodebin3");
             return nullptr;
         }
         return TGstPtr<GstElement>(GST_ELEMENT(gst_object_ref_sink(camera)));
