@@ -125,13 +125,7 @@ TGstPtr<GstElement> SourcePart(const TSource& source, std::string& error,
             error = "Cannot open the device " + source.Name;
             return nullptr;
         }
-        // decodebin3: behind a PipeWire camera, decodebin negotiates but never gets a frame.
-        decoder = Make("decodebin3");
-        if (!decoder) {
-            gst_object_unref(gst_object_ref_sink(camera));
-            error = MissingElementText("decodebin3");
-            return nullptr;
-        }
+        // The decoder is part of the camera's tail (see BuildSourcePipeline).
         return TGstPtr<GstElement>(GST_ELEMENT(gst_object_ref_sink(camera)));
     }
     const QString location = QString::fromStdString(source.Location);
@@ -212,7 +206,14 @@ TSourcePipeline BuildSourcePipeline(const TSource& source) {
         if (!sourcePart) {
             return built;
         }
-        GstElement* tail = gst_parse_bin_from_description(TailDescription, TRUE, &rawError);
+        // A camera's decoder is linked in the tail's own description: decodebin3
+        // (decodebin never gets a PipeWire frame) linked by hand to the tail
+        // never receives one either.
+        const std::string tailDescription =
+            source.Kind == TSourceKind::Camera
+                ? std::string("capsfilter ! decodebin3 ! ") + TailDescription
+                : std::string(TailDescription);
+        GstElement* tail = gst_parse_bin_from_description(tailDescription.c_str(), TRUE, &rawError);
         TGstPtr<GstElement> tailBin(tail ? GST_ELEMENT(gst_object_ref_sink(tail)) : nullptr);
         const TErrorPtr error(rawError);
         if (error || !tailBin) {
@@ -231,6 +232,12 @@ TSourcePipeline BuildSourcePipeline(const TSource& source) {
                 return built;
             }
             LinkWhenReady(decoder.get(), tailBin.get());
+        } else if (source.Kind == TSourceKind::Camera) {
+            if (!gst_element_link(sourcePart.get(), tailBin.get())) {
+                built.Pipeline.reset();
+                built.Error = "Cannot open the device " + source.Name;
+                return built;
+            }
         } else {
             LinkWhenReady(sourcePart.get(), tailBin.get());
         }
