@@ -641,7 +641,7 @@ void TVideo::AnalyseFrame(int minimalMovement, int& changedPixels, std::int64_t&
                       static_cast<std::uint8_t>(tolerance & 0xFF), result) != 0) {
         FDifferenceImage.Clear();
     }
-    ImageForm->Image->SetPicture(FDifferenceImage);
+    ImageForm->Image->TakePicture(FDifferenceImage);
     DirectionForm->ShowDirection(result.Direction.X, result.Direction.Y);
     FLastDirection = result.Direction;
     std::swap(*PreviousFrame, FGrayFrame);

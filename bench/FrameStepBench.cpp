@@ -105,6 +105,49 @@ void BM_AutoMode1080p33ms(benchmark::State& state) {
 }
 BENCHMARK(BM_AutoMode1080p33ms)->Iterations(1)->Unit(benchmark::kSecond);
 
+// CPU time of the calling thread, in seconds.
+double ThreadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Automatic mode as the program runs it on a live W x H / 30 fps test scene,
+// with the live display and the graph on, at a capture frequency of 33 ms:
+// the GUI thread's CPU time per automatic step (decoding runs on the
+// pipeline's own threads and is not counted), over 10 seconds.
+void BM_AutoStepMainThread(benchmark::State& state) {
+    const QString scene = QString("videotestsrc is-live=true pattern=ball ! "
+                                  "video/x-raw,width=%1,height=%2,framerate=30/1")
+                              .arg(state.range(0))
+                              .arg(state.range(1));
+    qputenv("STIRWATCH_SOURCE", scene.toUtf8());
+    TProgramWindow program;
+    TVideo& window = *program.Window;
+    window.StartVideo();
+    window.CapSpeedSpinBox->SetValue(33);
+    int steps = 0;
+    QObject::connect(window.Timer1, &TTimer::OnTimer, &window, [&] { ++steps; });
+    RunEventsFor(1000);
+    for (auto _ : state) {
+        window.AutoButClick();
+        steps = 0;
+        const double cpuBefore = ThreadCpuSeconds();
+        RunEventsFor(10000);
+        const double cpu = ThreadCpuSeconds() - cpuBefore;
+        window.AutoButClick();
+        state.counters["main_thread_ms_per_step"] = steps > 0 ? 1000.0 * cpu / steps : 0.0;
+        state.counters["steps"] = steps;
+    }
+    window.StopVideo();
+    qunsetenv("STIRWATCH_SOURCE");
+}
+BENCHMARK(BM_AutoStepMainThread)
+    ->Args({640, 480})
+    ->Args({1920, 1080})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
 } // namespace
 
 int main(int argc, char** argv) {
