@@ -23,6 +23,7 @@ packages=(
     # manager and its D-Bus session bus) for a virtual camera
     libgstrtspserver-1.0-dev pipewire pipewire-bin wireplumber dbus-daemon
     libgtest-dev libbenchmark-dev
+    clang libclang-rt-14-dev
     xvfb xauth
 )
 if [ "$#" -gt 0 ]; then
