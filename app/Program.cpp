@@ -18,6 +18,7 @@ struct ModuleLifetime {
         BaseForm::ReportError = [](const std::exception& error) {
             TApplication::ShowException(error);
         };
+        TConfigForm::ReportError = BaseForm::ReportError;
         CreateConfigForm();
     }
     ~ModuleLifetime() { DestroyConfigForm(); }

@@ -4,6 +4,7 @@
 #include "analysis/FrameStep.h"
 #include "analysis/GrayConversion.h"
 #include "app/EventRecording.h"
+#include "app/SaveSpace.h"
 #include "app/TApplication.h"
 #include "app/TTimer.h"
 #include "capture/Clipboard.h"
@@ -25,6 +26,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -226,6 +228,9 @@ void TVideo::CreateControls() {
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName("StatusBar1");
     setStatusBar(StatusBar1);
+    SaveStatusLabel = Label(StatusBar1, "SaveStatusLabel", "");
+    SaveStatusLabel->setTextFormat(Qt::PlainText);
+    StatusBar1->addPermanentWidget(SaveStatusLabel);
 }
 
 QWidget* TVideo::CreateFirstRow() {
@@ -340,7 +345,7 @@ void TVideo::ConnectHandlers() {
     on(SpeedButton12, &QToolButton::clicked, &TVideo::SpeedButton12Click);
     on(AutoBut, &QToolButton::clicked, &TVideo::AutoButClick);
     on(CapSpeedSpinBox, &TSpinEdit::Change, &TVideo::CapSpeedSpinBoxChange);
-    on(Timer1, &TTimer::OnTimer, &TVideo::Timer1Timer);
+    connect(Timer1, &TTimer::OnTimer, this, [this] { HandleEvent([this] { RunTimerTick(); }); });
     on(VideoDisplay1, &QAction::triggered, &TVideo::VideoDisplay1Click);
     on(VideoSource1, &QAction::triggered, &TVideo::VideoSource1Click);
     on(VideoFormat1, &QAction::triggered, &TVideo::VideoFormat1Click);
@@ -479,6 +484,27 @@ void TVideo::Timer1Timer() {
     EvolveOne();
 }
 
+// An error of a tick goes to the standard error display the first time it
+// occurs in an automatic run; its repeats are counted on the status line.
+// Otherwise a step failing on every tick would reopen its box right after
+// each OK, and no click could reach "Auto" to stop the run.
+void TVideo::RunTimerTick() {
+    std::string failure;
+    try {
+        Timer1Timer();
+        return;
+    } catch (const std::exception& error) {
+        failure = error.what();
+    } catch (...) {
+        failure = "Unknown error";
+    }
+    if (FTickErrors.Occur(failure)) {
+        TApplication::ShowException(QString::fromStdString(failure));
+    } else {
+        StatusBar1->showMessage(QString::fromStdString(FTickErrors.StatusText()));
+    }
+}
+
 void TVideo::StartVideo() {
     SetVideoPanel(::VideoForm ? ::VideoForm->VideoArea : nullptr);
     SetStatusLabel(VideoLabel);
@@ -499,6 +525,8 @@ void TVideo::StopVideo() {
 
 void TVideo::AutoButClick() {
     if (!Timer1->Enabled()) {
+        FTickErrors.Reset();
+        StatusBar1->clearMessage();
         SetAutoButColor(AutoOnColor);
         FLog->StartSession(ConfigForm->LogDirEdit->text().toStdString());
         FGraph->Reset();
@@ -660,7 +688,18 @@ void TVideo::AnalyseFrame(int minimalMovement, int& changedPixels, std::int64_t&
     }
 }
 
+// Below the volume's free-space floor the frame is not saved and the status
+// line says why; saving resumes, and the notice goes, once space is back.
+// Without a folder to measure, the save goes ahead and reports its failure.
 void TVideo::SaveMovementImage() {
+    const TDiskSpace space = DiskSpaceOf(SavedImagesFolder);
+    if (space.Known &&
+        !RoomToSave(space, BmpFileBytes(FCapturedFrame.Width(), FCapturedFrame.Height()))) {
+        SaveStatusLabel->setText(QString::fromStdString(
+            SavingStoppedText(QDir(SavedImagesFolder).absolutePath().toStdString(), space)));
+        return;
+    }
+    SaveStatusLabel->clear();
     const QTime now = QTime::currentTime();
     SaveBitmapToFile(FCapturedFrame, SavedImageName(now.hour(), now.minute(), now.second(),
                                                     now.msec(), DecimalSeparator()));

@@ -7,6 +7,7 @@
 
 #include "analysis/FrameDifferencing.h"
 #include "analysis/TBitmap.h"
+#include "app/TickErrors.h"
 #include "windows/BaseFormUnit.h"
 
 #include <QColor>
@@ -75,6 +76,8 @@ public:
     TAreaSeries* Series1;
     QLabel* VideoLabel;
     QStatusBar* StatusBar1;
+    // On the status line's right: why saving movement images has stopped.
+    QLabel* SaveStatusLabel;
     TTimer* Timer1;
 
     QMenu* Video1;
@@ -157,12 +160,14 @@ private:
     void AnalyseFrame(int minimalMovement, int& changedPixels, std::int64_t& frameArea);
     void ReportFrame(int changedPixels, std::int64_t frameArea);
     void SaveMovementImage();
+    void RunTimerTick();
 
     std::unique_ptr<TMovementMeter> FMeter;
     std::unique_ptr<RunningGraph> FGraph;
     std::unique_ptr<MovementLog> FLog;
     TEventRecording* FEvents = nullptr;
     TPoint FLastDirection{50, 50};
+    TTickErrors FTickErrors;
 
     // Working images of a step. Each step starts them empty; their storage
     // is kept between steps so that a step of the same frame size allocates

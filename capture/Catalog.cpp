@@ -21,12 +21,27 @@ std::string DeviceKey(GstDevice* device) {
     return key + "\n" + TakeGString(gst_device_get_display_name(device)).toStdString();
 }
 
+// The machine's cameras are watched by one device monitor, started at the
+// first refresh and kept running for the life of the program: PipeWire's device
+// provider (0.3.65) corrupts the heap when it is stopped and started again in
+// the same process, which a monitor per refresh does on the second "Start Video".
+// A running monitor keeps its list current as cameras come and go.
+GstDeviceMonitor* CameraMonitor() {
+    static GstDeviceMonitor* running = nullptr; // never stopped, never released
+    if (!running) {
+        TGstPtr<GstDeviceMonitor> monitor(gst_device_monitor_new());
+        gst_device_monitor_add_filter(monitor.get(), "Video/Source", nullptr);
+        if (gst_device_monitor_start(monitor.get())) {
+            running = monitor.release();
+        }
+    }
+    return running;
+}
+
 std::vector<TSource> Cameras() {
     std::vector<std::pair<std::string, TSource>> found;
-    TGstPtr<GstDeviceMonitor> monitor(gst_device_monitor_new());
-    gst_device_monitor_add_filter(monitor.get(), "Video/Source", nullptr);
-    if (gst_device_monitor_start(monitor.get())) {
-        GList* devices = gst_device_monitor_get_devices(monitor.get());
+    if (GstDeviceMonitor* monitor = CameraMonitor()) {
+        GList* devices = gst_device_monitor_get_devices(monitor);
         for (GList* item = devices; item; item = item->next) {
             auto* device = GST_DEVICE(item->data);
             TSource source;
@@ -37,7 +52,6 @@ std::vector<TSource> Cameras() {
             found.emplace_back(DeviceKey(device), std::move(source));
         }
         g_list_free_full(devices, gst_object_unref);
-        gst_device_monitor_stop(monitor.get());
     }
     std::stable_sort(found.begin(), found.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });

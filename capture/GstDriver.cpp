@@ -186,7 +186,8 @@ QString TGstDriver::Description() const {
     case TSourceKind::Camera:
         break;
     }
-    return QStringLiteral("capsfilter name=format ! decodebin ! videoconvert ! appsink name=sink");
+    // decodebin3: behind a PipeWire camera, decodebin negotiates but never gets a frame.
+    return QStringLiteral("capsfilter name=format ! decodebin3 ! videoconvert ! appsink name=sink");
 }
 
 bool TGstDriver::Build() {

@@ -13,6 +13,8 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <exception>
+#include <iostream>
+#include <stdexcept>
 #include <limits>
 #include <memory>
 
@@ -267,8 +269,10 @@ void TConfigForm::LogDirBtnClick() {
     LogDirEdit->setText(folder);
 }
 
+TConfigForm::TErrorReport TConfigForm::ReportError;
+
 // The dialog is hidden and its modal run ends even when the save fails; the
-// error then goes on to the standard error display.
+// error is shown once the dialog is gone.
 void TConfigForm::done(int result) {
     std::exception_ptr failure;
     try {
@@ -277,8 +281,22 @@ void TConfigForm::done(int result) {
         failure = std::current_exception();
     }
     QDialog::done(result);
-    if (failure) {
+    if (!failure) {
+        return;
+    }
+    const auto report = [](const std::exception& error) {
+        if (ReportError) {
+            ReportError(error);
+        } else {
+            std::cerr << error.what() << '\n';
+        }
+    };
+    try {
         std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+        report(error);
+    } catch (...) {
+        report(std::runtime_error("Unknown error"));
     }
 }
 

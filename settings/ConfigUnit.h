@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QString>
 #include <array>
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -90,8 +91,16 @@ public:
     void EventsDirBtnClick();
 
     // Every way the dialog closes (the Close button, the title bar, Escape,
-    // the end of a modal run) passes here and saves.
+    // the end of a modal run) passes here and saves. The dialog closes even
+    // when the save fails; the error goes to ReportError, never out of here,
+    // since this runs inside the toolkit's own event handling.
     void done(int result) override;
+
+    // Where a failed save on closing is shown. The application points this at
+    // its standard error display; the default writes the message to the
+    // standard error stream.
+    using TErrorReport = std::function<void(const std::exception& error)>;
+    static TErrorReport ReportError;
 
 private:
     QPointer<QWidget> MainWindow;
