@@ -434,6 +434,7 @@ void TVideo::SaveSettings() {
     settings.WriteInteger(SettingsSection, "PixelTolerance", VariatLimitSpinBox->Value());
     settings.WriteInteger(SettingsSection, "MinimalMovement", MinMoveSpinBox->Value());
     settings.WriteInteger(SettingsSection, "CaptureFrequency", CapSpeedSpinBox->Value());
+    settings.UpdateFile();
 }
 
 // Automatic mode is left as it is; the timer is stopped only so that no

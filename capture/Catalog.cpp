@@ -70,12 +70,43 @@ std::unique_ptr<TDriverCatalog>& CatalogSlot() {
 
 } // namespace
 
+// A large dark ball crossing colour bars with a fine checker texture and a
+// faint moving ring pattern that stands for sensor noise. The ball's layer is
+// on top and its source is "src", so a pattern chosen in the source dialog
+// fills the picture. The ball is drawn at three times the frame rate and
+// thinned out, so it travels three times as far per frame. Every layer
+// follows the frame count, so the scene is the same on every run. The layers
+// are mixed at half size and scaled up once, which keeps the scene cheap; the
+// background is drawn once and repeated. Everything stays in BGRA, so plain
+// colours come out exactly.
 QString TestSceneDescription(int width, int height, int fps) {
-    return QStringLiteral("videotestsrc name=src pattern=ball is-live=true ! "
-                          "video/x-raw,width=%1,height=%2,framerate=%3/1")
+    const auto even = [](int value) { return std::max(2, value & ~1); };
+    const int w = even(width / 2);
+    const int h = even(height / 2);
+    const QString size = QStringLiteral("format=BGRA,width=%1,height=%2").arg(w).arg(h);
+    const QString rate = QStringLiteral("framerate=%1/1").arg(std::max(1, fps));
+    return QStringLiteral(
+               "compositor name=bg sink_1::alpha=0.25 ! video/x-raw,%1 ! "
+               "imagefreeze is-live=true ! video/x-raw,%2 ! mix.sink_0 "
+               "videotestsrc num-buffers=1 pattern=smpte75 ! video/x-raw,%1 ! bg.sink_0 "
+               "videotestsrc num-buffers=1 pattern=checkers-4 ! video/x-raw,%1 ! bg.sink_1 "
+               "videotestsrc name=src is-live=true pattern=ball motion=wavy animation-mode=frames "
+               "background-color=0x00000000 foreground-color=0xff303030 ! "
+               "video/x-raw,format=BGRA,width=%3,height=%4,%9 ! videorate ! video/x-raw,%2 ! "
+               "videoscale ! video/x-raw,%1 ! mix.sink_2 "
+               "videotestsrc is-live=true pattern=zone-plate kt=37 kx2=40 ky2=34 kxt=3 ! "
+               "video/x-raw,format=BGRA,width=%5,height=%6,%2 ! videoscale ! video/x-raw,%1 ! "
+               "mix.sink_1 "
+               "compositor name=mix background=black sink_1::alpha=0.05 ! video/x-raw,%1,%2 ! "
+               "videoscale ! video/x-raw,format=BGRA,width=%7,height=%8,%2")
+        .arg(size, rate)
+        .arg(even(width / 5))
+        .arg(even(height / 5))
+        .arg(even(width / 4))
+        .arg(even(height / 4))
         .arg(width)
         .arg(height)
-        .arg(fps);
+        .arg(QStringLiteral("framerate=%1/1").arg(3 * std::max(1, fps)));
 }
 
 namespace {

@@ -215,14 +215,19 @@ TEST_F(CaptureServiceTest, SourceDialogSwitchesTheTestPattern) {
         dialog->reject();
     });
     ShowSourceDialog();
-    // Frames already on their way show the old pattern.
+    // Frames already on their way show the old pattern. The scene's faint
+    // noise layer shifts the red by a few levels.
+    auto red = [](TColor colour) {
+        return (colour & 0xFF) > 0xE0 && ((colour >> 8) & 0xFF) < 0x20 &&
+               ((colour >> 16) & 0xFF) < 0x20;
+    };
     TColor colour = 0;
-    for (int grab = 0; grab < 10 && colour != 0x0000FF; ++grab) {
+    for (int grab = 0; grab < 10 && !red(colour); ++grab) {
         const TBitmap frame = Grab();
         ASSERT_FALSE(frame.Empty());
         colour = frame.Pixel(10, 10);
     }
-    EXPECT_EQ(colour, TColor{0x0000FF});
+    EXPECT_TRUE(red(colour)) << std::hex << colour;
 }
 
 TEST_F(CaptureServiceTest, DisplayDialogTurnsScalingOff) {
