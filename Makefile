@@ -1,11 +1,17 @@
 # Two entry points for a fresh Debian machine: `make run` and `make test`.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
 CORE_BUILD ?= build-core
+# Seconds per fuzz target: `make fuzz` runs each this long; `make test` runs
+# each briefly on the committed seeds.
+FUZZ_SECONDS ?= 600
+FUZZ_SMOKE_SECONDS ?= 20
+FUZZ_TARGETS := settings_text_fuzz image_frame_fuzz kernels_fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: deps configure build run test test-release test-asan test-core check-style bench clean screenshots package
+.PHONY: deps configure build run test test-release test-asan test-core test-fuzz fuzz fuzz-build check-style bench clean screenshots package
 
 deps:
 	./scripts/install-deps.sh
@@ -29,6 +35,17 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+# libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer).
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DSTIRWATCH_FUZZ=ON -DSTIRWATCH_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZ_TARGETS)
+
+fuzz: fuzz-build
+	@for t in $(FUZZ_TARGETS); do ./scripts/run-fuzz.sh $(FUZZ_BUILD) $$t $(FUZZ_SECONDS) || exit 1; done
+
+test-fuzz: fuzz-build
+	@for t in $(FUZZ_TARGETS); do ./scripts/run-fuzz.sh $(FUZZ_BUILD) $$t $(FUZZ_SMOKE_SECONDS) || exit 1; done
+
 # The core alone (no widgets, no GStreamer; CMake finds only QtCore): proves
 # that the core does not depend on the GUI.
 test-core: deps
@@ -41,17 +58,23 @@ test-core: deps
 check-style: build
 	./scripts/check-style.sh $(BUILD) $(JOBS)
 
-test: test-core test-release test-asan check-style
+test: test-core test-release test-asan test-fuzz check-style
 
-bench: build
+# OpenCV is installed for the comparison rows of the analysis benchmark only.
+bench:
+	./scripts/install-deps.sh libopencv-dev
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIRWATCH_BENCH=ON \
+		-DSTIRWATCH_BENCH_OPENCV=ON
+	cmake --build $(BUILD) -j $(JOBS) --target stirwatch_bench stirwatch_app_bench
 	./$(BUILD)/bench/stirwatch_bench
+	./$(BUILD)/bench/stirwatch_app_bench
 
 # Screenshots of every window, taken by the end-to-end run on Xvfb, for the README.
 screenshots: build
 	cd $(BUILD) && STIRWATCH_SCREENSHOT_DIR=$(CURDIR)/docs/screenshots ctest -R e2e_tests --output-on-failure
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(CORE_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(CORE_BUILD) $(FUZZ_BUILD)
 
 # A Debian package of the program in $(BUILD)/.
 package: build

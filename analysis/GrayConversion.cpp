@@ -1,14 +1,12 @@
 #include "analysis/GrayConversion.h"
 
+#include "analysis/KernelDispatch.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <utility>
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#define STIRWATCH_X86 1
-#endif
 
 // With s = 30R + 59G + 11B the exact luminance is s / 100, so the gray level
 // is (s + 50) / 100 in integers everywhere except at the decimal halves
@@ -176,17 +174,18 @@ inline std::uint8_t GrayOf(const THalfTable& table, unsigned red, unsigned green
 }
 
 void ConvertRowScalar(const THalfTable& table, const std::uint8_t* source, std::uint8_t* target,
-                      int pixels) {
+                      int pixels, bool /*stream*/ = false) {
     for (int x = 0; x < pixels; ++x, source += 3) {
         target[x] = GrayOf(table, source[2], source[1], source[0]);
     }
 }
 
 #ifdef STIRWATCH_X86
+STIRWATCH_VECTOR_CODE_BEGIN
 
 // Sixteen pixels (48 bytes) to their shifted sums s + 50 as 16-bit lanes, in
 // the lane order 0-3, 8-11 | 4-7, 12-15.
-__attribute__((target("avx2"))) inline __m256i ShiftedSums16(const std::uint8_t* source) {
+STIRWATCH_TARGET_AVX2 inline __m256i ShiftedSums16(const std::uint8_t* source) {
     // Each 128-bit half takes four pixels and spreads them to B, G, R, 0.
     const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, //
                                             0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
@@ -216,8 +215,8 @@ __attribute__((target("avx2"))) inline __m256i ShiftedSums16(const std::uint8_t*
 
 // Thirty-two pixels: stores the gray levels rounded up at every half and
 // returns the bit mask of the pixels that sit on a half.
-__attribute__((target("avx2"))) inline std::uint32_t ConvertBlockAvx2(const std::uint8_t* source,
-                                                                      std::uint8_t* target) {
+STIRWATCH_TARGET_AVX2 inline std::uint32_t ConvertBlockAvx2(const std::uint8_t* source,
+                                                            std::uint8_t* target) {
     const __m256i shiftedLow = ShiftedSums16(source);
     const __m256i shiftedHigh = ShiftedSums16(source + 48);
     // x / 100 = (x * 5243) >> 19 for every x up to 25,550.
@@ -242,59 +241,167 @@ __attribute__((target("avx2"))) inline std::uint32_t ConvertBlockAvx2(const std:
 // level cache, lowers those that round down.
 constexpr int ChunkPixels = 1024;
 
-__attribute__((target("avx2,popcnt"))) int ConvertChunkAvx2(const std::uint8_t* source,
-                                                            std::uint8_t* target, int pixels,
-                                                            std::uint16_t* positions) {
+// Notes the pixels of a block (bit i of halves: pixel x + i) that sit on a
+// half; returns the new number of positions.
+inline int NoteHalves(std::uint64_t halves, int x, std::uint16_t* positions, int count) {
+    positions[count] = static_cast<std::uint16_t>(x + __builtin_ctzll(halves | (1ull << 63)));
+    const int found = __builtin_popcountll(halves);
+    if (found > 1) [[unlikely]] {
+        int slot = count + 1;
+        for (halves &= halves - 1; halves != 0; halves &= halves - 1) {
+            positions[slot++] = static_cast<std::uint16_t>(x + __builtin_ctzll(halves));
+        }
+    }
+    return count + found;
+}
+
+// Rewritten from the source rather than read back: reading bytes of the
+// vector stores just made would stall on store forwarding.
+inline void LowerHalves(const THalfTable& table, const std::uint8_t* source, std::uint8_t* target,
+                        const std::uint16_t* positions, int count) {
+    for (int i = 0; i < count; ++i) {
+        const std::uint8_t* pixel = source + 3 * positions[i];
+        target[positions[i]] = GrayAtHalf(table, pixel[2], pixel[1], pixel[0]);
+    }
+}
+
+STIRWATCH_TARGET_AVX2 int ConvertChunkAvx2(const std::uint8_t* source, std::uint8_t* target,
+                                           int pixels, std::uint16_t* positions) {
     int count = 0;
     for (int x = 0; x + 32 <= pixels; x += 32) {
-        std::uint32_t halves = ConvertBlockAvx2(source + 3 * x, target + x);
-        positions[count] = static_cast<std::uint16_t>(x + __builtin_ctz(halves | 0x80000000u));
-        const int found = __builtin_popcount(halves);
-        if (found > 1) [[unlikely]] {
-            int slot = count + 1;
-            for (halves &= halves - 1; halves != 0; halves &= halves - 1) {
-                positions[slot++] = static_cast<std::uint16_t>(x + __builtin_ctz(halves));
-            }
-        }
-        count += found;
+        count = NoteHalves(ConvertBlockAvx2(source + 3 * x, target + x), x, positions, count);
     }
     return count;
 }
 
-__attribute__((target("avx2,popcnt"))) void ConvertRowAvx2(const THalfTable& table,
-                                                           const std::uint8_t* source,
-                                                           std::uint8_t* target, int pixels) {
+STIRWATCH_TARGET_AVX2 void ConvertRowAvx2(const THalfTable& table, const std::uint8_t* source,
+                                          std::uint8_t* target, int pixels,
+                                          bool /*stream*/ = false) {
     std::uint16_t positions[ChunkPixels];
     const int blockPixels = pixels / 32 * 32;
     for (int start = 0; start < blockPixels; start += ChunkPixels) {
-        const std::uint8_t* chunkSource = source + 3 * start;
-        std::uint8_t* chunkTarget = target + start;
-        const int count = ConvertChunkAvx2(chunkSource, chunkTarget,
+        const int count = ConvertChunkAvx2(source + 3 * start, target + start,
                                            std::min(ChunkPixels, blockPixels - start), positions);
-        // Rewritten from the source rather than read back: reading bytes of
-        // the vector stores just made would stall on store forwarding.
-        for (int i = 0; i < count; ++i) {
-            const std::uint8_t* pixel = chunkSource + 3 * positions[i];
-            chunkTarget[positions[i]] = GrayAtHalf(table, pixel[2], pixel[1], pixel[0]);
-        }
+        LowerHalves(table, source + 3 * start, target + start, positions, count);
     }
     ConvertRowScalar(table, source + 3 * blockPixels, target + blockPixels, pixels - blockPixels);
 }
 
-#endif
+// The AVX-512 path takes 64 pixels (192 bytes) at a time: a byte permutation
+// spreads 16 pixels to B, G, R, x in 32-bit lanes, one dot-product
+// instruction gives s + 50 per lane, and a two-table byte permutation puts
+// the gray levels back in pixel order.
 
-using TRowConverter = void (*)(const THalfTable&, const std::uint8_t*, std::uint8_t*, int);
-
-TRowConverter RowConverter(TKernelPath path) {
-#ifdef STIRWATCH_X86
-    if (path == TKernelPath::Avx2 && KernelPathSupported(TKernelPath::Avx2)) {
-        return ConvertRowAvx2;
+// Byte 4p + c of the spread takes channel c of pixel p (c < 3); the fourth
+// byte is weighted 0 and may be anything. `offset` is where pixel 0 starts.
+constexpr std::array<std::uint8_t, 64> SpreadIndex(int offset) {
+    std::array<std::uint8_t, 64> index{};
+    for (int k = 0; k < 64; ++k) {
+        const int channel = k % 4 == 3 ? 2 : k % 4;
+        index[k] = static_cast<std::uint8_t>(offset + 3 * (k / 4) + channel);
     }
-#else
-    (void)path;
-#endif
-    return ConvertRowScalar;
+    return index;
 }
+
+// Packing 32-bit lanes of blocks of 16 pixels (0-15 with 16-31, 32-47 with
+// 48-63) into 16-bit lanes interleaves them by four per 128-bit lane; byte
+// p of the result takes the low byte of pixel p's 16-bit lane from the two
+// packed vectors (indices 64 and up select the second).
+constexpr std::array<std::uint8_t, 64> PackedOrder() {
+    std::array<std::uint8_t, 64> index{};
+    for (int p = 0; p < 64; ++p) {
+        const int q = p % 32;
+        const int lane = q % 16 / 4;
+        const int element = 8 * lane + q % 4 + 4 * (q / 16);
+        index[p] = static_cast<std::uint8_t>(64 * (p / 32) + 2 * element);
+    }
+    return index;
+}
+
+alignas(64) constexpr std::array<std::uint8_t, 64> Spread = SpreadIndex(0);
+alignas(64) constexpr std::array<std::uint8_t, 64> SpreadFrom16 = SpreadIndex(16);
+alignas(64) constexpr std::array<std::uint8_t, 64> GrayOrder = PackedOrder();
+
+STIRWATCH_TARGET_AVX512 inline __m512i Load64(const std::array<std::uint8_t, 64>& bytes) {
+    return _mm512_load_si512(bytes.data());
+}
+
+// Sixteen pixels spread by `index` from the 64 bytes at `bytes`: s + 50 in 32-bit lanes.
+STIRWATCH_TARGET_AVX512 inline __m512i ShiftedSums512(const std::uint8_t* bytes, __m512i index) {
+    // 11, 59, 30, 0 for blue, green, red and the spare byte.
+    const __m512i weights = _mm512_set1_epi32(0x001E3B0B);
+    return _mm512_dpbusd_epi32(_mm512_set1_epi32(50),
+                               _mm512_permutexvar_epi8(index, _mm512_loadu_si512(bytes)), weights);
+}
+
+// Sixty-four pixels: stores the gray levels rounded up at every half and
+// returns the bit mask of the pixels that sit on a half.
+STIRWATCH_TARGET_AVX512 inline std::uint64_t ConvertBlockAvx512(const std::uint8_t* source,
+                                                                std::uint8_t* target) {
+    const __m512i spread = Load64(Spread);
+    const auto sums = ShiftedSums512;
+    // Pixels 48-63 are read from byte 128 so that nothing past byte 191 is read.
+    const __m512i low = _mm512_packus_epi32(sums(source, spread), sums(source + 48, spread));
+    const __m512i high =
+        _mm512_packus_epi32(sums(source + 96, spread), sums(source + 128, Load64(SpreadFrom16)));
+    // x / 100 = (x * 5243) >> 19 for every x up to 25,550.
+    const __m512i reciprocal = _mm512_set1_epi16(5243);
+    const __m512i grayLow = _mm512_srli_epi16(_mm512_mulhi_epu16(low, reciprocal), 3);
+    const __m512i grayHigh = _mm512_srli_epi16(_mm512_mulhi_epu16(high, reciprocal), 3);
+    const __m512i hundred = _mm512_set1_epi16(100);
+    const __mmask32 halfLow = _mm512_cmpeq_epi16_mask(_mm512_mullo_epi16(grayLow, hundred), low);
+    const __mmask32 halfHigh = _mm512_cmpeq_epi16_mask(_mm512_mullo_epi16(grayHigh, hundred), high);
+    const __m512i order = Load64(GrayOrder);
+    _mm512_storeu_si512(target, _mm512_permutex2var_epi8(grayLow, order, grayHigh));
+    const __m512i halves =
+        _mm512_permutex2var_epi8(_mm512_movm_epi16(halfLow), order, _mm512_movm_epi16(halfHigh));
+    return _mm512_movepi8_mask(halves);
+}
+
+STIRWATCH_TARGET_AVX512 int ConvertChunkAvx512(const std::uint8_t* source, std::uint8_t* target,
+                                               int pixels, std::uint16_t* positions) {
+    int count = 0;
+    for (int x = 0; x + 64 <= pixels; x += 64) {
+        count = NoteHalves(ConvertBlockAvx512(source + 3 * x, target + x), x, positions, count);
+    }
+    return count;
+}
+
+// With `stream`, a chunk is converted into a buffer in the first-level cache
+// and written out with streaming stores, which neither read the target's
+// lines first nor keep them in the caches.
+STIRWATCH_TARGET_AVX512 void ConvertRowAvx512(const THalfTable& table, const std::uint8_t* source,
+                                              std::uint8_t* target, int pixels, bool stream) {
+    std::uint16_t positions[ChunkPixels];
+    alignas(64) std::uint8_t buffer[ChunkPixels];
+    stream = stream && reinterpret_cast<std::uintptr_t>(target) % 64 == 0;
+    const int blockPixels = pixels / 64 * 64;
+    for (int start = 0; start < blockPixels; start += ChunkPixels) {
+        const int chunk = std::min(ChunkPixels, blockPixels - start);
+        std::uint8_t* out = stream ? buffer : target + start;
+        const int count = ConvertChunkAvx512(source + 3 * start, out, chunk, positions);
+        LowerHalves(table, source + 3 * start, out, positions, count);
+        if (stream) {
+            for (int x = 0; x < chunk; x += 64) {
+                _mm512_stream_si512(reinterpret_cast<__m512i*>(target + start + x),
+                                    _mm512_load_si512(buffer + x));
+            }
+        }
+    }
+    ConvertRowAvx2(table, source + 3 * blockPixels, target + blockPixels, pixels - blockPixels);
+}
+
+STIRWATCH_VECTOR_CODE_END
+#endif
+
+using TRowConverter = void (*)(const THalfTable&, const std::uint8_t*, std::uint8_t*, int, bool);
+
+// Gray frames from this size on (far larger than the second-level cache) are
+// written with streaming stores where the path has them.
+constexpr std::size_t StreamingBytes = std::size_t{4} << 20;
+
+constexpr TKernelSet<TRowConverter> RowConverters = {
+    ConvertRowScalar, STIRWATCH_X86_ONLY(ConvertRowAvx2), STIRWATCH_X86_ONLY(ConvertRowAvx512)};
 
 } // namespace
 
@@ -317,9 +424,15 @@ int ConvertToGray(const TBitmap& Source, TBitmap& Target, TKernelPath path) {
     const int height = Source.Height();
     Target.Allocate(width, height, pf8bit);
     const THalfTable& table = HalfTable();
-    const TRowConverter convertRow = RowConverter(path);
+    const TRowConverter convertRow = RowConverters.For(path);
+    const bool stream = Target.Stride() * static_cast<std::size_t>(height) >= StreamingBytes;
     for (int y = 0; y < height; ++y) {
-        convertRow(table, Source.ScanLine(y), Target.ScanLine(y), width);
+        convertRow(table, Source.ScanLine(y), Target.ScanLine(y), width, stream);
     }
+#ifdef STIRWATCH_X86
+    if (stream) {
+        _mm_sfence(); // the streamed rows are complete before anything reads them
+    }
+#endif
     return ResultDone;
 }

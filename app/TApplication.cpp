@@ -59,6 +59,8 @@ void TApplication::ShowException(const QString& message) {
     const QScopedValueRollback<bool> open(boxOpen, true);
     QMessageBox box(QMessageBox::Critical, Title(), text, QMessageBox::Ok,
                     QApplication::activeWindow());
+    // Messages carry file and folder names: "<b>cams</b>" is a name, not markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

@@ -4,7 +4,7 @@
 // titled with the application title, with the error icon and the error's
 // text; the program then goes on.
 
-#include "windows/BaseFormUnit.h"
+#include "types/ErrorRoute.h"
 
 #include <QApplication>
 #include <QString>
@@ -38,7 +38,7 @@ public:
 
 private:
     // The windows' errors reach the error display while the application exists.
-    BaseForm::TErrorRoute FErrorRoute;
+    TErrorRoute FErrorRoute;
 };
 
 // Runs one event handler. An error that ends it goes to the standard error

@@ -3,6 +3,8 @@
 #include "analysis/BmpWriter.h"
 #include "analysis/FrameStep.h"
 #include "analysis/GrayConversion.h"
+#include "app/EventRecording.h"
+#include "app/SaveSpace.h"
 #include "app/TApplication.h"
 #include "app/TTimer.h"
 #include "capture/Clipboard.h"
@@ -24,6 +26,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -194,6 +197,7 @@ void TVideo::CreateMenu() {
     Image1 = MenuItem(Window1, "Image1", "Movement Window");
     N2 = Separator(Window1, "N2");
     Configuration1 = MenuItem(Window1, "Configuration1", "Configuration");
+    OpenEventsFolder1 = MenuItem(Window1, "OpenEventsFolder1", "Open Events Folder");
 }
 
 // The band bar: four rows filling the window above the status bar.
@@ -222,6 +226,9 @@ void TVideo::CreateControls() {
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName("StatusBar1");
     setStatusBar(StatusBar1);
+    SaveStatusLabel = Label(StatusBar1, "SaveStatusLabel", "");
+    SaveStatusLabel->setTextFormat(Qt::PlainText);
+    StatusBar1->addPermanentWidget(SaveStatusLabel);
 }
 
 QWidget* TVideo::CreateFirstRow() {
@@ -336,7 +343,7 @@ void TVideo::ConnectHandlers() {
     on(SpeedButton12, &QToolButton::clicked, &TVideo::SpeedButton12Click);
     on(AutoBut, &QToolButton::clicked, &TVideo::AutoButClick);
     on(CapSpeedSpinBox, &TSpinEdit::Change, &TVideo::CapSpeedSpinBoxChange);
-    on(Timer1, &TTimer::OnTimer, &TVideo::Timer1Timer);
+    connect(Timer1, &TTimer::OnTimer, this, [this] { HandleEvent([this] { RunTimerTick(); }); });
     on(VideoDisplay1, &QAction::triggered, &TVideo::VideoDisplay1Click);
     on(VideoSource1, &QAction::triggered, &TVideo::VideoSource1Click);
     on(VideoFormat1, &QAction::triggered, &TVideo::VideoFormat1Click);
@@ -347,6 +354,7 @@ void TVideo::ConnectHandlers() {
     on(Stop1, &QAction::triggered, &TVideo::Stop1Click);
     on(LiveVideo1, &QAction::triggered, &TVideo::LiveVideo1Click);
     on(Image1, &QAction::triggered, &TVideo::Image1Click);
+    on(OpenEventsFolder1, &QAction::triggered, &TVideo::OpenEventsFolder1Click);
 }
 
 void TVideo::SetAutoButColor(const QColor& color) {
@@ -374,6 +382,12 @@ void TVideo::FormCreate() {
     });
     CreationStep([this] { FLog = std::make_unique<MovementLog>(); });
     CreationStep([] { PreviousFrame = std::make_unique<TBitmap>(); });
+    CreationStep([this] {
+        FEvents = new TEventRecording(this);
+        connect(FEvents, &TEventRecording::Status, StatusBar1,
+                [this](const QString& text) { StatusBar1->showMessage(text); });
+        FEvents->Apply(*ConfigForm);
+    });
     CreateAuxiliaryWindows();
 }
 
@@ -418,6 +432,7 @@ void TVideo::SaveSettings() {
     settings.WriteInteger(SettingsSection, "PixelTolerance", VariatLimitSpinBox->Value());
     settings.WriteInteger(SettingsSection, "MinimalMovement", MinMoveSpinBox->Value());
     settings.WriteInteger(SettingsSection, "CaptureFrequency", CapSpeedSpinBox->Value());
+    settings.UpdateFile();
 }
 
 // Automatic mode is left as it is; the timer is stopped only so that no
@@ -425,6 +440,9 @@ void TVideo::SaveSettings() {
 void TVideo::FormClose() {
     BaseForm::FormClose();
     DisconnectCamera();
+    if (FEvents) {
+        FEvents->Stop(); // a running event's file is finished
+    }
     PreviousFrame.reset();
     if (FGraph) {
         FGraph->SetMeter(nullptr);
@@ -465,6 +483,27 @@ void TVideo::Timer1Timer() {
     EvolveOne();
 }
 
+// An error of a tick goes to the standard error display the first time it
+// occurs in an automatic run; its repeats are counted on the status line.
+// Otherwise a step failing on every tick would reopen its box right after
+// each OK, and no click could reach "Auto" to stop the run.
+void TVideo::RunTimerTick() {
+    std::string failure;
+    try {
+        Timer1Timer();
+        return;
+    } catch (const std::exception& error) {
+        failure = error.what();
+    } catch (...) {
+        failure = "Unknown error";
+    }
+    if (FTickErrors.Occur(failure)) {
+        TApplication::ShowException(QString::fromStdString(failure));
+    } else {
+        StatusBar1->showMessage(QString::fromStdString(FTickErrors.StatusText()));
+    }
+}
+
 void TVideo::StartVideo() {
     SetVideoPanel(::VideoForm ? ::VideoForm->VideoArea : nullptr);
     SetStatusLabel(VideoLabel);
@@ -472,8 +511,12 @@ void TVideo::StartVideo() {
     if (ConnectCamera()) {
         SetFrameLimit(VideoFrameLimit);
         StartOverlay();
+        if (FEvents) {
+            FEvents->AttachToCapture();
+        }
     }
-    TakeReferenceFrame();
+    // The source connects in the background: the reference frame is its first frame.
+    WhenFrameReady(this, [this] { HandleEvent([this] { TakeReferenceFrame(); }); });
 }
 
 void TVideo::StopVideo() {
@@ -482,6 +525,8 @@ void TVideo::StopVideo() {
 
 void TVideo::AutoButClick() {
     if (!Timer1->Enabled()) {
+        FTickErrors.Reset();
+        StatusBar1->clearMessage();
         SetAutoButColor(AutoOnColor);
         FLog->StartSession(ConfigForm->LogDirEdit->text().toStdString());
         FGraph->Reset();
@@ -534,6 +579,9 @@ void TVideo::MakeItPreview() {
 
 void TVideo::Configuration1Click() {
     ConfigForm->exec();
+    if (FEvents) {
+        FEvents->Apply(*ConfigForm);
+    }
 }
 
 // Streaming capture of the connected camera to the capture file; without a
@@ -565,6 +613,12 @@ void TVideo::LiveVideo1Click() {
 
 void TVideo::Image1Click() {
     ShowAgain(::ImageForm);
+}
+
+void TVideo::OpenEventsFolder1Click() {
+    if (FEvents) {
+        FEvents->OpenFolder();
+    }
 }
 
 void TVideo::TakeReferenceFrame() {
@@ -615,13 +669,16 @@ void TVideo::AnalyseFrame(int minimalMovement, int& changedPixels, std::int64_t&
                       static_cast<std::uint8_t>(tolerance & 0xFF), result) != 0) {
         FDifferenceImage.Clear();
     }
-    ImageForm->Image->SetPicture(FDifferenceImage);
+    ImageForm->Image->TakePicture(FDifferenceImage);
     DirectionForm->ShowDirection(result.Direction.X, result.Direction.Y);
     FLastDirection = result.Direction;
     std::swap(*PreviousFrame, FGrayFrame);
     frameArea = static_cast<std::int64_t>(PreviousFrame->Width()) * PreviousFrame->Height();
     changedPixels = result.PositiveCount + result.NegativeCount;
     if (IsMovement(changedPixels, minimalMovement)) {
+        if (FEvents) {
+            FEvents->Movement(Timer1->Enabled());
+        }
         if (ConfigForm->BeepOMBox->isChecked()) {
             QApplication::beep();
         }
@@ -631,7 +688,18 @@ void TVideo::AnalyseFrame(int minimalMovement, int& changedPixels, std::int64_t&
     }
 }
 
+// Below the volume's free-space floor the frame is not saved and the status
+// line says why; saving resumes, and the notice goes, once space is back.
+// Without a folder to measure, the save goes ahead and reports its failure.
 void TVideo::SaveMovementImage() {
+    const TDiskSpace space = DiskSpaceOf(SavedImagesFolder);
+    if (space.Known &&
+        !RoomToSave(space, BmpFileBytes(FCapturedFrame.Width(), FCapturedFrame.Height()))) {
+        SaveStatusLabel->setText(QString::fromStdString(
+            SavingStoppedText(QDir(SavedImagesFolder).absolutePath().toStdString(), space)));
+        return;
+    }
+    SaveStatusLabel->clear();
     const QTime now = QTime::currentTime();
     SaveBitmapToFile(FCapturedFrame, SavedImageName(now.hour(), now.minute(), now.second(),
                                                     now.msec(), DecimalSeparator()));

@@ -7,6 +7,7 @@
 
 #include "analysis/FrameDifferencing.h"
 #include "analysis/TBitmap.h"
+#include "app/TickErrors.h"
 #include "windows/BaseFormUnit.h"
 
 #include <QColor>
@@ -27,6 +28,7 @@ class MovementLog;
 class TAreaSeries;
 class TChart;
 class TDirectionForm;
+class TEventRecording;
 class TMovementMeter;
 class TSpinEdit;
 class TTimer;
@@ -74,6 +76,8 @@ public:
     TAreaSeries* Series1;
     QLabel* VideoLabel;
     QStatusBar* StatusBar1;
+    // On the status line's right: why saving movement images has stopped.
+    QLabel* SaveStatusLabel;
     TTimer* Timer1;
 
     QMenu* Video1;
@@ -93,12 +97,15 @@ public:
     QAction* Image1;
     QAction* N2;
     QAction* Configuration1;
+    QAction* OpenEventsFolder1;
 
     // Objects the window owns, created by FormCreate.
     TMovementMeter* Meter() const { return FMeter.get(); }
     RunningGraph* Graph() const { return FGraph.get(); }
     MovementLog* Log() const { return FLog.get(); }
     TDirectionForm* DirectionForm = nullptr;
+    // Motion events as video files, while "Record On Move" is on.
+    TEventRecording* Events() const { return FEvents; }
 
     // The frame step and the reference grab.
     void EvolveOne();
@@ -134,6 +141,7 @@ public:
     void Stop1Click();
     void LiveVideo1Click();
     void Image1Click();
+    void OpenEventsFolder1Click();
 
     // The point handed to the direction window by the latest step.
     TPoint LastDirection() const { return FLastDirection; }
@@ -152,11 +160,14 @@ private:
     void AnalyseFrame(int minimalMovement, int& changedPixels, std::int64_t& frameArea);
     void ReportFrame(int changedPixels, std::int64_t frameArea);
     void SaveMovementImage();
+    void RunTimerTick();
 
     std::unique_ptr<TMovementMeter> FMeter;
     std::unique_ptr<RunningGraph> FGraph;
     std::unique_ptr<MovementLog> FLog;
+    TEventRecording* FEvents = nullptr;
     TPoint FLastDirection{50, 50};
+    TTickErrors FTickErrors;
 
     // Working images of a step. Each step starts them empty; their storage
     // is kept between steps so that a step of the same frame size allocates

@@ -1,8 +1,10 @@
 // Speed of gray conversion and frame differencing on realistic frames
-// (gradients plus sensor noise; the second frame has a moved object), next to
-// the defining 80-bit evaluation, OpenCV (when built with it) and a plain copy
+// (gradients plus sensor noise; the second frame has a moved object) on every
+// code path, next to the defining 80-bit evaluation, OpenCV and a plain copy
 // of the same bytes. Without arguments every benchmark is repeated and only
-// the mean, median and spread are shown; a ratio table at 1920 x 1080 follows.
+// the mean, median and spread are shown; a ratio table per frame size follows.
+// Built without OpenCV (STIRWATCH_BENCH_OPENCV off) the program still runs but
+// ends with an error, so that missing OpenCV rows never pass unnoticed.
 
 #include "analysis/FrameDifferencing.h"
 #include "analysis/GrayConversion.h"
@@ -236,18 +238,23 @@ void Sizes(benchmark::internal::Benchmark* benchmark) {
 
 void RegisterAll() {
     benchmark::RegisterBenchmark("Gray80BitReference", ExtendedReference)->Apply(Sizes);
-    benchmark::RegisterBenchmark("ConvertToGray/Scalar", Gray, TKernelPath::Scalar)->Apply(Sizes);
-    benchmark::RegisterBenchmark("ConvertToGray/AVX2", Gray, TKernelPath::Avx2)->Apply(Sizes);
+    for (TKernelPath path : AllKernelPaths) {
+        benchmark::RegisterBenchmark((std::string("ConvertToGray/") + KernelPathName(path)).c_str(),
+                                     Gray, path)
+            ->Apply(Sizes);
+    }
 #ifdef STIRWATCH_BENCH_OPENCV
     benchmark::RegisterBenchmark("OpenCV_cvtColor", OpenCvGray)->Apply(Sizes);
 #endif
-    benchmark::RegisterBenchmark("CompareFrames/Scalar", Compare, TKernelPath::Scalar)
-        ->Apply(Sizes);
-    benchmark::RegisterBenchmark("CompareFrames/AVX2", Compare, TKernelPath::Avx2)->Apply(Sizes);
-    benchmark::RegisterBenchmark("CompareFrames/AVX2/AllChanged", CompareAllChanged,
-                                 TKernelPath::Avx2)
-        ->Args({1920, 1080})
-        ->Unit(benchmark::kMillisecond);
+    for (TKernelPath path : AllKernelPaths) {
+        const std::string name = std::string("CompareFrames/") + KernelPathName(path);
+        benchmark::RegisterBenchmark(name.c_str(), Compare, path)->Apply(Sizes);
+        if (path != TKernelPath::Scalar) {
+            benchmark::RegisterBenchmark((name + "/AllChanged").c_str(), CompareAllChanged, path)
+                ->Args({1920, 1080})
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
 #ifdef STIRWATCH_BENCH_OPENCV
     benchmark::RegisterBenchmark("OpenCV_absdiff_threshold_countNonZero", OpenCvDifferenceChain)
         ->Apply(Sizes);
@@ -255,42 +262,57 @@ void RegisterAll() {
     benchmark::RegisterBenchmark("memcpy_24bit_frame", CopyColourFrame)->Apply(Sizes);
 }
 
-// Keeps the median times per frame of every 1920 x 1080 run for the ratios.
-// On a shared machine the processor time of these single-threaded loops is
-// the steadier measure; wall-clock time is shown next to it.
+// Keeps the median times per frame of every run for the ratios. On a shared
+// machine the processor time of these single-threaded loops is the steadier
+// measure; wall-clock time is shown next to it.
 class TRatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            const std::string name = run.benchmark_name();
-            const std::string suffix = "/1920/1080_median";
-            if (run.aggregate_name == "median" && name.size() > suffix.size() &&
-                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-                Medians[name.substr(0, name.size() - suffix.size())] = {
-                    run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()}; // milliseconds
+            if (run.aggregate_name != "median") {
+                continue;
             }
+            // "Name/W/H_median" -> Name and "W/H".
+            std::string name = run.benchmark_name();
+            name = name.substr(0, name.rfind('_'));
+            const std::size_t height = name.rfind('/');
+            const std::size_t width =
+                height == std::string::npos ? height : name.rfind('/', height - 1);
+            if (width == std::string::npos) {
+                continue;
+            }
+            Medians[name.substr(width + 1)][name.substr(0, width)] = {
+                run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()}; // milliseconds
         }
         ConsoleReporter::ReportRuns(runs);
     }
 
-    void PrintRatios() const {
+    // Prints the ratio table; returns false when a row it needs is missing.
+    bool PrintRatios() const {
         if (Medians.empty()) {
-            return;
+            return true;
         }
-        std::printf("\nMedians at 1920 x 1080 (ms per frame; Mpixel/s from processor time):\n");
-        std::printf("  %-40s %10s %10s %10s\n", "", "wall ms", "cpu ms", "Mpixel/s");
-        for (const auto& [name, times] : Medians) {
-            std::printf("  %-40s %10.3f %10.3f %10.1f\n", name.c_str(), times.Real, times.Cpu,
-                        1920.0 * 1080.0 / 1e3 / times.Cpu);
+        const std::string best = std::string("/") + KernelPathName(BestKernelPath());
+        bool complete = true;
+        for (const char* size : {"640/480", "1920/1080", "3840/2160"}) {
+            const auto found = Medians.find(size);
+            if (found == Medians.end()) {
+                continue;
+            }
+            std::printf("\nMedians at %s (ms per frame, cpu and wall):\n", size);
+            for (const auto& [name, times] : found->second) {
+                std::printf("  %-40s %10.3f %10.3f\n", name.c_str(), times.Cpu, times.Real);
+            }
+            std::printf("Ratios of the medians (cpu, wall):\n");
+            complete &= Ratio(found->second, "ConvertToGray" + best, "OpenCV_cvtColor", 0.8);
+            complete &= Ratio(found->second, "CompareFrames" + best,
+                              "OpenCV_absdiff_threshold_countNonZero", 1.0);
+            Ratio(found->second, "ConvertToGray/AVX2", "OpenCV_cvtColor", 0);
+            Ratio(found->second, "CompareFrames/AVX2", "OpenCV_absdiff_threshold_countNonZero", 0);
+            Ratio(found->second, "CompareFrames" + best, "memcpy_24bit_frame", 0);
+            Ratio(found->second, "Gray80BitReference", "ConvertToGray" + best, 0);
         }
-        std::printf("Ratios of the medians (cpu, wall):\n");
-        Ratio("ConvertToGray/AVX2", "OpenCV_cvtColor");
-        Ratio("ConvertToGray/Scalar", "OpenCV_cvtColor");
-        Ratio("Gray80BitReference", "ConvertToGray/AVX2");
-        Ratio("CompareFrames/AVX2", "memcpy_24bit_frame");
-        Ratio("CompareFrames/AVX2/AllChanged", "memcpy_24bit_frame");
-        Ratio("CompareFrames/Scalar", "memcpy_24bit_frame");
-        Ratio("CompareFrames/AVX2", "OpenCV_absdiff_threshold_countNonZero");
+        return complete;
     }
 
 private:
@@ -298,18 +320,30 @@ private:
         double Real = 0;
         double Cpu = 0;
     };
+    using TSizeMedians = std::map<std::string, TTimes>;
 
-    void Ratio(const std::string& a, const std::string& b) const {
-        const auto first = Medians.find(a);
-        const auto second = Medians.find(b);
-        if (first != Medians.end() && second != Medians.end()) {
-            std::printf("  %s / %s = %.2f, %.2f\n", a.c_str(), b.c_str(),
-                        first->second.Cpu / second->second.Cpu,
-                        first->second.Real / second->second.Real);
+    // With a target above 0, says whether the cpu ratio meets it; false when a row is missing.
+    static bool Ratio(const TSizeMedians& medians, const std::string& a, const std::string& b,
+                      double target) {
+        const auto first = medians.find(a);
+        const auto second = medians.find(b);
+        if (first == medians.end() || second == medians.end()) {
+            if (target > 0) {
+                std::printf("  %s / %s: MISSING ROW\n", a.c_str(), b.c_str());
+            }
+            return target <= 0;
         }
+        const double cpu = first->second.Cpu / second->second.Cpu;
+        std::printf("  %s / %s = %.2f, %.2f", a.c_str(), b.c_str(), cpu,
+                    first->second.Real / second->second.Real);
+        if (target > 0) {
+            std::printf("   (target <= %.2f: %s)", target, cpu <= target ? "met" : "MISSED");
+        }
+        std::printf("\n");
+        return true;
     }
 
-    std::map<std::string, TTimes> Medians;
+    std::map<std::string, TSizeMedians> Medians;
 };
 
 } // namespace
@@ -330,7 +364,14 @@ int main(int argc, char** argv) {
     RegisterAll();
     TRatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    const bool complete = reporter.PrintRatios();
     benchmark::Shutdown();
-    return 0;
+#ifndef STIRWATCH_BENCH_OPENCV
+    std::fprintf(stderr,
+                 "\nERROR: built without OpenCV (STIRWATCH_BENCH_OPENCV=OFF): the OpenCV rows "
+                 "are missing. `make bench` builds them.\n");
+    return 1;
+#else
+    return complete ? 0 : 1;
+#endif
 }

@@ -1,6 +1,7 @@
 #include "capture/Catalog.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <utility>
@@ -21,12 +22,27 @@ std::string DeviceKey(GstDevice* device) {
     return key + "\n" + TakeGString(gst_device_get_display_name(device)).toStdString();
 }
 
+// The machine's cameras are watched by one device monitor, started at the
+// first refresh and kept running for the life of the program: PipeWire's device
+// provider (0.3.65) corrupts the heap when it is stopped and started again in
+// the same process, which a monitor per refresh does on the second "Start Video".
+// A running monitor keeps its list current as cameras come and go.
+GstDeviceMonitor* CameraMonitor() {
+    static GstDeviceMonitor* running = nullptr; // never stopped, never released
+    if (!running) {
+        TGstPtr<GstDeviceMonitor> monitor(gst_device_monitor_new());
+        gst_device_monitor_add_filter(monitor.get(), "Video/Source", nullptr);
+        if (gst_device_monitor_start(monitor.get())) {
+            running = monitor.release();
+        }
+    }
+    return running;
+}
+
 std::vector<TSource> Cameras() {
     std::vector<std::pair<std::string, TSource>> found;
-    TGstPtr<GstDeviceMonitor> monitor(gst_device_monitor_new());
-    gst_device_monitor_add_filter(monitor.get(), "Video/Source", nullptr);
-    if (gst_device_monitor_start(monitor.get())) {
-        GList* devices = gst_device_monitor_get_devices(monitor.get());
+    if (GstDeviceMonitor* monitor = CameraMonitor()) {
+        GList* devices = gst_device_monitor_get_devices(monitor);
         for (GList* item = devices; item; item = item->next) {
             auto* device = GST_DEVICE(item->data);
             TSource source;
@@ -37,7 +53,6 @@ std::vector<TSource> Cameras() {
             found.emplace_back(DeviceKey(device), std::move(source));
         }
         g_list_free_full(devices, gst_object_unref);
-        gst_device_monitor_stop(monitor.get());
     }
     std::stable_sort(found.begin(), found.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -55,13 +70,62 @@ std::unique_ptr<TDriverCatalog>& CatalogSlot() {
 
 } // namespace
 
+// A large dark ball crossing colour bars with a fine checker texture and a
+// faint moving ring pattern that stands for sensor noise. The ball's layer is
+// on top and its source is "src", so a pattern chosen in the source dialog
+// fills the picture. The ball is drawn at three times the frame rate and
+// thinned out, so it travels three times as far per frame. Every layer
+// follows the frame count, so the scene is the same on every run. The layers
+// are mixed at half size and scaled up once, which keeps the scene cheap; the
+// background is drawn once and repeated. Everything stays in BGRA, so plain
+// colours come out exactly.
 QString TestSceneDescription(int width, int height, int fps) {
-    return QStringLiteral("videotestsrc name=src pattern=ball is-live=true ! "
-                          "video/x-raw,width=%1,height=%2,framerate=%3/1")
+    const auto even = [](int value) { return std::max(2, value & ~1); };
+    const int w = even(width / 2);
+    const int h = even(height / 2);
+    const QString size = QStringLiteral("format=BGRA,width=%1,height=%2").arg(w).arg(h);
+    const QString rate = QStringLiteral("framerate=%1/1").arg(std::max(1, fps));
+    return QStringLiteral(
+               "compositor name=bg sink_1::alpha=0.25 ! video/x-raw,%1 ! "
+               "imagefreeze is-live=true ! video/x-raw,%2 ! mix.sink_0 "
+               "videotestsrc num-buffers=1 pattern=smpte75 ! video/x-raw,%1 ! bg.sink_0 "
+               "videotestsrc num-buffers=1 pattern=checkers-4 ! video/x-raw,%1 ! bg.sink_1 "
+               "videotestsrc name=src is-live=true pattern=ball motion=wavy animation-mode=frames "
+               "background-color=0x00000000 foreground-color=0xff303030 ! "
+               "video/x-raw,format=BGRA,width=%3,height=%4,%9 ! videorate ! video/x-raw,%2 ! "
+               "videoscale ! video/x-raw,%1 ! mix.sink_2 "
+               "videotestsrc is-live=true pattern=zone-plate kt=37 kx2=40 ky2=34 kxt=3 ! "
+               "video/x-raw,format=BGRA,width=%5,height=%6,%2 ! videoscale ! video/x-raw,%1 ! "
+               "mix.sink_1 "
+               "compositor name=mix background=black sink_1::alpha=0.05 ! video/x-raw,%1,%2 ! "
+               "videoscale ! video/x-raw,format=BGRA,width=%7,height=%8,%2")
+        .arg(size, rate)
+        .arg(even(width / 5))
+        .arg(even(height / 5))
+        .arg(even(width / 4))
+        .arg(even(height / 4))
         .arg(width)
         .arg(height)
-        .arg(fps);
+        .arg(QStringLiteral("framerate=%1/1").arg(3 * std::max(1, fps)));
 }
+
+namespace {
+
+// A setting that names a file rather than a launch description: a path, or a name
+// with a file extension, without the "!" that links elements.
+bool LooksLikeFile(const QString& setting) {
+    if (setting.contains(QLatin1Char('!'))) {
+        return false;
+    }
+    if (QFileInfo(setting).isFile() || setting.contains(QLatin1Char('/')) ||
+        setting.startsWith(QLatin1Char('~'))) {
+        return true;
+    }
+    static const QRegularExpression extension(QStringLiteral("^[^ =]+\\.[A-Za-z0-9]{2,5}$"));
+    return extension.match(setting).hasMatch();
+}
+
+} // namespace
 
 TSource SourceFromSetting(const QString& setting) {
     TSource source;
@@ -75,7 +139,12 @@ TSource SourceFromSetting(const QString& setting) {
                setting.startsWith(QLatin1String("https://"))) {
         source.Kind = TSourceKind::Url;
         source.Name = "Network stream " + source.Location;
-    } else if (QFileInfo(setting).isFile()) {
+    } else if (setting.startsWith(QLatin1String("/dev/video"))) {
+        // A camera named by its device: found or not, the device says so itself.
+        source.Kind = TSourceKind::Launch;
+        source.Name = "Camera " + source.Location;
+        source.Location = "v4l2src device=" + source.Location;
+    } else if (LooksLikeFile(setting)) {
         source.Kind = TSourceKind::File;
         source.Name = "Video file " + QFileInfo(setting).fileName().toStdString();
     } else {

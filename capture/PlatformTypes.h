@@ -47,7 +47,10 @@ constexpr UINT VK_ESCAPE = 27;
 // Status identifiers handed to the status callback. 0 clears the status text.
 constexpr int IDS_CAP_STAT_CAP_INIT = 502;     // streaming capture starts
 constexpr int IDS_CAP_STAT_CAP_FINI = 503;     // streaming capture ended
+constexpr int IDS_CAP_CANTOPEN = 409;          // the capture file cannot be written: "<reason>"
+constexpr int IDS_CAP_WRITEERROR = 414;        // writing the capture file failed: "<reason>"
 constexpr int IDS_CAP_STAT_VIDEOCURRENT = 510; // "<frames> frames (<dropped> dropped) <s> sec."
+constexpr int IDS_CAP_STAT_CONNECTING = 519;   // the source connects in the background
 constexpr int IDS_CAP_STAT_DRIVER_CONNECTED = 520;
 constexpr int IDS_CAP_STAT_FORMAT_CHANGED = 521;
 constexpr int IDS_CAP_STAT_SOURCE_LOST = 522;

@@ -60,7 +60,7 @@ void TAreaSeries::SetPointColor(int i, TColor color) {
 
 void TAreaSeries::Repaint() {
     if (FChart) {
-        FChart->update();
+        FChart->RepaintChangedPoints();
     }
 }
 

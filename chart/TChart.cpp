@@ -3,8 +3,10 @@
 #include "chart/TAreaSeries.h"
 
 #include <QApplication>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPolygonF>
+#include <algorithm>
 #include <array>
 #include <qdrawutil.h>
 
@@ -69,15 +71,83 @@ int TChart::LabelStep(int plotHeight) const {
     return steps.back();
 }
 
-void TChart::paintEvent(QPaintEvent*) {
+void TChart::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    DrawBevel(painter);
+    painter.drawPixmap(0, 0, Background());
     const QRect plot = PlotRect();
     if (plot.width() <= 0 || plot.height() <= 0) {
         return;
     }
-    DrawLeftAxis(painter, plot);
-    DrawSeries(painter, plot);
+    DrawSeries(painter, plot, event->rect().left(), event->rect().right());
+}
+
+void TChart::resizeEvent(QResizeEvent* event) {
+    QFrame::resizeEvent(event);
+    FBackground = QPixmap();
+}
+
+void TChart::changeEvent(QEvent* event) {
+    QFrame::changeEvent(event);
+    switch (event->type()) {
+    case QEvent::FontChange:
+    case QEvent::PaletteChange:
+    case QEvent::ApplicationPaletteChange:
+    case QEvent::StyleChange:
+        FBackground = QPixmap();
+        break;
+    default:
+        break;
+    }
+}
+
+const QPixmap& TChart::Background() {
+    const qreal ratio = devicePixelRatioF();
+    if (FBackground.isNull() || FBackground.devicePixelRatio() != ratio) {
+        FBackground = QPixmap(size() * ratio);
+        FBackground.setDevicePixelRatio(ratio);
+        FBackground.fill(palette().color(QPalette::Window));
+        QPainter painter(&FBackground);
+        painter.setFont(font());
+        DrawBevel(painter);
+        const QRect plot = PlotRect();
+        if (plot.width() > 0 && plot.height() > 0) {
+            DrawLeftAxis(painter, plot);
+        }
+    }
+    return FBackground;
+}
+
+void TChart::RepaintChangedPoints() {
+    const int count = FSeries1->Count();
+    if (static_cast<int>(FScheduled.size()) != count) {
+        FScheduled.resize(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            FScheduled[static_cast<std::size_t>(i)] = {FSeries1->YValue(i),
+                                                       FSeries1->PointColor(i)};
+        }
+        update();
+        return;
+    }
+    int first = count;
+    int last = -1;
+    for (int i = 0; i < count; ++i) {
+        TShownPoint& shown = FScheduled[static_cast<std::size_t>(i)];
+        const TShownPoint now{FSeries1->YValue(i), FSeries1->PointColor(i)};
+        if (now.Y != shown.Y || now.Color != shown.Color) {
+            shown = now;
+            first = std::min(first, i);
+            last = i;
+        }
+    }
+    if (last < 0) {
+        return;
+    }
+    // A point's value shapes the stretches on both its sides, its colour the
+    // one on its left; a pixel more on each side covers the rounding.
+    const QRect plot = PlotRect();
+    const int left = static_cast<int>(PointPosition(std::max(first - 1, 0)).x()) - 2;
+    const int right = static_cast<int>(PointPosition(std::min(last + 1, count - 1)).x()) + 2;
+    update(QRect(QPoint(left, plot.top() - 1), QPoint(right, plot.bottom() + 2)));
 }
 
 // A raised bevel in the application's own light and dark shades, which stay
@@ -106,7 +176,10 @@ void TChart::DrawLeftAxis(QPainter& painter, const QRect& plot) const {
 
 // Each stretch between two neighbouring points is filled down to the axis
 // minimum in the colour of its right-hand point; a thin line runs on top.
-void TChart::DrawSeries(QPainter& painter, const QRect& plot) const {
+// Only the stretches that reach into the columns left to right are drawn, and
+// the line from one point beyond them on each side, so that within those
+// columns the picture is the same as when everything is drawn.
+void TChart::DrawSeries(QPainter& painter, const QRect& plot, int left, int right) const {
     const int count = FSeries1->Count();
     if (count < 2) {
         return;
@@ -117,16 +190,23 @@ void TChart::DrawSeries(QPainter& painter, const QRect& plot) const {
     QPolygonF line;
     line.reserve(count);
     QPointF previous = PointPosition(0);
-    line << previous;
     painter.setPen(Qt::NoPen);
+    int lineFirst = -1;
+    int lineLast = -1;
     for (int i = 1; i < count; ++i) {
         const QPointF current = PointPosition(i);
-        painter.setBrush(ToQColor(FSeries1->PointColor(i)));
-        const std::array<QPointF, 4> stretch = {previous, current, QPointF(current.x(), base),
-                                                QPointF(previous.x(), base)};
-        painter.drawPolygon(stretch.data(), static_cast<int>(stretch.size()));
-        line << current;
+        if (current.x() >= left - 1 && previous.x() <= right + 1) {
+            painter.setBrush(ToQColor(FSeries1->PointColor(i)));
+            const std::array<QPointF, 4> stretch = {previous, current, QPointF(current.x(), base),
+                                                    QPointF(previous.x(), base)};
+            painter.drawPolygon(stretch.data(), static_cast<int>(stretch.size()));
+            lineFirst = lineFirst < 0 ? std::max(i - 2, 0) : lineFirst;
+            lineLast = std::min(i + 1, count - 1);
+        }
         previous = current;
+    }
+    for (int i = std::max(lineFirst, 0); i <= lineLast; ++i) {
+        line << PointPosition(i);
     }
     painter.setPen(QPen(Qt::black, 1));
     painter.setBrush(Qt::NoBrush);

@@ -3,7 +3,12 @@
 // axis from 0 to 100 with labels, and one area series. No bottom axis, no
 // legend, no title.
 
+#include "types/TColor.h"
+
 #include <QFrame>
+#include <QPixmap>
+
+#include <vector>
 
 class TAreaSeries;
 
@@ -24,8 +29,15 @@ public:
     // Where point i of the series lies on the widget; i must be a point of the series.
     QPointF PointPosition(int i) const;
 
+    // Schedules a repaint of the part of the plot whose points changed since
+    // the last call (all of it when the number of points changed); nothing
+    // when no point changed.
+    void RepaintChangedPoints();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     int LabelStep(int plotHeight) const;
@@ -33,7 +45,16 @@ private:
     double MapY(double y, const QRect& plot) const;
     void DrawBevel(QPainter& painter) const;
     void DrawLeftAxis(QPainter& painter, const QRect& plot) const;
-    void DrawSeries(QPainter& painter, const QRect& plot) const;
+    void DrawSeries(QPainter& painter, const QRect& plot, int left, int right) const;
+    const QPixmap& Background();
 
     TAreaSeries* FSeries1;
+    // The frame, the panel and the axis, drawn once per size, font and palette.
+    QPixmap FBackground;
+    // The points as they were when a repaint was last scheduled.
+    struct TShownPoint {
+        double Y = 0;
+        TColor Color = 0;
+    };
+    std::vector<TShownPoint> FScheduled;
 };

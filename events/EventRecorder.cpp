@@ -123,6 +123,14 @@ void TEventRecorder::OnSourceFrame(GstSample* sample) {
     }
     FLastFrameTime = time;
     FEncoder->Push(buffer, time);
+    if (++FFramesSinceCheck >= 64) {
+        // Also keeps the encoder's bus from growing.
+        FFramesSinceCheck = 0;
+        const std::string error = FEncoder->TakeError();
+        if (!error.empty()) {
+            Report(MakeStatus(TEventStatus::Failed, "Event encoder failed: " + error));
+        }
+    }
 }
 
 // Under FEncoderMutex: a new frame format needs a new encoder; the running

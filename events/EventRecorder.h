@@ -104,6 +104,7 @@ private:
     bool FHaveOffset = false;
     std::int64_t FOffset = 0;
     GstClockTime FLastFrameTime = 0;
+    int FFramesSinceCheck = 0;
     std::atomic<std::uint64_t> FDropped{0};
 
     // Everything else.

@@ -2,8 +2,10 @@
 
 #include <gst/app/gstappsrc.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -79,14 +81,15 @@ void TEventWriter::EndOfStream() {
     }
 }
 
+// Takes every waiting message off the bus, keeping what matters: the first
+// error and whether the end of stream got through.
 bool TEventWriter::CheckFailed() {
-    if (!FError.empty()) {
-        return true;
-    }
     GstBus* bus = gst_element_get_bus(FPipeline);
-    while (GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
-        if (FError.empty()) {
+    while (GstMessage* message = gst_bus_pop(bus)) {
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && FError.empty()) {
             FError = ErrorText(message);
+        } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
+            FComplete = true;
         }
         gst_message_unref(message);
     }
@@ -100,11 +103,24 @@ bool TEventWriter::Finish(std::chrono::milliseconds timeout) {
     }
     EndOfStream();
     bool complete = false;
-    if (!CheckFailed()) {
+    if (!CheckFailed() && FComplete) {
+        complete = true;
+    } else if (FError.empty()) {
+        // A wait on the bus can end early (an interrupted poll): wait again
+        // until the time is up.
         GstBus* bus = gst_element_get_bus(FPipeline);
-        GstMessage* message = gst_bus_timed_pop_filtered(
-            bus, static_cast<GstClockTime>(timeout.count()) * GST_MSECOND,
-            static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        GstMessage* message = nullptr;
+        while (!message && std::chrono::steady_clock::now() < deadline) {
+            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                deadline - std::chrono::steady_clock::now());
+            message = gst_bus_timed_pop_filtered(
+                bus, static_cast<GstClockTime>(std::max<std::int64_t>(0, left.count())),
+                static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+            if (!message) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
         gst_object_unref(bus);
         if (!message) {
             FError = "the file was not finished in time";

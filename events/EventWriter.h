@@ -53,6 +53,7 @@ private:
     std::string FError;
     bool FEnded = false;
     bool FStopped = false;
+    bool FComplete = false; // the end of stream reached the file
     std::atomic<std::uint64_t> FBytes{0};
     std::atomic<GstClockTime> FEnd{GST_CLOCK_TIME_NONE};
 };

@@ -19,9 +19,11 @@ packages=(
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
     gstreamer1.0-libav gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
     gstreamer1.0-pipewire
-    # Tests: the RTSP test server, and a private PipeWire daemon for a virtual camera
-    libgstrtspserver-1.0-dev pipewire pipewire-bin
+    # Tests: the RTSP test server, and a private PipeWire session (daemon, session
+    # manager and its D-Bus session bus) for a virtual camera
+    libgstrtspserver-1.0-dev pipewire pipewire-bin wireplumber dbus-daemon
     libgtest-dev libbenchmark-dev
+    clang libclang-rt-14-dev
     # make check-style: formatting and static checks
     clang-format clang-tidy python3
     xvfb xauth

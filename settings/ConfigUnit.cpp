@@ -2,6 +2,7 @@
 
 #include "settings/TRegIniFile.h"
 #include "settings/TSpinEdit.h"
+#include "types/ErrorRoute.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -15,6 +16,7 @@
 #include <exception>
 #include <limits>
 #include <memory>
+#include <stdexcept>
 
 namespace {
 
@@ -70,8 +72,11 @@ TConfigForm::TConfigForm(QWidget* parent) : QDialog(parent), FolderChooser(Choos
     MeterSheet = Named(new QWidget, "MeterSheet");
     PageControl->addTab(EventsSheet, "Events");
     PageControl->addTab(MeterSheet, "Meter");
+    RecordingSheet = Named(new QWidget, "RecordingSheet");
+    PageControl->addTab(RecordingSheet, "Recording");
     BuildEventsSheet();
     BuildMeterSheet();
+    BuildRecordingSheet();
 
     // On the dialog itself, in front of the tabs: visible whichever tab is shown.
     GraphCheck = MakeCheck(this, "GraphCheck", "Show movement graph", 24, 272);
@@ -207,6 +212,7 @@ void TConfigForm::LoadSettings(const std::string& applicationKey) {
         edit->SetValue(store.ReadInteger(section, name, edit->Value()));
     }
     GraphCheck->setChecked(store.ReadBool(section, "ShowGraph", GraphCheck->isChecked()));
+    LoadRecordingSettings(store);
 }
 
 void TConfigForm::SaveSettings() {
@@ -225,6 +231,8 @@ void TConfigForm::SaveSettings() {
         store.WriteInteger(section, "ThresholdBar" + std::to_string(bar++), edit->Value());
     }
     store.WriteBool(section, "ShowGraph", GraphCheck->isChecked());
+    SaveRecordingSettings(store);
+    store.UpdateFile();
 }
 
 void TConfigForm::SetMainWindow(QWidget* mainWindow, QWidget* movementChart) {
@@ -263,7 +271,7 @@ void TConfigForm::LogDirBtnClick() {
 }
 
 // The dialog is hidden and its modal run ends even when the save fails; the
-// error then goes on to the standard error display.
+// error is shown once the dialog is gone.
 void TConfigForm::done(int result) {
     std::exception_ptr failure;
     try {
@@ -272,8 +280,15 @@ void TConfigForm::done(int result) {
         failure = std::current_exception();
     }
     QDialog::done(result);
-    if (failure) {
+    if (!failure) {
+        return;
+    }
+    try {
         std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+        ReportError(error);
+    } catch (...) {
+        ReportError(std::runtime_error("Unknown error"));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QString>
 #include <array>
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -18,7 +19,11 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
+class TRegIniFile;
 class TSpinEdit;
+
+// The default events folder: the user's videos folder and "Stirwatch" in it.
+QString DefaultEventsFolder();
 
 class TConfigForm : public QDialog {
     Q_OBJECT
@@ -51,6 +56,16 @@ public:
     TSpinEdit* RunningWindowSizeEdit;
     QCheckBox* GraphCheck;
     QPushButton* CloseBtn;
+    // Tab "Recording": motion events as video files (off by default).
+    QWidget* RecordingSheet;
+    QGroupBox* RecordingGroup;
+    QCheckBox* RecordOnMoveCheck;
+    TSpinEdit* PreRollEdit;
+    TSpinEdit* PostRollEdit;
+    QGroupBox* EventsFolderGroup;
+    QLineEdit* EventsDirEdit;
+    QPushButton* EventsDirBtn;
+    TSpinEdit* EventsLimitEdit;
 
     // The section of the settings store this window reads and writes; empty
     // until LoadSettings has run.
@@ -73,9 +88,13 @@ public:
     void BarThEdit5Change();
     void GraphCheckClick();
     void LogDirBtnClick();
+    void EventsDirBtnClick();
 
     // Every way the dialog closes (the Close button, the title bar, Escape,
-    // the end of a modal run) passes here and saves.
+    // the end of a modal run) passes here and saves. The dialog closes even
+    // when the save fails; the error goes to ReportError (types/ErrorRoute.h),
+    // never out of here,
+    // since this runs inside the toolkit's own event handling.
     void done(int result) override;
 
 private:
@@ -87,6 +106,9 @@ private:
     void RaiseNextThreshold(int index);
     void BuildEventsSheet();
     void BuildMeterSheet();
+    void BuildRecordingSheet();
+    void LoadRecordingSettings(TRegIniFile& store);
+    void SaveRecordingSettings(TRegIniFile& store);
 };
 
 // The program-wide configuration window: created hidden and without an owner

@@ -1,6 +1,7 @@
 #include "windows/BaseFormUnit.h"
 
 #include "settings/TRegIniFile.h"
+#include "types/ErrorRoute.h"
 #include "types/Exception.h"
 
 #include <QCloseEvent>
@@ -12,7 +13,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
-#include <iostream>
 
 namespace {
 
@@ -32,11 +32,6 @@ std::vector<QRect> ScreenGeometries() {
         result.push_back(screen->geometry());
     }
     return result;
-}
-
-BaseForm::TErrorReport& ErrorRoute() {
-    static BaseForm::TErrorReport route;
-    return route;
 }
 
 // A stored size is applied as it stands, but never beyond what the desktop
@@ -81,21 +76,6 @@ int TopmostMonitorEdge(const std::vector<QRect>& monitors) {
 int BottommostMonitorEdge(const std::vector<QRect>& monitors) {
     return OutermostEdge(
         monitors, [](const QRect& m) { return m.y() + m.height(); }, Largest);
-}
-
-BaseForm::TErrorRoute::TErrorRoute(TErrorReport report)
-    : Previous(std::exchange(ErrorRoute(), std::move(report))) {}
-
-BaseForm::TErrorRoute::~TErrorRoute() {
-    ErrorRoute() = std::move(Previous);
-}
-
-void BaseForm::ReportError(const std::exception& error) {
-    if (const TErrorReport& route = ErrorRoute()) {
-        route(error);
-    } else {
-        std::cerr << error.what() << '\n';
-    }
 }
 
 BaseForm::BaseForm(QWidget* owner) : QMainWindow(owner, Qt::Window) {}
@@ -236,6 +216,7 @@ void BaseForm::SaveSettings() {
         settings.WriteInteger(SettingsSection, "Height", placement.height());
     }
     settings.WriteBool(SettingsSection, "Maximized", maximized);
+    settings.UpdateFile();
 }
 
 QRect BaseForm::OuterPlacement() const {

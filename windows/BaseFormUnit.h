@@ -45,6 +45,11 @@ template <class T> class TFormOf;
 // FormDestroy (and so SaveSettings) while the whole window still exists, on
 // every road to its end (owner, unique_ptr, DestroyForm). A subclass needs no
 // destructor code for it, and constructing one directly does not compile.
+//
+// Errors raised while a window is created, shown, closed or destroyed must
+// neither leave a destructor nor unwind through the toolkit's event code: they
+// go to ReportError (types/ErrorRoute.h) and the window goes on (a close whose
+// notification failed does not happen).
 class BaseForm : public QMainWindow {
     Q_OBJECT
 
@@ -52,7 +57,6 @@ public:
     using TNotifyEvent = std::function<void(BaseForm* sender)>;
     using TCustomEvent = std::function<void(BaseForm* sender, int a, int b, int c)>;
     using TMonitorList = std::function<std::vector<QRect>()>;
-    using TErrorReport = std::function<void(const std::exception& error)>;
 
     // The key below which every window keeps its section.
     static constexpr const char* SettingsBaseKey = "Software\\Quellor";
@@ -104,26 +108,6 @@ public:
         static_assert(std::is_base_of_v<BaseForm, T>);
         std::unique_ptr<T> doomed(std::exchange(form, nullptr));
     }
-
-    // Where errors raised while a window is created, shown, closed or destroyed
-    // are shown: they must neither leave a destructor nor unwind through the
-    // toolkit's event code, so they are reported here and the window goes on
-    // (a close whose notification failed does not happen). An error route
-    // sends them to `report` for as long as it lives, then restores the route
-    // before it; with none, the message goes to the standard error stream. The
-    // application object holds the route to its standard error display, so no
-    // report can reach the display after the application is gone.
-    class TErrorRoute {
-    public:
-        explicit TErrorRoute(TErrorReport report);
-        ~TErrorRoute();
-        TErrorRoute(const TErrorRoute&) = delete;
-        TErrorRoute& operator=(const TErrorRoute&) = delete;
-
-    private:
-        TErrorReport Previous;
-    };
-    static void ReportError(const std::exception& error);
 
     // The monitor rectangles the placement is clamped against; the default is
     // the geometry of every screen. Tests inject their own list; an empty

@@ -40,6 +40,18 @@ void TImage::SetPicture(const QImage& picture) {
     FPicture = picture;
 }
 
+void TImage::TakePicture(TBitmap& bitmap) {
+    if (bitmap.PixelFormat() != pf24bit || bitmap.Empty()) {
+        SetPicture(bitmap);
+        return;
+    }
+    std::swap(FShown, bitmap);
+    // The rows of a TBitmap are blue, green, red bytes, top row first: what
+    // QImage calls BGR888. The view lives no longer than FShown's storage.
+    FPicture = QImage(FShown.ScanLine(0), FShown.Width(), FShown.Height(),
+                      static_cast<qsizetype>(FShown.Stride()), QImage::Format_BGR888);
+}
+
 void TImage::Repaint() {
     if (isVisible()) {
         repaint();
@@ -55,7 +67,9 @@ void TImage::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const int left = (width() - FPicture.width()) / 2;
     const int top = (height() - FPicture.height()) / 2;
-    painter.drawImage(left, top, FPicture);
+    // Only the part inside the control is drawn (and converted for the screen).
+    const QRect shown = QRect(left, top, FPicture.width(), FPicture.height()) & rect();
+    painter.drawImage(shown.topLeft(), FPicture, shown.translated(-left, -top));
 }
 
 TImageForm::TImageForm(QWidget* owner) : BaseForm(owner), Image(new TImage(this)) {

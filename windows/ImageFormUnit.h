@@ -2,12 +2,11 @@
 // "Differential image": shows the difference image of the latest frame step,
 // unscaled and centred on black. Also home of TImage, the picture control.
 
+#include "analysis/TBitmap.h"
 #include "windows/BaseFormUnit.h"
 
 #include <QImage>
 #include <QWidget>
-
-class TBitmap;
 
 // A picture control: shows its picture unscaled and centred in its area; what
 // the picture does not cover shows the background behind the control, and a
@@ -22,6 +21,13 @@ public:
     // reused while the size stays the same.
     void SetPicture(const TBitmap& bitmap);
     void SetPicture(const QImage& picture);
+    // Shows a 24-bit bitmap without copying or converting a pixel: the
+    // control takes the bitmap's storage and hands the caller the storage of
+    // the picture it showed before, so that a caller who does this every
+    // frame ping-pongs between two buffers (no allocation at an unchanged
+    // size). What the caller gets back holds an older picture. Other formats
+    // are copied as by SetPicture.
+    void TakePicture(TBitmap& bitmap);
     // The picture itself, to draw into; call Repaint() afterwards.
     QImage& Picture() { return FPicture; }
     const QImage& Picture() const { return FPicture; }
@@ -33,6 +39,7 @@ protected:
 
 private:
     QImage FPicture;
+    TBitmap FShown; // the storage FPicture reads after TakePicture
 };
 
 class TImageForm : public BaseForm {

@@ -89,7 +89,7 @@ TEST(CompareFrames, PixelColoursAtTheToleranceAndChannelWrapAround) {
     };
     for (const auto* cases : {&brightening, &darkening}) {
         std::vector<int> before, after;
-        for (int i = 0; i < 45; ++i) {
+        for (int i = 0; i < 130; ++i) {
             const TCase& c = (*cases)[i % cases->size()];
             before.push_back(c.Before);
             after.push_back(c.After);
@@ -100,10 +100,10 @@ TEST(CompareFrames, PixelColoursAtTheToleranceAndChannelWrapAround) {
             ASSERT_EQ(CompareFrames(GrayRow(before), GrayRow(after), difference, 20, result, path),
                       ResultDone);
             int brightened = 0, darkened = 0;
-            for (int x = 0; x < 45; ++x) {
+            for (int x = 0; x < 130; ++x) {
                 const TCase& c = (*cases)[x % cases->size()];
                 EXPECT_EQ(difference.Pixel(x, 0), c.Colour)
-                    << c.Before << " -> " << c.After << " path " << static_cast<int>(path);
+                    << c.Before << " -> " << c.After << " path " << KernelPathName(path);
                 brightened += c.After - c.Before > 20;
                 darkened += c.After - c.Before < -20;
             }
@@ -288,21 +288,32 @@ TEST(CompareFrames, SumsBeyond32BitsKeepTheCentresInsideTheFrame) {
     }
 }
 
-// The vector path against the scalar one on random frames of many widths,
-// with changes everywhere or only here and there (so that blocks without
-// changes are skipped between counted ones), including rows long enough to
-// need several runs of accumulation.
-TEST(CompareFrames, VectorPathEqualsScalarPath) {
-    if (!KernelPathSupported(TKernelPath::Avx2)) {
-        GTEST_SKIP() << "no AVX2 on this processor";
+// Every vector path against the scalar one on random frames of many widths
+// (every tail length of the 32- and 64-pixel blocks among them), with changes
+// everywhere or only here and there (so that blocks without changes are
+// skipped between counted ones), including rows long enough to need several
+// runs of accumulation and an image large enough to be written with
+// streaming stores.
+TEST(CompareFrames, VectorPathsEqualScalarPath) {
+    if (SupportedPaths().size() < 2) {
+        GTEST_SKIP() << "no vector path on this processor";
     }
     std::mt19937 random(11);
     struct TShape {
         int Width, Height;
     };
     for (int changeEvery : {8, 700}) {
-        for (TShape shape :
-             {TShape{1, 3}, {31, 2}, {32, 2}, {33, 4}, {95, 3}, {200, 7}, {32 * 600 + 17, 2}}) {
+        for (TShape shape : {TShape{1, 3},
+                             {31, 2},
+                             {32, 2},
+                             {33, 4},
+                             {63, 2},
+                             {64, 2},
+                             {65, 3},
+                             {95, 3},
+                             {127, 2},
+                             {200, 7},
+                             {32 * 600 + 17, 2}}) {
             TBitmap previous = GrayFrame(shape.Width, shape.Height);
             TBitmap current = GrayFrame(shape.Width, shape.Height);
             for (int y = 0; y < shape.Height; ++y) {
@@ -316,19 +327,24 @@ TEST(CompareFrames, VectorPathEqualsScalarPath) {
                 }
             }
             for (int tolerance : {0, 1, 2, 20, 127, 128, 254, 255}) {
-                TBitmap scalarImage, vectorImage;
-                TDifferenceResult scalarResult, vectorResult;
+                TBitmap scalarImage;
+                TDifferenceResult scalarResult;
                 CompareFrames(previous, current, scalarImage, tolerance, scalarResult,
                               TKernelPath::Scalar);
-                CompareFrames(previous, current, vectorImage, tolerance, vectorResult,
-                              TKernelPath::Avx2);
-                EXPECT_TRUE(SameResult(scalarResult, vectorResult))
-                    << "width " << shape.Width << " tolerance " << tolerance;
-                for (int y = 0; y < shape.Height; ++y) {
-                    ASSERT_EQ(std::memcmp(scalarImage.ScanLine(y), vectorImage.ScanLine(y),
-                                          3 * std::size_t(shape.Width)),
-                              0)
-                        << "width " << shape.Width << " tolerance " << tolerance << " row " << y;
+                for (TKernelPath path : SupportedPaths()) {
+                    TBitmap vectorImage;
+                    TDifferenceResult vectorResult;
+                    CompareFrames(previous, current, vectorImage, tolerance, vectorResult, path);
+                    EXPECT_TRUE(SameResult(scalarResult, vectorResult))
+                        << KernelPathName(path) << " width " << shape.Width << " tolerance "
+                        << tolerance;
+                    for (int y = 0; y < shape.Height; ++y) {
+                        ASSERT_EQ(std::memcmp(scalarImage.ScanLine(y), vectorImage.ScanLine(y),
+                                              3 * std::size_t(shape.Width)),
+                                  0)
+                            << KernelPathName(path) << " width " << shape.Width << " tolerance "
+                            << tolerance << " row " << y;
+                    }
                 }
             }
         }

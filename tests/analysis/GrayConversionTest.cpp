@@ -73,7 +73,7 @@ TEST(ConvertToGray, EveryColourMatchesTheExtendedEvaluationOnEveryPath) {
                 mismatches += row[x] != expected[std::size_t(y) * 4096 + x];
             }
         }
-        EXPECT_EQ(mismatches, 0) << "path " << static_cast<int>(path);
+        EXPECT_EQ(mismatches, 0) << "path " << KernelPathName(path);
     }
 }
 
@@ -87,20 +87,21 @@ TEST(ConvertToGray, KnownColoursIncludingComputedHalves) {
         {{0, 255, 0}, 150}, {{0, 0, 255}, 28},      {{0, 0, 50}, 6},        {{15, 0, 0}, 4},
         {{5, 0, 0}, 2},     {{0, 5, 5}, 3},         {{0, 50, 0}, 29},       {{16, 37, 17}, 29},
     };
-    // Repeated to 45 pixels so that the vector path sees them in a full block
-    // and the scalar tail sees them too.
-    TBitmap source = ColourFrame(45, 1);
-    for (int x = 0; x < 45; ++x) {
+    // Repeated to 130 pixels so that every vector path sees them in full
+    // blocks (of 32 and of 64 pixels) and in the tail of the row.
+    constexpr int Width = 130;
+    TBitmap source = ColourFrame(Width, 1);
+    for (int x = 0; x < Width; ++x) {
         SetColour(source, x, 0, cases[x % cases.size()].Colour);
     }
     for (TKernelPath path : SupportedPaths()) {
         TBitmap gray;
         ASSERT_EQ(ConvertToGray(source, gray, path), ResultDone);
-        for (int x = 0; x < 45; ++x) {
+        for (int x = 0; x < Width; ++x) {
             const TCase& c = cases[x % cases.size()];
             EXPECT_EQ(gray.ScanLine(0)[x], c.Gray)
                 << "(" << c.Colour.Red << ", " << c.Colour.Green << ", " << c.Colour.Blue
-                << ") path " << static_cast<int>(path);
+                << ") path " << KernelPathName(path);
         }
     }
     for (const TCase& c : cases) {
@@ -110,7 +111,7 @@ TEST(ConvertToGray, KnownColoursIncludingComputedHalves) {
 
 TEST(ConvertToGray, OddWidthsConvertEveryPixelAndLeaveRowPaddingAlone) {
     std::mt19937 random(7);
-    for (int width : {1, 3, 31, 32, 33, 45, 64, 97}) {
+    for (int width : {1, 3, 31, 32, 33, 45, 63, 64, 65, 97, 127, 1100}) {
         TBitmap source = ColourFrame(width, 3);
         for (int y = 0; y < 3; ++y) {
             for (int x = 0; x < width; ++x) {

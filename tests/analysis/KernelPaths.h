@@ -7,7 +7,7 @@
 
 inline std::vector<TKernelPath> SupportedPaths() {
     std::vector<TKernelPath> paths;
-    for (TKernelPath path : {TKernelPath::Scalar, TKernelPath::Avx2}) {
+    for (TKernelPath path : AllKernelPaths) {
         if (KernelPathSupported(path)) {
             paths.push_back(path);
         }

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -37,10 +38,12 @@ TEST(TApplication, TitleLeavesTheCaptionsOfOtherWindowsAsTheyAre) {
     TApplication::SetTitle("Stirwatch");
 }
 
-TEST(TApplication, ShowsTheErrorInAModalBoxTitledWithTheProgram) {
+// Names in messages are shown as they are: a folder "<b>cams</b>" is no markup.
+TEST(TApplication, ShowsTheErrorInAModalBoxTitledWithTheProgramAsPlainText) {
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     bool modal = false;
+    Qt::TextFormat format = Qt::AutoText;
     QTimer::singleShot(0, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
@@ -48,14 +51,18 @@ TEST(TApplication, ShowsTheErrorInAModalBoxTitledWithTheProgram) {
         text = box->text();
         icon = box->icon();
         modal = box->isModal();
+        if (auto* label = box->findChild<QLabel*>("qt_msgbox_label")) {
+            format = label->textFormat();
+        }
         box->accept();
     });
     TApplication::ShowException(
-        EFCreateError("Cannot create file \"/x/0.5.bmp\". No such file or directory"));
+        EFCreateError("Cannot create file \"/x/<b>cams</b>/0.5.bmp\". No such file or directory"));
     EXPECT_EQ(title, "Stirwatch");
-    EXPECT_EQ(text, "Cannot create file \"/x/0.5.bmp\". No such file or directory.");
+    EXPECT_EQ(text, "Cannot create file \"/x/<b>cams</b>/0.5.bmp\". No such file or directory.");
     EXPECT_EQ(icon, QMessageBox::Critical);
     EXPECT_TRUE(modal);
+    EXPECT_EQ(format, Qt::PlainText);
 }
 
 // Ticks go on inside an open box; a step failing on every tick must not

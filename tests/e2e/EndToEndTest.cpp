@@ -10,6 +10,8 @@
 #include "app/TTimer.h"
 #include "app/WVideo.h"
 
+#include "../events/EventTestSupport.h"
+
 #include "settings/ConfigUnit.h"
 #include "settings/TSpinEdit.h"
 #include "windows/DirectionUnit.h"
@@ -72,6 +74,7 @@ struct Folders {
     QTemporaryDir Config;
     QTemporaryDir Work;
     QTemporaryDir Logs;
+    QTemporaryDir Events;
     QString Screenshots;
 };
 
@@ -186,12 +189,21 @@ void Configure(TVideo& window, const Folders& folders) {
         Click(ConfigForm->LogInAutoCheck);
         ConfigForm->LogDirEdit->setText(folders.Logs.path());
         SaveScreenshot(folders, ConfigForm, "configuration");
+        // Motion events: one second before the first movement and after the last.
+        ConfigForm->PageControl->setCurrentWidget(ConfigForm->RecordingSheet);
+        QTest::qWait(100);
+        Click(ConfigForm->RecordOnMoveCheck);
+        ConfigForm->PreRollEdit->SetValue(1);
+        ConfigForm->PostRollEdit->SetValue(1);
+        ConfigForm->EventsDirEdit->setText(folders.Events.path() + "/Stirwatch");
+        SaveScreenshot(folders, ConfigForm, "configuration-recording");
         Click(ConfigForm->CloseBtn);
     });
     ChooseMenuItem(window, window.Window1, window.Configuration1);
     EXPECT_FALSE(ConfigForm->isVisible());
     EXPECT_TRUE(ConfigForm->SaveOMBox->isChecked());
     EXPECT_TRUE(ConfigForm->LogInAutoCheck->isChecked());
+    EXPECT_TRUE(ConfigForm->RecordOnMoveCheck->isChecked());
 }
 
 void CheckAutomaticMode(TVideo& window, const Folders& folders) {
@@ -203,7 +215,9 @@ void CheckAutomaticMode(TVideo& window, const Folders& folders) {
     QElapsedTimer wall;
     wall.start();
     Click(window.AutoBut);
-    QTest::qWait(3000);
+    QTest::qWait(4000);
+    EXPECT_TRUE(window.StatusBar1->currentMessage().startsWith("Recording event "))
+        << window.StatusBar1->currentMessage().toStdString();
     SaveScreenshot(folders, &window, "main-window-auto");
     Click(window.AutoBut);
     const double cpu = ProcessCpuSeconds() - cpuBefore;
@@ -241,6 +255,23 @@ void CheckAutomaticMode(TVideo& window, const Folders& folders) {
         EXPECT_EQ(static_cast<int>(LittleEndian(bytes, 22, 4)), PreviousFrame->Height());
         EXPECT_FALSE(QImage(file.fileName()).isNull());
     }
+
+    // Every step moved, so the run is one event: a video file that plays,
+    // named on the status line once it is written.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window.StatusBar1->currentMessage().startsWith("Event saved: "); }, 20000))
+        << window.StatusBar1->currentMessage().toStdString();
+    const QDir events(folders.Events.path() + "/Stirwatch");
+    const QStringList clips = events.entryList({"*.mp4", "*.webm"}, QDir::Files);
+    ASSERT_EQ(clips.size(), 1);
+    EXPECT_EQ(window.StatusBar1->currentMessage(), "Event saved: " + clips[0]);
+    const GstClockTime duration = DiscoveredDuration(events.filePath(clips[0]).toStdString());
+    ASSERT_NE(duration, GST_CLOCK_TIME_NONE);
+    // Recording was turned on just before the run, so the pre-roll is short:
+    // about four seconds of movement and the second after it.
+    EXPECT_GT(duration, 4 * GST_SECOND);
+    EXPECT_LT(duration, 7 * GST_SECOND);
+    EXPECT_GT(DecodedFrames(events.filePath(clips[0]).toStdString()), 0);
 }
 
 void FirstRun(TVideo& window, const Folders& folders) {
@@ -265,6 +296,8 @@ void SecondRun(TVideo& window, const Folders& folders) {
     EXPECT_TRUE(ConfigForm->SaveOMBox->isChecked());
     EXPECT_TRUE(ConfigForm->LogInAutoCheck->isChecked());
     EXPECT_EQ(ConfigForm->LogDirEdit->text(), folders.Logs.path());
+    EXPECT_TRUE(ConfigForm->RecordOnMoveCheck->isChecked());
+    EXPECT_EQ(ConfigForm->EventsDirEdit->text(), folders.Events.path() + "/Stirwatch");
     EXPECT_EQ(window.DirectionForm->frameGeometry().topLeft(), QPoint(700, 300));
     EXPECT_EQ(window.frameGeometry().topLeft(), QPoint(40, 520));
     EXPECT_EQ(window.DirectionForm->size(), QSize(116, 109));
@@ -286,7 +319,8 @@ TEST(EndToEnd, TheProgramAsAUserMeetsIt) {
     QElapsedTimer wall;
     wall.start();
     Folders folders;
-    ASSERT_TRUE(folders.Config.isValid() && folders.Work.isValid() && folders.Logs.isValid());
+    ASSERT_TRUE(folders.Config.isValid() && folders.Work.isValid() && folders.Logs.isValid() &&
+                folders.Events.isValid());
     const QByteArray screenshots = qgetenv("STIRWATCH_SCREENSHOT_DIR");
     folders.Screenshots =
         QDir(QDir::currentPath())

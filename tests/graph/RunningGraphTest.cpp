@@ -8,8 +8,11 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <iterator>
 
 namespace {
 
@@ -159,3 +162,56 @@ TEST_F(RunningGraphTest, AFailedRedrawDoesNotLeaveTheSeriesInABatch) {
 }
 
 } // namespace
+
+class RunningGraphOnScreen : public RunningGraphTest {
+protected:
+    void Show() {
+        Chart.resize(300, 150);
+        Chart.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&Chart));
+        QCoreApplication::processEvents();
+    }
+    // What the window shows now: the backing store, which keeps what earlier
+    // partial repaints left.
+    QImage Shown() {
+        return Chart.screen()
+            ->grabWindow(Chart.winId())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    }
+};
+
+// A graph fed step by step, each step repainting only what changed, shows
+// the same picture as one painted whole from the same points.
+TEST_F(RunningGraphOnScreen, StepwiseRepaintsShowTheSamePictureAsAWholePaint) {
+    RunningGraph graph(Series, 100);
+    graph.SetMeter(&Meter);
+    Show();
+    const int values[] = {0, 3, 3, 30, 100, 7, 7, 7, 0, 65, 12, 12, 0, 0, 1, 99, 40, 5};
+    for (int step = 0; step < 160; ++step) {
+        graph.AddValue(values[step % std::size(values)] * (step / 20 % 2));
+        QCoreApplication::processEvents();
+        if (step % 40 == 39) {
+            const QImage whole = Chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            ASSERT_EQ(Shown(), whole) << "after step " << step;
+        }
+    }
+}
+
+TEST_F(RunningGraphOnScreen, AValueThatChangesNoPointPaintsNothing) {
+    RunningGraph graph(Series, 100);
+    graph.SetMeter(&Meter);
+    Show();
+    for (int i = 0; i < 100; ++i) {
+        graph.AddValue(1);
+    }
+    QCoreApplication::processEvents();
+    PaintCounter counter;
+    Chart.installEventFilter(&counter);
+    graph.AddValue(1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(counter.Paints, 0);
+    graph.AddValue(2);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(counter.Paints, 1);
+}

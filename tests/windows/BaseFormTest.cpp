@@ -241,8 +241,7 @@ TEST_F(LifecycleTest, SaveErrorDuringDestructionIsReportedAndDestructionGoesOn) 
 TEST_F(LifecycleTest, ErrorRouteLastsWhileItLivesAndThenRestoresTheOneBefore) {
     std::vector<std::string> inner;
     {
-        BaseForm::TErrorRoute route(
-            [&](const std::exception& error) { inner.push_back(error.what()); });
+        TErrorRoute route([&](const std::exception& error) { inner.push_back(error.what()); });
         BaseForm::MakeForm<TFailingForm>().reset();
     }
     BaseForm::MakeForm<TFailingForm>().reset();

@@ -2,6 +2,7 @@
 // Every window test runs on its own empty settings folder and on a known set
 // of monitors, and collects what the windows report as errors.
 
+#include "types/ErrorRoute.h"
 #include "windows/BaseFormUnit.h"
 
 #include <QTemporaryDir>
@@ -32,5 +33,5 @@ protected:
     QTemporaryDir ConfigHome;
     QByteArray PreviousConfigHome;
     std::vector<std::string> Reported;
-    std::optional<BaseForm::TErrorRoute> Route;
+    std::optional<TErrorRoute> Route;
 };

@@ -1,0 +1,52 @@
+#pragma once
+// The main window's side of motion-event recording: while "Record On Move"
+// is on, an event recorder is the frame tap of the capture window, each
+// movement of an automatic step starts or extends an event, and the
+// recorder's reports reach the status line on the GUI thread.
+
+#include "capture/FrameTap.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class TConfigForm;
+class TEventRecorder;
+
+class TEventRecording : public QObject, public TFrameTap {
+    Q_OBJECT
+
+public:
+    explicit TEventRecording(QObject* parent = nullptr);
+    // Removes the tap and finishes a running event.
+    ~TEventRecording() override;
+
+    // Takes the options of the configuration window: turns recording on or
+    // off and passes pre-roll, post-roll, folder and size limit on.
+    void Apply(const TConfigForm& options);
+    // Puts the recorder on the current capture window (after video starts).
+    void AttachToCapture();
+    // A step found movement; only automatic steps record.
+    void Movement(bool automaticStep);
+    // Finishes a running event and stops recording (at program end).
+    void Stop();
+
+    bool Active() const { return FRecorder != nullptr; }
+    TEventRecorder* Recorder() const { return FRecorder.get(); }
+    QString Folder() const { return FFolder; }
+    // Shows the events folder in the desktop's file manager, making it first.
+    void OpenFolder() const;
+
+    // Streaming thread / GUI thread (frame tap).
+    void OnSourceFrame(GstSample* sample) override;
+    void OnSourceGone() override;
+
+signals:
+    // A text for the status line, on the GUI thread.
+    void Status(const QString& text);
+
+private:
+    std::unique_ptr<TEventRecorder> FRecorder;
+    QString FFolder;
+};

@@ -1,0 +1,34 @@
+#pragma once
+// Errors of automatic mode's timer ticks. A step that fails on every tick
+// would open its error box again right after each OK, and the user would
+// never get a click through to "Auto" to stop it. Within one automatic run
+// an error is therefore shown once; its repeats are only counted, for the
+// status line.
+
+#include <map>
+#include <string>
+
+class TTickErrors {
+public:
+    // Records one failed tick. True the first time this error occurs in the
+    // run (show it); false for a repeat, which is counted.
+    bool Occur(const std::string& message);
+
+    // The latest repeated error and how often it came back, e.g.
+    // "Cannot create file "/w/images/0.5.bmp". No such file or directory
+    // (3 more times)"; empty while nothing repeated.
+    std::string StatusText() const;
+
+    // A new automatic run: every error may be shown once again.
+    void Reset();
+
+    // What makes two errors the same: their text with the file part of every
+    // quoted path left out, so that saves failing in one folder under
+    // changing file names (the time of day) count as one error.
+    static std::string Key(const std::string& message);
+
+private:
+    std::map<std::string, int> FRepeats;
+    std::string FLatest;
+    int FLatestRepeats = 0;
+};

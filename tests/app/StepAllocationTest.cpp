@@ -1,0 +1,109 @@
+// A frame step at an unchanged frame size takes no frame-sized memory: the
+// clipboard road, the analysis, the differential image and the graph reuse
+// the storage of the steps before. Counts the large allocations of this
+// process through a replaced operator new (not under AddressSanitizer, which
+// has its own).
+
+#include "app/WVideo.h"
+#include "settings/ConfigUnit.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#if !defined(__SANITIZE_ADDRESS__)
+#define STIRWATCH_COUNT_ALLOCATIONS 1
+
+namespace {
+// Smaller blocks come from Qt's own bookkeeping (events, strings, painters).
+constexpr std::size_t LargeBlock = 64 * 1024;
+std::atomic<bool> Counting{false};
+std::atomic<int> LargeAllocations{0};
+} // namespace
+
+void* operator new(std::size_t size) {
+    if (size >= LargeBlock && Counting.load(std::memory_order_relaxed)) {
+        LargeAllocations.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (void* block = std::malloc(size == 0 ? 1 : size)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
+// Image storage is cache-line aligned.
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    if (size >= LargeBlock && Counting.load(std::memory_order_relaxed)) {
+        LargeAllocations.fetch_add(1, std::memory_order_relaxed);
+    }
+    const auto align = static_cast<std::size_t>(alignment);
+    if (void* block = std::aligned_alloc(align, (size + align - 1) / align * align)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* block, std::align_val_t) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
+    std::free(block);
+}
+#endif
+
+namespace {
+
+QImage Frame(int level) {
+    QImage frame(640, 480, QImage::Format_BGR888);
+    frame.fill(QColor(level, level / 2, 255 - level));
+    return frame;
+}
+
+TEST(FrameStepMemory, StepsAtAnUnchangedSizeTakeNoFrameSizedMemory) {
+#ifndef STIRWATCH_COUNT_ALLOCATIONS
+    GTEST_SKIP() << "allocations are not counted under AddressSanitizer";
+#else
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    const QImage frames[] = {Frame(40), Frame(200)};
+    CreateConfigForm();
+    {
+        auto window = BaseForm::MakeForm<TVideo>();
+        window->show();
+        QCoreApplication::processEvents();
+        auto step = [&](int i) {
+            QGuiApplication::clipboard()->setImage(frames[i % 2]);
+            Counting = true;
+            window->EvolveOne();
+            QCoreApplication::processEvents();
+            Counting = false;
+        };
+        for (int i = 0; i < 3; ++i) { // the first steps size the buffers
+            step(i);
+        }
+        LargeAllocations = 0;
+        for (int i = 0; i < 10; ++i) {
+            step(i);
+        }
+        EXPECT_EQ(LargeAllocations.load(), 0);
+        EXPECT_EQ(window->PixNumLab->text(), "307200") << "every pixel changes";
+        window->close();
+    }
+    DestroyConfigForm();
+    QGuiApplication::clipboard()->clear();
+#endif
+}
+
+} // namespace

@@ -1,0 +1,35 @@
+#include "app/TickErrors.h"
+
+#include <gtest/gtest.h>
+
+TEST(TickErrors, EachErrorIsShownOncePerRunAndItsRepeatsCounted) {
+    TTickErrors errors;
+    const std::string save = "Cannot create file \"/w/images/0.5.bmp\". No such file or directory";
+    const std::string later =
+        "Cannot create file \"/w/images/0.51.bmp\". No such file or directory";
+    const std::string log = "Cannot create file \"/logs/movement_1.csv\". Permission denied";
+    EXPECT_TRUE(errors.Occur(save));
+    EXPECT_EQ(errors.StatusText(), "");
+    EXPECT_FALSE(errors.Occur(later)) << "the same folder under another file name";
+    EXPECT_EQ(errors.StatusText(), later + " (1 more time)");
+    EXPECT_TRUE(errors.Occur(log));
+    EXPECT_FALSE(errors.Occur(log));
+    EXPECT_FALSE(errors.Occur(save));
+    EXPECT_EQ(errors.StatusText(), save + " (2 more times)");
+
+    errors.Reset();
+    EXPECT_EQ(errors.StatusText(), "");
+    EXPECT_TRUE(errors.Occur(save));
+}
+
+TEST(TickErrors, KeyKeepsTheFolderTheCauseAndUnquotedText) {
+    EXPECT_EQ(TTickErrors::Key("Cannot create file \"/a/b/0.5.bmp\". Disk full"),
+              "Cannot create file \"/a/b/\". Disk full");
+    EXPECT_NE(TTickErrors::Key("Cannot create file \"/a/0.5.bmp\". Disk full"),
+              TTickErrors::Key("Cannot create file \"/b/0.5.bmp\". Disk full"));
+    EXPECT_NE(TTickErrors::Key("Cannot create file \"/a/0.5.bmp\". Disk full"),
+              TTickErrors::Key("Cannot create file \"/a/0.5.bmp\". Permission denied"));
+    EXPECT_EQ(TTickErrors::Key("Failed to set data for 'x'"), "Failed to set data for 'x'");
+    EXPECT_EQ(TTickErrors::Key("odd \"quote"), "odd \"quote");
+    EXPECT_EQ(TTickErrors::Key(""), "");
+}
