@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 
 namespace {
 
@@ -73,7 +74,8 @@ void ComparePixelsScalar(const std::uint8_t* previous, const std::uint8_t* curre
 }
 
 void CompareRowScalar(const std::uint8_t* previous, const std::uint8_t* current,
-                      std::uint8_t* difference, int width, int tolerance, TRowSums& sums) {
+                      std::uint8_t* difference, int width, int tolerance, bool /*stream*/,
+                      TRowSums& sums) {
     ComparePixelsScalar(previous, current, difference, 0, width, tolerance, sums);
 }
 
@@ -204,7 +206,7 @@ constexpr int BlocksPerRun = 255;
 
 STIRWATCH_TARGET_AVX2 void CompareRowAvx2(const std::uint8_t* previous, const std::uint8_t* current,
                                           std::uint8_t* difference, int width, int tolerance,
-                                          TRowSums& sums) {
+                                          bool /*stream*/, TRowSums& sums) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i ones = _mm256_set1_epi8(-1);
     const __m256i limit = _mm256_set1_epi8(static_cast<char>(tolerance));
@@ -229,8 +231,17 @@ STIRWATCH_TARGET_AVX2 void CompareRowAvx2(const std::uint8_t* previous, const st
             const __m256i unchanged = _mm256_and_si256(notUp, notDown);
             // up = T alone marks d = T among the unchanged pixels: with T = 0 a
             // darkened pixel also has up = 0, but it is changed.
-            const __m256i background = _mm256_and_si256(
-                unchanged, _mm256_blendv_epi8(white, gray, _mm256_cmpeq_epi8(up, limit)));
+            const __m256i atTolerance = _mm256_cmpeq_epi8(up, limit);
+            if (_mm256_testc_si256(unchanged, ones) && _mm256_testz_si256(atTolerance, ones)) {
+                // The common block: nothing changed, nothing at the tolerance.
+                auto* out = reinterpret_cast<__m256i*>(difference + 3 * x);
+                _mm256_storeu_si256(out, white);
+                _mm256_storeu_si256(out + 1, white);
+                _mm256_storeu_si256(out + 2, white);
+                continue;
+            }
+            const __m256i background =
+                _mm256_and_si256(unchanged, _mm256_blendv_epi8(white, gray, atTolerance));
             const __m256i red = _mm256_or_si256(
                 background, _mm256_andnot_si256(notUp, _mm256_xor_si256(up, colourOffset)));
             const __m256i blue = _mm256_or_si256(
@@ -323,14 +334,27 @@ STIRWATCH_TARGET_AVX512 inline void AddSums512(const TChangeSums512& sums, std::
 // A 32-bit lane of InBlock gains at most 4 * 63 * 255 per block.
 constexpr int BlocksPerRun512 = 65536;
 
+// Streaming stores write whole cache lines without reading them first and
+// keep the image out of the caches: for images far larger than the caches,
+// of which the caller reads little.
+STIRWATCH_TARGET_AVX512 inline void Store512(std::uint8_t* at, __m512i bytes, bool stream) {
+    if (stream) {
+        _mm512_stream_si512(reinterpret_cast<__m512i*>(at), bytes);
+    } else {
+        _mm512_storeu_si512(at, bytes);
+    }
+}
+
 STIRWATCH_TARGET_AVX512 void CompareRowAvx512(const std::uint8_t* previous,
                                               const std::uint8_t* current, std::uint8_t* difference,
-                                              int width, int tolerance, TRowSums& sums) {
+                                              int width, int tolerance, bool stream,
+                                              TRowSums& sums) {
     const __m512i limit = _mm512_set1_epi8(static_cast<char>(tolerance));
     const __m512i white = _mm512_set1_epi8(static_cast<char>(Unchanged));
     const __m512i gray = _mm512_set1_epi8(static_cast<char>(ToleranceGray));
     const __m512i colourOffset = _mm512_set1_epi8(static_cast<char>(0x80));
     const int blockPixels = width / 64 * 64;
+    stream = stream && reinterpret_cast<std::uintptr_t>(difference) % 64 == 0;
     int x = 0;
     while (x < blockPixels) {
         const __m512i zero = _mm512_setzero_si512();
@@ -348,17 +372,25 @@ STIRWATCH_TARGET_AVX512 void CompareRowAvx512(const std::uint8_t* previous,
             // up = T marks d = T among the unchanged pixels (with T = 0 a
             // darkened pixel has up = 0 too, but it is changed).
             const __mmask64 atTolerance = _mm512_cmpeq_epi8_mask(up, limit) & ~changed;
+            std::uint8_t* out = difference + 3 * x;
+            if ((changed | atTolerance) == 0) {
+                // The common block: nothing changed, nothing at the tolerance.
+                Store512(out, white, stream);
+                Store512(out + 64, white, stream);
+                Store512(out + 128, white, stream);
+                continue;
+            }
             const __m512i green =
                 _mm512_maskz_mov_epi8(~changed, _mm512_mask_blend_epi8(atTolerance, white, gray));
             // Changed pixels have green 0; their channel is (|d| + 128) mod 256.
             const __m512i red = _mm512_mask_add_epi8(green, upward, up, colourOffset);
             const __m512i blue = _mm512_mask_add_epi8(green, downward, down, colourOffset);
-            std::uint8_t* out = difference + 3 * x;
             for (int part = 0; part < 3; ++part) {
                 const __m512i blueRed = _mm512_permutex2var_epi8(blue, Load64(BlueRed[part]), red);
-                _mm512_storeu_si512(out + 64 * part,
-                                    _mm512_mask_permutexvar_epi8(blueRed, Green[part],
-                                                                 Load64(BlueRed[part]), green));
+                Store512(out + 64 * part,
+                         _mm512_mask_permutexvar_epi8(blueRed, Green[part], Load64(BlueRed[part]),
+                                                      green),
+                         stream);
             }
             if (changed != 0) {
                 const __m512i blockStart = _mm512_set1_epi64(x);
@@ -372,7 +404,8 @@ STIRWATCH_TARGET_AVX512 void CompareRowAvx512(const std::uint8_t* previous,
     // The rest of the row, shorter than a block, on the AVX2 path, its sums
     // of x * |d| moved to where it starts.
     TRowSums rest;
-    CompareRowAvx2(previous + x, current + x, difference + 3 * x, width - x, tolerance, rest);
+    CompareRowAvx2(previous + x, current + x, difference + 3 * x, width - x, tolerance, false,
+                   rest);
     sums.PositiveCount += rest.PositiveCount;
     sums.PositiveTotal += rest.PositiveTotal;
     sums.PositiveSumX += rest.PositiveSumX + std::int64_t{x} * rest.PositiveTotal;
@@ -385,7 +418,12 @@ STIRWATCH_VECTOR_CODE_END
 #endif
 
 using TRowComparer = void (*)(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, int, int,
-                              TRowSums&);
+                              bool, TRowSums&);
+
+// Difference images from this size on (half a large third-level cache) are
+// written with streaming stores where the path has them: the frame step shows
+// only a small part of them.
+constexpr std::size_t StreamingBytes = std::size_t{16} << 20;
 
 constexpr TKernelSet<TRowComparer> RowComparers = {
     CompareRowScalar, STIRWATCH_X86_ONLY(CompareRowAvx2), STIRWATCH_X86_ONLY(CompareRowAvx512)};
@@ -443,13 +481,19 @@ int CompareFrames(const TBitmap& Previous, const TBitmap& Current, TBitmap& Diff
     const int height = Previous.Height();
     Difference.Allocate(width, height, pf24bit);
     const TRowComparer compareRow = RowComparers.For(path);
+    const bool stream = Difference.Stride() * static_cast<std::size_t>(height) >= StreamingBytes;
     TFrameSums sums;
     for (int y = 0; y < height; ++y) {
         TRowSums row;
         compareRow(Previous.ScanLine(y), Current.ScanLine(y), Difference.ScanLine(y), width,
-                   Tolerance, row);
+                   Tolerance, stream, row);
         sums.AddRow(row, y);
     }
+#ifdef STIRWATCH_X86
+    if (stream) {
+        _mm_sfence(); // the streamed rows are complete before anything else reads or draws
+    }
+#endif
     WriteResult(sums, Result);
     MarkCentres(sums, Difference, Result);
     return ResultDone;

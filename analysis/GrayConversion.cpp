@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <utility>
 
 // With s = 30R + 59G + 11B the exact luminance is s / 100, so the gray level
@@ -173,7 +174,7 @@ inline std::uint8_t GrayOf(const THalfTable& table, unsigned red, unsigned green
 }
 
 void ConvertRowScalar(const THalfTable& table, const std::uint8_t* source, std::uint8_t* target,
-                      int pixels) {
+                      int pixels, bool /*stream*/ = false) {
     for (int x = 0; x < pixels; ++x, source += 3) {
         target[x] = GrayOf(table, source[2], source[1], source[0]);
     }
@@ -274,7 +275,8 @@ STIRWATCH_TARGET_AVX2 int ConvertChunkAvx2(const std::uint8_t* source, std::uint
 }
 
 STIRWATCH_TARGET_AVX2 void ConvertRowAvx2(const THalfTable& table, const std::uint8_t* source,
-                                          std::uint8_t* target, int pixels) {
+                                          std::uint8_t* target, int pixels,
+                                          bool /*stream*/ = false) {
     std::uint16_t positions[ChunkPixels];
     const int blockPixels = pixels / 32 * 32;
     for (int start = 0; start < blockPixels; start += ChunkPixels) {
@@ -365,14 +367,26 @@ STIRWATCH_TARGET_AVX512 int ConvertChunkAvx512(const std::uint8_t* source, std::
     return count;
 }
 
+// With `stream`, a chunk is converted into a buffer in the first-level cache
+// and written out with streaming stores, which neither read the target's
+// lines first nor keep them in the caches.
 STIRWATCH_TARGET_AVX512 void ConvertRowAvx512(const THalfTable& table, const std::uint8_t* source,
-                                              std::uint8_t* target, int pixels) {
+                                              std::uint8_t* target, int pixels, bool stream) {
     std::uint16_t positions[ChunkPixels];
+    alignas(64) std::uint8_t buffer[ChunkPixels];
+    stream = stream && reinterpret_cast<std::uintptr_t>(target) % 64 == 0;
     const int blockPixels = pixels / 64 * 64;
     for (int start = 0; start < blockPixels; start += ChunkPixels) {
-        const int count = ConvertChunkAvx512(source + 3 * start, target + start,
-                                             std::min(ChunkPixels, blockPixels - start), positions);
-        LowerHalves(table, source + 3 * start, target + start, positions, count);
+        const int chunk = std::min(ChunkPixels, blockPixels - start);
+        std::uint8_t* out = stream ? buffer : target + start;
+        const int count = ConvertChunkAvx512(source + 3 * start, out, chunk, positions);
+        LowerHalves(table, source + 3 * start, out, positions, count);
+        if (stream) {
+            for (int x = 0; x < chunk; x += 64) {
+                _mm512_stream_si512(reinterpret_cast<__m512i*>(target + start + x),
+                                    _mm512_load_si512(buffer + x));
+            }
+        }
     }
     ConvertRowAvx2(table, source + 3 * blockPixels, target + blockPixels, pixels - blockPixels);
 }
@@ -380,7 +394,11 @@ STIRWATCH_TARGET_AVX512 void ConvertRowAvx512(const THalfTable& table, const std
 STIRWATCH_VECTOR_CODE_END
 #endif
 
-using TRowConverter = void (*)(const THalfTable&, const std::uint8_t*, std::uint8_t*, int);
+using TRowConverter = void (*)(const THalfTable&, const std::uint8_t*, std::uint8_t*, int, bool);
+
+// Gray frames from this size on (far larger than the second-level cache) are
+// written with streaming stores where the path has them.
+constexpr std::size_t StreamingBytes = std::size_t{4} << 20;
 
 constexpr TKernelSet<TRowConverter> RowConverters = {
     ConvertRowScalar, STIRWATCH_X86_ONLY(ConvertRowAvx2), STIRWATCH_X86_ONLY(ConvertRowAvx512)};
@@ -407,8 +425,14 @@ int ConvertToGray(const TBitmap& Source, TBitmap& Target, TKernelPath path) {
     Target.Allocate(width, height, pf8bit);
     const THalfTable& table = HalfTable();
     const TRowConverter convertRow = RowConverters.For(path);
+    const bool stream = Target.Stride() * static_cast<std::size_t>(height) >= StreamingBytes;
     for (int y = 0; y < height; ++y) {
-        convertRow(table, Source.ScanLine(y), Target.ScanLine(y), width);
+        convertRow(table, Source.ScanLine(y), Target.ScanLine(y), width, stream);
     }
+#ifdef STIRWATCH_X86
+    if (stream) {
+        _mm_sfence(); // the streamed rows are complete before anything reads them
+    }
+#endif
     return ResultDone;
 }

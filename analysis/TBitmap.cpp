@@ -135,7 +135,7 @@ void TBitmap::Reshape(int width, int height, TPixelFormat format) {
         return;
     }
     const std::size_t stride = StrideFor(width, format);
-    std::vector<std::uint8_t> pixels(stride * static_cast<std::size_t>(height), 0);
+    decltype(FPixels) pixels(stride * static_cast<std::size_t>(height), 0);
     const int keepWidth = std::min(width, FWidth);
     const int keepHeight = std::min(height, FHeight);
     for (int y = 0; y < keepHeight; ++y) {

@@ -7,11 +7,28 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 enum TPixelFormat { pf8bit, pf24bit, pf32bit };
 
 class TBitmap;
+
+// Pixel storage that starts on a cache line (64 bytes), so that the image
+// kernels can write whole lines of it.
+template <class T> struct TCacheLineAllocator {
+    using value_type = T;
+    static constexpr std::align_val_t Alignment{64};
+    TCacheLineAllocator() = default;
+    template <class U> TCacheLineAllocator(const TCacheLineAllocator<U>&) noexcept {}
+    T* allocate(std::size_t count) {
+        return static_cast<T*>(::operator new(count * sizeof(T), Alignment));
+    }
+    void deallocate(T* block, std::size_t) noexcept { ::operator delete(block, Alignment); }
+    template <class U> bool operator==(const TCacheLineAllocator<U>&) const noexcept {
+        return true;
+    }
+};
 
 // The drawing surface of a bitmap: pen and brush colours and the operations
 // the system draws with. Everything is clipped at the image edges.
@@ -82,6 +99,6 @@ private:
     int FHeight = 0;
     TPixelFormat FPixelFormat = pf24bit;
     std::size_t FStride = 0;
-    std::vector<std::uint8_t> FPixels;
+    std::vector<std::uint8_t, TCacheLineAllocator<std::uint8_t>> FPixels;
     TCanvas FCanvas;
 };

@@ -434,6 +434,7 @@ void TVideo::SaveSettings() {
     settings.WriteInteger(SettingsSection, "PixelTolerance", VariatLimitSpinBox->Value());
     settings.WriteInteger(SettingsSection, "MinimalMovement", MinMoveSpinBox->Value());
     settings.WriteInteger(SettingsSection, "CaptureFrequency", CapSpeedSpinBox->Value());
+    settings.UpdateFile();
 }
 
 // Automatic mode is left as it is; the timer is stopped only so that no
@@ -516,7 +517,8 @@ void TVideo::StartVideo() {
             FEvents->AttachToCapture();
         }
     }
-    TakeReferenceFrame();
+    // The source connects in the background: the reference frame is its first frame.
+    WhenFrameReady(this, [this] { HandleEvent([this] { TakeReferenceFrame(); }); });
 }
 
 void TVideo::StopVideo() {

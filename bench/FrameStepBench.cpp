@@ -3,6 +3,8 @@
 // use of automatic mode on a live 1080p scene. Runs the real main window on the
 // offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
+#include "analysis/FrameDifferencing.h"
+#include "analysis/GrayConversion.h"
 #include "app/TApplication.h"
 #include "app/TTimer.h"
 #include "app/WVideo.h"
@@ -19,8 +21,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstring>
 #include <ctime>
+#include <map>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -41,7 +46,7 @@ std::unique_ptr<TDriverCatalog> MovingDiscCatalog(int width, int height) {
         painter.end();
         frames.push_back(frame);
     }
-    return std::make_unique<TSyntheticCatalog>("Moving disc", std::move(frames));
+    return TFakeCatalog::Single("Moving disc", std::move(frames));
 }
 
 // The program's main window as the program builds it, settings in a fresh folder.
@@ -75,6 +80,40 @@ void BM_EvolveOne(benchmark::State& state) {
     SetDriverCatalog(nullptr);
 }
 BENCHMARK(BM_EvolveOne)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+
+// What a frame step cannot do without, on the same frames: one copy of the
+// 24-bit frame, its gray conversion and the comparison with the gray frame
+// before. BM_EvolveOne is measured against this.
+void BM_StepKernels(benchmark::State& state) {
+    const auto catalog =
+        MovingDiscCatalog(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const auto driver = catalog->Open(0);
+    TBitmap colour[2];
+    for (TBitmap& frame : colour) {
+        driver->WaitForFrameAfter(driver->NewestFrameNumber(), std::chrono::milliseconds(0));
+        driver->WithNewestFrame([&](const QImage& image) {
+            frame.Allocate(image.width(), image.height(), pf24bit);
+            for (int y = 0; y < image.height(); ++y) {
+                std::memcpy(frame.ScanLine(y), image.constScanLine(y),
+                            3 * std::size_t(image.width()));
+            }
+        });
+    }
+    TBitmap copy, gray[2], difference;
+    ConvertToGray(colour[0], gray[0]);
+    copy.Allocate(colour[0].Width(), colour[0].Height(), pf24bit);
+    const std::size_t bytes = colour[0].Stride() * static_cast<std::size_t>(colour[0].Height());
+    TDifferenceResult result;
+    int i = 1;
+    for (auto _ : state) {
+        std::memcpy(copy.ScanLine(0), colour[i].ScanLine(0), bytes);
+        ConvertToGray(copy, gray[i]);
+        CompareFrames(gray[1 - i], gray[i], difference, 20, result);
+        benchmark::DoNotOptimize(result);
+        i = 1 - i;
+    }
+}
+BENCHMARK(BM_StepKernels)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 
 // Automatic mode at a capture frequency of 33 ms on a live 1080p/30 test
 // scene for 10 seconds: CPU time of the whole process (pipeline threads
@@ -148,6 +187,53 @@ BENCHMARK(BM_AutoStepMainThread)
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 
+// Keeps the medians for the ratios of the targets.
+class TStepReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.aggregate_name == "median" || run.repetitions <= 1) {
+                std::string name = run.benchmark_name();
+                name = name.substr(0, name.rfind("_median"));
+                Cpu[name] = run.GetAdjustedCPUTime();
+                if (const auto found = run.counters.find("main_thread_ms_per_step");
+                    found != run.counters.end()) {
+                    MainThread[name] = found->second.value;
+                }
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void PrintTargets() const {
+        std::printf("\nTargets (medians, cpu time):\n");
+        for (const char* size : {"640/480", "1920/1080"}) {
+            const auto step = Cpu.find(std::string("BM_EvolveOne/") + size);
+            const auto kernels = Cpu.find(std::string("BM_StepKernels/") + size);
+            if (step != Cpu.end() && kernels != Cpu.end()) {
+                const double ratio = step->second / kernels->second;
+                std::printf("  BM_EvolveOne / (memcpy + ConvertToGray + CompareFrames) at %s = %.2f"
+                            "   (target <= 1.50: %s)\n",
+                            size, ratio, ratio <= 1.5 ? "met" : "MISSED");
+            }
+        }
+        const std::pair<const char*, double> live[] = {{"640/480", 0.3}, {"1920/1080", 1.0}};
+        for (const auto& [size, target] : live) {
+            for (const auto& [name, ms] : MainThread) {
+                if (name.find(std::string("BM_AutoStepMainThread/") + size) == 0) {
+                    std::printf("  GUI thread per automatic step at %s/30 = %.3f ms"
+                                "   (target <= %.1f: %s)\n",
+                                size, ms, target, ms <= target ? "met" : "MISSED");
+                }
+            }
+        }
+    }
+
+private:
+    std::map<std::string, double> Cpu;
+    std::map<std::string, double> MainThread;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -159,8 +245,18 @@ int main(int argc, char** argv) {
     TApplication::SetMessageSink([](const QString&, const QString& text) {
         std::fprintf(stderr, "error: %s\n", qPrintable(text));
     });
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    std::vector<char*> arguments(argv, argv + argc);
+    std::string repetitions = "--benchmark_repetitions=3";
+    std::string aggregatesOnly = "--benchmark_report_aggregates_only=true";
+    if (argc == 1) {
+        arguments.push_back(repetitions.data());
+        arguments.push_back(aggregatesOnly.data());
+    }
+    int count = static_cast<int>(arguments.size());
+    benchmark::Initialize(&count, arguments.data());
+    TStepReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintTargets();
     benchmark::Shutdown();
     return 0;
 }

@@ -66,20 +66,25 @@ int main(int argc, char** argv) {
         qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
         WriteLargeStore(TRegIniFile("Software\\Quellor").FileName(), megabytes);
 
-        QElapsedTimer clock;
-        clock.start();
-        CreateConfigForm();
-        std::unique_ptr<TVideo> window = BaseForm::MakeForm<TVideo>();
-        window->show();
-        QCoreApplication::processEvents();
-        const qint64 start = clock.restart();
-        ConfigForm->done(0);
-        window->close();
-        window.reset();
-        DestroyConfigForm();
-        const qint64 close = clock.elapsed();
-        std::printf("%10ld %12lld %12lld\n", megabytes, static_cast<long long>(start),
-                    static_cast<long long>(close));
+        // The first run stores every window's values; at the second close
+        // they are unchanged.
+        for (const char* run : {"", " again"}) {
+            QElapsedTimer clock;
+            clock.start();
+            CreateConfigForm();
+            std::unique_ptr<TVideo> window = BaseForm::MakeForm<TVideo>();
+            window->show();
+            QCoreApplication::processEvents();
+            const qint64 start = clock.restart();
+            ConfigForm->done(0);
+            window->close();
+            window.reset();
+            DestroyConfigForm();
+            const qint64 close = clock.elapsed();
+            // The second start reads nothing: this process has the file already.
+            std::printf("%10s %12s %12lld\n", (std::to_string(megabytes) + run).c_str(),
+                        *run ? "-" : std::to_string(start).c_str(), static_cast<long long>(close));
+        }
     }
     return 0;
 }

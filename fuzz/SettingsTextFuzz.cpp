@@ -10,6 +10,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -95,30 +96,42 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    // A whole file and one save into it: the saved value reads back, every
-    // other value reads as before, and the file reads the same once written.
-    const std::string section = Sections[input.Byte() % 3];
-    const std::string name = Names[input.Byte() % 5];
-    const std::string value = input.Text(64);
-    const std::string file = input.Rest();
-    TSettingsDocument document(file);
-    TStoredValue before[3][5];
+    // A whole file and one save of a few values into it: each saved value
+    // reads back, every other value reads as before, and the document in
+    // memory reads as the file it writes.
+    struct TSaved {
+        int Section;
+        int Name;
+        std::string Value;
+    };
+    std::vector<TSaved> saves(1 + input.Byte() % 4);
+    for (TSaved& save : saves) {
+        save.Section = input.Byte() % 3;
+        save.Name = input.Byte() % 5;
+        save.Value = input.Text(64);
+    }
+    TSettingsDocument document(input.Rest());
+    TStoredValue expected[3][5];
     for (int s = 0; s < 3; ++s) {
         for (int n = 0; n < 5; ++n) {
-            before[s][n] = document.Find(Sections[s], Names[n]);
+            expected[s][n] = document.Find(Sections[s], Names[n]);
         }
     }
-    document.Set(section, name, value);
+    for (const TSaved& save : saves) {
+        document.Set(Sections[save.Section], Names[save.Name], save.Value);
+        expected[save.Section][save.Name] = {TStoredValue::TKind::Text, UpToNul(save.Value)};
+    }
     const TSettingsDocument reread(document.Text());
     for (int s = 0; s < 3; ++s) {
         for (int n = 0; n < 5; ++n) {
-            const TStoredValue now = reread.Find(Sections[s], Names[n]);
-            if (section == Sections[s] && name == Names[n]) {
-                Check(now.Kind == TStoredValue::TKind::Text && now.Text == UpToNul(value));
-            } else {
-                Check(now.Kind == before[s][n].Kind && now.Text == before[s][n].Text);
+            const TSettingsDocument* views[] = {&document, &reread};
+            for (const TSettingsDocument* d : views) {
+                const TStoredValue now = d->Find(Sections[s], Names[n]);
+                Check(now.Kind == expected[s][n].Kind && now.Text == expected[s][n].Text);
             }
         }
+        Check(document.HasSection(Sections[s]) == reread.HasSection(Sections[s]));
     }
+    Check(reread.Text() == document.Text());
     return 0;
 }

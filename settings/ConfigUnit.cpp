@@ -14,9 +14,9 @@
 #include <QToolButton>
 #include <exception>
 #include <iostream>
-#include <stdexcept>
 #include <limits>
 #include <memory>
+#include <stdexcept>
 
 namespace {
 
@@ -232,6 +232,7 @@ void TConfigForm::SaveSettings() {
     }
     store.WriteBool(section, "ShowGraph", GraphCheck->isChecked());
     SaveRecordingSettings(store);
+    store.UpdateFile();
 }
 
 void TConfigForm::SetMainWindow(QWidget* mainWindow, QWidget* movementChart) {

@@ -47,11 +47,12 @@ std::string Trimmed(const std::string& text) {
     return text.substr(first, last - first);
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+std::string Lowered(const std::string& text) {
+    std::string lowered = text;
+    for (char& c : lowered) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return lowered;
 }
 
 // "[name]" gives name; any other line gives nothing.
@@ -216,41 +217,46 @@ TSettingsDocument::TSettingsDocument(const std::string& fileText) {
         Lines.push_back(fileText.substr(start, end - start));
         start = end + 1;
     }
+    BuildIndex();
+}
+
+// One pass over the lines. A section may occur more than once: the values of
+// every occurrence count (the first of a name wins), and new values go to the
+// end of the first occurrence.
+void TSettingsDocument::BuildIndex() {
+    Sections.clear();
+    TSectionIndex* current = nullptr;
+    bool firstOccurrence = false;
+    for (std::size_t i = 0; i < Lines.size(); ++i) {
+        if (const auto header = SectionOf(Lines[i])) {
+            const auto [entry, added] = Sections.try_emplace(Lowered(*header));
+            current = &entry->second;
+            firstOccurrence = added;
+            if (added) {
+                current->LastLine = i;
+            }
+        } else if (current) {
+            if (firstOccurrence && !Trimmed(Lines[i]).empty()) {
+                current->LastLine = i;
+            }
+            if (const auto entry = EntryOf(Lines[i])) {
+                current->Entries.try_emplace(Lowered(entry->Name), i);
+            }
+        }
+    }
 }
 
 std::optional<std::size_t> TSettingsDocument::FindEntryLine(const std::string& section,
                                                             const std::string& name) const {
-    bool inSection = false;
-    for (std::size_t i = 0; i < Lines.size(); ++i) {
-        if (const auto header = SectionOf(Lines[i])) {
-            inSection = SameName(*header, section);
-        } else if (inSection) {
-            const auto entry = EntryOf(Lines[i]);
-            if (entry && SameName(entry->Name, name)) {
-                return i;
-            }
-        }
+    const auto found = Sections.find(Lowered(section));
+    if (found == Sections.end()) {
+        return std::nullopt;
     }
-    return std::nullopt;
-}
-
-std::optional<std::size_t> TSettingsDocument::LastLineOfSection(const std::string& section) const {
-    std::optional<std::size_t> last;
-    bool inSection = false;
-    for (std::size_t i = 0; i < Lines.size(); ++i) {
-        if (const auto header = SectionOf(Lines[i])) {
-            if (inSection) {
-                return last;
-            }
-            inSection = SameName(*header, section);
-            if (inSection) {
-                last = i;
-            }
-        } else if (inSection && !Trimmed(Lines[i]).empty()) {
-            last = i;
-        }
+    const auto entry = found->second.Entries.find(Lowered(name));
+    if (entry == found->second.Entries.end()) {
+        return std::nullopt;
     }
-    return last;
+    return entry->second;
 }
 
 TStoredValue TSettingsDocument::Find(const std::string& section, const std::string& name) const {
@@ -262,7 +268,22 @@ TStoredValue TSettingsDocument::Find(const std::string& section, const std::stri
 }
 
 bool TSettingsDocument::HasSection(const std::string& section) const {
-    return LastLineOfSection(section).has_value();
+    return Sections.count(Lowered(section)) > 0;
+}
+
+// A line inserted at `at` moves every line from there on one down.
+void TSettingsDocument::InsertLine(std::size_t at, std::string line) {
+    Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
+    for (auto& [key, section] : Sections) {
+        if (section.LastLine >= at) {
+            ++section.LastLine;
+        }
+        for (auto& [name, index] : section.Entries) {
+            if (index >= at) {
+                ++index;
+            }
+        }
+    }
 }
 
 void TSettingsDocument::Set(const std::string& section, const std::string& name,
@@ -271,19 +292,33 @@ void TSettingsDocument::Set(const std::string& section, const std::string& name,
     if (const auto existing = FindEntryLine(section, name)) {
         std::string& line = Lines[*existing];
         line = line.substr(0, line.find('=') + 1) + encoded;
-    } else if (const auto last = LastLineOfSection(section)) {
-        Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(*last + 1), name + "=" + encoded);
-    } else {
-        if (!Lines.empty() && !Trimmed(Lines.back()).empty()) {
-            Lines.emplace_back();
-        }
-        Lines.push_back("[" + section + "]");
-        Lines.push_back(name + "=" + encoded);
+        return;
     }
+    const std::string key = Lowered(section);
+    if (const auto found = Sections.find(key); found != Sections.end()) {
+        const std::size_t at = found->second.LastLine + 1;
+        InsertLine(at, name + "=" + encoded);
+        found->second.LastLine = at;
+        found->second.Entries.try_emplace(Lowered(name), at);
+        return;
+    }
+    if (!Lines.empty() && !Trimmed(Lines.back()).empty()) {
+        Lines.emplace_back();
+    }
+    TSectionIndex& added = Sections[key];
+    Lines.push_back("[" + section + "]");
+    Lines.push_back(name + "=" + encoded);
+    added.LastLine = Lines.size() - 1;
+    added.Entries.try_emplace(Lowered(name), Lines.size() - 1);
 }
 
 std::string TSettingsDocument::Text() const {
+    std::size_t size = 0;
+    for (const auto& line : Lines) {
+        size += line.size() + 1;
+    }
     std::string text;
+    text.reserve(size);
     for (const auto& line : Lines) {
         text += line;
         text += '\n';

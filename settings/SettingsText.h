@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Parses a signed 32-bit integer: leading blanks, an optional sign, then
@@ -49,11 +50,20 @@ public:
     std::string Text() const;
 
 private:
-    std::vector<std::string> Lines;
+    // Where a section's values stand, keyed by their lower-case names, so
+    // that a look-up does not go over the whole file (which may be large).
+    struct TSectionIndex {
+        std::size_t LastLine = 0; // the last non-blank line of its first occurrence
+        std::unordered_map<std::string, std::size_t> Entries;
+    };
 
+    std::vector<std::string> Lines;
+    std::unordered_map<std::string, TSectionIndex> Sections; // by lower-case section name
+
+    void BuildIndex();
+    void InsertLine(std::size_t at, std::string line);
     std::optional<std::size_t> FindEntryLine(const std::string& section,
                                              const std::string& name) const;
-    std::optional<std::size_t> LastLineOfSection(const std::string& section) const;
 };
 
 // The value's text as written after "name=": backslash, line breaks and NUL

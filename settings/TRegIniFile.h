@@ -1,19 +1,29 @@
 #pragma once
 // The settings accessor: the per-user settings store used like an ini file
 // whose sections are key paths below a base key ("Software\Quellor"). Made
-// for one load or one save and released at its end; every read and write goes
-// to the store anew. Values are kept as text in their text forms.
+// for one load or one save. Values are kept as text in their text forms.
+//
+// The store's file is read once and kept in memory for as long as it stays
+// unchanged on disk, so the loads of all windows at start-up read it once.
+// The values written through one accessor go to the file together, at
+// UpdateFile: one locked replacement of the whole file, written beside it and
+// renamed over it only when every byte is on disk, so a full disk, a crash or
+// a second copy of the program never leaves a cut, empty or mixed file.
 
 #include <optional>
 #include <string>
+#include <vector>
 
 class TRegIniFile {
 public:
     explicit TRegIniFile(const std::string& baseKey);
+    // Values written but not yet put into the file by UpdateFile are written
+    // now, as far as possible: a destructor reports no failure.
     ~TRegIniFile();
     TRegIniFile(const TRegIniFile&) = delete;
     TRegIniFile& operator=(const TRegIniFile&) = delete;
 
+    // A read sees the store as it is on disk and this accessor's own writes.
     int ReadInteger(const std::string& section, const std::string& name, int defaultValue);
     bool ReadBool(const std::string& section, const std::string& name, bool defaultValue);
     std::string ReadString(const std::string& section, const std::string& name,
@@ -23,13 +33,28 @@ public:
     void WriteBool(const std::string& section, const std::string& name, bool value);
     void WriteString(const std::string& section, const std::string& name, const std::string& value);
 
+    // Puts the values written since the last call into the file, in one
+    // replacement. Throws ERegistryException "Failed to create key <section>"
+    // when the store's folder cannot be made, and "Failed to set data for
+    // '<name>'" (the first value of the batch) when the file cannot be
+    // replaced completely; the file then stays as it was. Either way the
+    // values are no longer pending.
+    void UpdateFile();
+
     // The file that backs the store: the per-user configuration folder
     // ($XDG_CONFIG_HOME, default ~/.config), a folder named after the last
     // part of the base key, and "Stirwatch.conf" in it.
     std::string FileName() const;
 
 private:
+    struct TPendingValue {
+        std::string Section;
+        std::string Name;
+        std::string Text;
+    };
+
     std::string BaseKey;
+    std::vector<TPendingValue> Pending;
 
     // "[Software\Quellor\<section>]": the base key stays visible in the file.
     std::string SectionPath(const std::string& section) const;

@@ -236,6 +236,7 @@ void BaseForm::SaveSettings() {
         settings.WriteInteger(SettingsSection, "Height", placement.height());
     }
     settings.WriteBool(SettingsSection, "Maximized", maximized);
+    settings.UpdateFile();
 }
 
 QRect BaseForm::OuterPlacement() const {

@@ -292,7 +292,8 @@ TEST(CompareFrames, SumsBeyond32BitsKeepTheCentresInsideTheFrame) {
 // (every tail length of the 32- and 64-pixel blocks among them), with changes
 // everywhere or only here and there (so that blocks without changes are
 // skipped between counted ones), including rows long enough to need several
-// runs of accumulation.
+// runs of accumulation and an image large enough to be written with
+// streaming stores.
 TEST(CompareFrames, VectorPathsEqualScalarPath) {
     if (SupportedPaths().size() < 2) {
         GTEST_SKIP() << "no vector path on this processor";

@@ -44,6 +44,23 @@ void operator delete(void* block) noexcept {
 void operator delete(void* block, std::size_t) noexcept {
     std::free(block);
 }
+// Image storage is cache-line aligned.
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    if (size >= LargeBlock && Counting.load(std::memory_order_relaxed)) {
+        LargeAllocations.fetch_add(1, std::memory_order_relaxed);
+    }
+    const auto align = static_cast<std::size_t>(alignment);
+    if (void* block = std::aligned_alloc(align, (size + align - 1) / align * align)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* block, std::align_val_t) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
+    std::free(block);
+}
 #endif
 
 namespace {

@@ -1,4 +1,6 @@
 #include "settings/TRegIniFile.h"
+#include "tests/SmallVolume.h"
+#include "tests/TestGuards.h"
 #include "types/Exception.h"
 
 #include <QDir>
@@ -7,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -71,11 +74,12 @@ private:
 class SettingsStore : public ::testing::Test {
 protected:
     QTemporaryDir ConfigHome;
+    std::optional<TScopedEnv> ConfigHomeEnv;
     TRegIniFile Store{"Software\\Quellor"};
 
     void SetUp() override {
         ASSERT_TRUE(ConfigHome.isValid());
-        qputenv("XDG_CONFIG_HOME", ConfigHome.path().toUtf8());
+        ConfigHomeEnv.emplace("XDG_CONFIG_HOME", ConfigHome.path().toStdString());
     }
     std::string FilePath() const { return Store.FileName(); }
     void StoreText(const std::string& text) { WriteFile(FilePath(), text); }
@@ -101,6 +105,9 @@ TEST_F(SettingsStore, FirstSaveCreatesTheSectionsWithTheirPlainPaths) {
     Store.WriteInteger("Stirwatch\\Video", "Top", -12);
     Store.WriteInteger("Stirwatch", "RunningWindowSize", 250);
     Store.WriteBool("Stirwatch\\Video", "Maximized", true);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(FilePath())))
+        << "the values of one save go to the file together";
+    Store.UpdateFile();
     EXPECT_EQ(ReadFile(FilePath()), "[Software\\Quellor\\Stirwatch]\n"
                                     "BeepOnMove=0\n"
                                     "LogFolder=/home/me/logs, old\n"
@@ -116,8 +123,25 @@ TEST_F(SettingsStore, FirstSaveCreatesTheSectionsWithTheirPlainPaths) {
     EXPECT_EQ(again.ReadString("Stirwatch", "LogFolder", ""), "/home/me/logs, old");
 }
 
+TEST_F(SettingsStore, ASaveThatChangesNothingLeavesTheFileAlone) {
+    StoreText(Section("Top=5\nMaximized=0\n"));
+    struct stat before {};
+    ASSERT_EQ(stat(FilePath().c_str(), &before), 0);
+    Store.WriteInteger("Stirwatch", "Top", 5);
+    Store.WriteBool("Stirwatch", "Maximized", false);
+    Store.UpdateFile();
+    struct stat after {};
+    ASSERT_EQ(stat(FilePath().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+
+    Store.WriteInteger("Stirwatch", "Top", 6);
+    Store.UpdateFile();
+    EXPECT_EQ(ReadFile(FilePath()), Section("Top=6\nMaximized=0\n"));
+}
+
 TEST_F(SettingsStore, WriteWaitsForAnotherCopyAndKeepsItsChange) {
     Store.WriteInteger("Stirwatch", "Mine", 1);
+    Store.UpdateFile();
     const int lock = open((FilePath() + ".lock").c_str(), O_RDWR);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(flock(lock, LOCK_EX), 0);
@@ -128,6 +152,7 @@ TEST_F(SettingsStore, WriteWaitsForAnotherCopyAndKeepsItsChange) {
         close(lock);
     });
     Store.WriteInteger("Stirwatch", "Mine", 3);
+    Store.UpdateFile();
     otherCopy.join();
     EXPECT_EQ(ReadFile(FilePath()), Section("Mine=3\nTheirs=2\n"));
 }
@@ -177,6 +202,7 @@ TEST_F(SettingsStore, SaveChangesOnlyItsValueAndKeepsDamagedLines) {
     EXPECT_EQ(Store.ReadInteger("Stirwatch", "Old", 0), 1);
     EXPECT_EQ(Store.ReadInteger("Stirwatch", "To", 5), 5);
     Store.WriteInteger("Stirwatch", "Old", 2);
+    Store.UpdateFile();
     EXPECT_EQ(ReadFile(FilePath()), Section("Old=2\nBroken line\r\n") + damaged + "\n");
 }
 
@@ -185,6 +211,7 @@ TEST_F(SettingsStore, UnreadableFileGivesDefaultsAndIsNeverReplaced) {
     EXPECT_EQ(Store.ReadInteger("Stirwatch", "RunningWindowSize", 250), 250);
     try {
         Store.WriteInteger("Stirwatch", "RunningWindowSize", 300);
+        Store.UpdateFile();
         FAIL() << "the write should fail";
     } catch (const ERegistryException& e) {
         EXPECT_STREQ(e.what(), "Failed to set data for 'RunningWindowSize'");
@@ -197,6 +224,7 @@ TEST_F(SettingsStore, StoreThatCannotBeCreatedFailsTheFirstWrite) {
     EXPECT_EQ(Store.ReadInteger("Stirwatch", "X", 3), 3);
     try {
         Store.WriteInteger("Stirwatch\\Video", "Top", 1);
+        Store.UpdateFile();
         FAIL() << "the write should fail";
     } catch (const ERegistryException& e) {
         EXPECT_STREQ(e.what(), "Failed to create key Stirwatch\\Video");
@@ -212,10 +240,74 @@ TEST_F(SettingsStore, ReadOnlyStoreFailsTheSaveAndKeepsTheFile) {
     if (!readOnly.Active()) {
         GTEST_SKIP() << "this file system cannot make the folder read-only for this user";
     }
-    EXPECT_THROW(Store.WriteInteger("Stirwatch", "Kept", 2), ERegistryException);
-    EXPECT_THROW(Store.WriteInteger("Stirwatch\\Video", "Top", 2), ERegistryException);
+    Store.WriteInteger("Stirwatch", "Kept", 2);
+    EXPECT_THROW(Store.UpdateFile(), ERegistryException);
+    Store.WriteInteger("Stirwatch\\Video", "Top", 2);
+    EXPECT_THROW(Store.UpdateFile(), ERegistryException);
     EXPECT_EQ(ReadFile(FilePath()), original);
     EXPECT_EQ(Store.ReadInteger("Stirwatch", "Kept", 0), 1);
+}
+
+// Files beside the store that a save leaves behind only when it is cut short.
+int TemporaryFiles(const std::string& folder) {
+    return static_cast<int>(QDir(QString::fromStdString(folder))
+                                .entryList({"Stirwatch.conf.??????"}, QDir::Files)
+                                .size());
+}
+
+// A save on a full disk, or on one with room for only part of the file, fails
+// with the store's error and leaves the file as it was, without a temporary
+// file beside it; once there is room again the save goes through.
+TEST_F(SettingsStore, SaveOnAFullOrNearlyFullDiskFailsAndKeepsTheFile) {
+    const std::string folder = ConfigHome.path().toStdString() + "/Quellor";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+    TSmallVolume volume(folder, 64 * 1024);
+    if (!volume.Mounted()) {
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    }
+    std::string original = Section("");
+    for (int i = 0; original.size() < 5433; ++i) {
+        original += "Value" + std::to_string(i) + "=" + std::string(40, 'x') + "\n";
+    }
+    StoreText(original);
+    ASSERT_EQ(Store.ReadInteger("Stirwatch", "Value0", 0), 0);
+
+    for (const std::uint64_t room : {std::uint64_t{0}, std::uint64_t{4096}}) {
+        volume.FillLeaving(room);
+        Store.WriteInteger("Stirwatch", "RunningWindowSize", 300);
+        Store.WriteInteger("Stirwatch", "ThresholdBar1", 5);
+        try {
+            Store.UpdateFile();
+            ADD_FAILURE() << "the save should fail with " << room << " bytes free";
+        } catch (const ERegistryException& e) {
+            EXPECT_STREQ(e.what(), "Failed to set data for 'RunningWindowSize'");
+        }
+        EXPECT_EQ(ReadFile(FilePath()), original) << room << " bytes free";
+        EXPECT_EQ(TemporaryFiles(folder), 0) << room << " bytes free";
+        EXPECT_EQ(Store.ReadInteger("Stirwatch", "RunningWindowSize", 250), 250);
+        ASSERT_TRUE(QFile::remove(QString::fromStdString(folder + "/filler")));
+    }
+
+    Store.WriteInteger("Stirwatch", "RunningWindowSize", 300);
+    Store.UpdateFile();
+    EXPECT_EQ(TRegIniFile("Software\\Quellor").ReadInteger("Stirwatch", "RunningWindowSize", 0),
+              300);
+    EXPECT_EQ(ReadFile(FilePath()).substr(0, original.size()), original);
+}
+
+// A copy of the program killed during a save leaves its temporary file
+// behind; the next start removes such files, and nothing else.
+TEST_F(SettingsStore, StaleTemporaryFilesAreRemovedAtStart) {
+    StoreText(Section("Kept=1\n"));
+    const std::string folder = ConfigHome.path().toStdString() + "/Quellor";
+    WriteFile(folder + "/Stirwatch.conf.a1B2c3", "half a save");
+    WriteFile(folder + "/Stirwatch.conf.Zz09Qx", "");
+    WriteFile(folder + "/Stirwatch.conf.bak", "the user's own copy");
+    WriteFile(folder + "/Stirwatch.conf.a1B2c3d", "not a temporary name");
+    EXPECT_EQ(Store.ReadInteger("Stirwatch", "Kept", 0), 1);
+    EXPECT_EQ(TemporaryFiles(folder), 0);
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(folder + "/Stirwatch.conf.bak")));
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(folder + "/Stirwatch.conf.a1B2c3d")));
 }
 
 TEST_F(SettingsStore, DocumentsFolderFromTheUserDirectoriesOrEmpty) {
