@@ -3,6 +3,7 @@
 
 #include "CaptureTestSupport.h"
 #include "capture/Clipboard.h"
+#include "tests/TestGuards.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -287,8 +288,7 @@ TEST_F(CaptureServiceTest, EndedStreamIsReportedAndLaterGrabsLeaveNoFrame) {
 
 TEST_F(CaptureServiceTest, StreamingCaptureStopsAtTheFrameLimitWithAPlayableFile) {
     QTemporaryDir folder;
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(folder.path());
+    const TScopedCurrentFolder inFolder(folder.path().toStdString());
     UseSource("test");
     ASSERT_TRUE(ConnectCamera());
     SetFrameLimit(10);
@@ -308,13 +308,11 @@ TEST_F(CaptureServiceTest, StreamingCaptureStopsAtTheFrameLimitWithAPlayableFile
     EXPECT_TRUE(QFileInfo(file).size() > 1000);
     EXPECT_TRUE(
         RunPipeline("filesrc location=" + file.toStdString() + " ! avidemux ! jpegdec ! fakesink"));
-    QDir::setCurrent(previous);
 }
 
 TEST_F(CaptureServiceTest, EscapeAbortsAStreamingCapture) {
     QTemporaryDir folder;
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(folder.path());
+    const TScopedCurrentFolder inFolder(folder.path().toStdString());
     UseSource("test");
     ASSERT_TRUE(ConnectCamera());
     SetFrameLimit(100000);
@@ -327,7 +325,6 @@ TEST_F(CaptureServiceTest, EscapeAbortsAStreamingCapture) {
     EXPECT_TRUE(Label->text().endsWith("(aborted)")) << Label->text().toStdString();
     EXPECT_TRUE(RunPipeline("filesrc location=" + folder.filePath("video.avi").toStdString() +
                             " ! avidemux ! jpegdec ! fakesink"));
-    QDir::setCurrent(previous);
 }
 
 TEST_F(CaptureServiceTest, UnusableSourcesRefuseAndLeaveNoDriver) {
