@@ -517,7 +517,8 @@ void TVideo::StartVideo() {
             FEvents->AttachToCapture();
         }
     }
-    TakeReferenceFrame();
+    // The source connects in the background: the reference frame is its first frame.
+    WhenFrameReady(this, [this] { HandleEvent([this] { TakeReferenceFrame(); }); });
 }
 
 void TVideo::StopVideo() {

@@ -3,6 +3,7 @@
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
 #include "bench/SyntheticSource.h"
+#include "capture/CaptureWindow.h"
 #include "capture/Clipboard.h"
 #include "capture/VideoCap.h"
 
@@ -23,7 +24,7 @@ namespace {
 std::unique_ptr<TDriverCatalog> StillCatalog(int width, int height) {
     QImage frame(width, height, QImage::Format_BGR888);
     frame.fill(QColor(30, 60, 90));
-    return std::make_unique<TSyntheticCatalog>("Still frame", std::vector<QImage>{frame});
+    return TFakeCatalog::Single("Still frame", std::vector<QImage>{frame});
 }
 
 void BM_GrabToBitmap(benchmark::State& state) {

@@ -46,7 +46,7 @@ std::unique_ptr<TDriverCatalog> MovingDiscCatalog(int width, int height) {
         painter.end();
         frames.push_back(frame);
     }
-    return std::make_unique<TSyntheticCatalog>("Moving disc", std::move(frames));
+    return TFakeCatalog::Single("Moving disc", std::move(frames));
 }
 
 // The program's main window as the program builds it, settings in a fresh folder.

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -44,6 +45,29 @@ int QtKeyOf(UINT virtualKey) {
         return static_cast<int>(virtualKey);
     }
     return 0;
+}
+
+// The plain card shown instead of a picture: "No signal" and the reason.
+void PaintNoSignal(QPainter& painter, const QRect& area, const QString& reason) {
+    painter.fillRect(area, QColor(32, 32, 36));
+    const QRect inner = area.adjusted(12, 12, -12, -12);
+    QFont title = painter.font();
+    title.setBold(true);
+    title.setPointSizeF(std::max(9.0, std::min(18.0, area.height() / 14.0)));
+    painter.setFont(title);
+    painter.setPen(QColor(230, 230, 230));
+    const int titleHeight = QFontMetrics(title).height();
+    const QRect titleBox(inner.left(), inner.center().y() - titleHeight, inner.width(),
+                         titleHeight);
+    painter.drawText(titleBox, Qt::AlignHCenter | Qt::AlignBottom, QStringLiteral("No signal"));
+    QFont text = painter.font();
+    text.setBold(false);
+    text.setPointSizeF(std::max(7.0, title.pointSizeF() * 0.6));
+    painter.setFont(text);
+    painter.setPen(QColor(190, 190, 190));
+    const QRect reasonBox(inner.left(), titleBox.bottom() + 6, inner.width(),
+                          inner.bottom() - titleBox.bottom() - 6);
+    painter.drawText(reasonBox, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, reason);
 }
 
 } // namespace
@@ -92,18 +116,34 @@ bool TCaptureWindow::ConnectDriver(int index) {
     if (!driver) {
         return false;
     }
+    const QString name = QString::fromStdString(DriverCatalog().Describe(index).Name);
     driver->SetFrameNotifier([this] {
         // Streaming thread: only a queued call reaches the window.
         if (FOverlay && !FOverlayPending.exchange(true)) {
             QMetaObject::invokeMethod(this, &TCaptureWindow::FrameArrived, Qt::QueuedConnection);
         }
     });
+    driver->SetStatusNotifier([this] {
+        QMetaObject::invokeMethod(this, &TCaptureWindow::PollStatus, Qt::QueuedConnection);
+    });
     driver->SetFrameTap(FTap);
+    FNoSignal.clear();
     if (!driver->Start()) {
+        // The source cannot even be set up: say why, and keep the reason on the window.
+        const std::shared_ptr<bool> alive = FAlive;
+        for (const TDriverStatus& status : driver->TakeStatus()) {
+            FNoSignal = status.Text;
+            Report(status.Id, status.Text);
+            if (!*alive) {
+                return false;
+            }
+        }
+        update();
         return false;
     }
     FDriver = std::move(driver);
     FDriverIndex = index;
+    FDriverName = name;
     FSetup = CAPTUREPARMS{};
     FSetup.dwRequestMicroSecPerFrame = 66667;
     FSetup.wPercentDropForError = 10;
@@ -115,12 +155,15 @@ bool TCaptureWindow::ConnectDriver(int index) {
     FSetup.wTimeLimit = 30;
     FLastGrabbed = 0;
     FLastShown = 0;
-    FGrabbed = QImage();
+    FHasGrab = false;
     FHasDisplayFrame = false;
     FStatusTimer->start();
-    Report(IDS_CAP_STAT_DRIVER_CONNECTED,
-           QStringLiteral("Connected to %1")
-               .arg(QString::fromStdString(DriverCatalog().Describe(index).Name)));
+    // A source that connects in the background says "Connected" with its first frame.
+    const bool live = FDriver->Signal().State == TSourceState::Live;
+    Report(
+        live ? IDS_CAP_STAT_DRIVER_CONNECTED : IDS_CAP_STAT_CONNECTING,
+        (live ? QStringLiteral("Connected to %1") : QStringLiteral("Connecting to %1")).arg(name));
+    update();
     return true;
 }
 
@@ -134,8 +177,9 @@ void TCaptureWindow::DisconnectDriver() {
     FPreview = false;
     FOverlay = false;
     FFrozen = false;
-    FGrabbed = QImage();
+    FHasGrab = false;
     FHasDisplayFrame = false;
+    FFrameWaiters.clear();
     const bool wasConnected = FDriver != nullptr;
     FDriver.reset();
     FDriverIndex = -1;
@@ -146,34 +190,44 @@ void TCaptureWindow::DisconnectDriver() {
 }
 
 bool TCaptureWindow::GrabFrame() {
-    if (!FDriver || !FDriver->WaitForFrameAfter(FLastGrabbed, GrabTimeout)) {
-        FGrabbed = QImage();
+    // A live source that is only late (a loop of a file, a busy machine) gives its
+    // newest frame again; one that is stalled, lost or ended gives none.
+    if (!FDriver || (!FDriver->WaitForFrameAfter(FLastGrabbed, GrabTimeout) &&
+                     FDriver->Signal().State != TSourceState::Live)) {
+        FHasGrab = false;
         return false;
     }
-    QImage grabbed;
-    const std::uint64_t number =
-        FDriver->WithNewestFrame([&grabbed](const QImage& view) { grabbed = view.copy(); });
-    if (number == 0 || grabbed.isNull()) {
-        FGrabbed = QImage();
+    // Two frames in turn: the clipboard still shares the one grabbed last, the other is
+    // free again and is written in place, so a grab at an unchanged size allocates nothing.
+    const int next = FGrabIndex ^ 1;
+    const std::uint64_t number = FDriver->CopyNewestFrame(FGrabs[next]);
+    if (number == 0 || FGrabs[next].isNull()) {
+        FHasGrab = false;
         return false;
     }
+    FGrabIndex = next;
+    FHasGrab = true;
     FLastGrabbed = number;
-    FGrabbed = std::move(grabbed);
     FFrozen = true;
     update();
     return true;
 }
 
-// The clipboard gets our own deep copy; it keeps a reference to it.
+const QImage& TCaptureWindow::GrabbedFrame() const {
+    static const QImage none;
+    return FHasGrab ? FGrabs[FGrabIndex] : none;
+}
+
+// The clipboard shares the grabbed frame; it is not written again while it does.
 bool TCaptureWindow::EditCopy() {
-    if (FGrabbed.isNull()) {
+    if (!FHasGrab) {
         if (FDriver) {
             // A failed grab must not leave an older frame for the reader.
             QGuiApplication::clipboard()->clear();
         }
         return false;
     }
-    QGuiApplication::clipboard()->setImage(FGrabbed);
+    QGuiApplication::clipboard()->setImage(FGrabs[FGrabIndex]);
     return true;
 }
 
@@ -189,6 +243,29 @@ void TCaptureWindow::SetDisplay(bool preview, bool overlay) {
     }
     if (FPreview || FOverlay) {
         ShowNewestFrame();
+    }
+}
+
+void TCaptureWindow::CallWhenFrameReady(QObject* context, std::function<void()> action) {
+    if (!FDriver || FDriver->NewestFrameNumber() > 0) {
+        action();
+        return;
+    }
+    FFrameWaiters.push_back({context, std::move(action)});
+}
+
+void TCaptureWindow::RunFrameWaiters() {
+    if (FFrameWaiters.empty() || !FDriver || FDriver->NewestFrameNumber() == 0) {
+        return;
+    }
+    const std::shared_ptr<bool> alive = FAlive;
+    for (TFrameWaiter& waiter : std::exchange(FFrameWaiters, {})) {
+        if (waiter.Context) {
+            waiter.Action();
+        }
+        if (!*alive) {
+            return;
+        }
     }
 }
 
@@ -227,11 +304,31 @@ void TCaptureWindow::paintEvent(QPaintEvent*) {
                            size);
         painter.drawImage(target, image);
     };
-    if (FFrozen && !FGrabbed.isNull()) {
-        draw(FGrabbed);
+    if (FFrozen && FHasGrab) {
+        draw(FGrabs[FGrabIndex]);
+        return;
+    }
+    const QString reason = NoSignalReason();
+    if (!reason.isNull()) {
+        PaintNoSignal(painter, rect(), reason);
     } else if (FDriver && FHasDisplayFrame) {
         FDriver->WithNewestFrame(draw);
     }
+}
+
+// Why the window shows no picture; a null text while the source is live.
+QString TCaptureWindow::NoSignalReason() const {
+    if (!FDriver) {
+        return FNoSignal.isEmpty() ? QString() : FNoSignal;
+    }
+    const TSourceSignal signal = FDriver->Signal();
+    if (signal.State == TSourceState::Live) {
+        return {};
+    }
+    if (signal.State == TSourceState::Connecting && signal.Reason.isEmpty()) {
+        return QStringLiteral("Connecting to %1").arg(FDriverName);
+    }
+    return signal.Reason.isEmpty() ? QStringLiteral("No signal") : signal.Reason;
 }
 
 void TCaptureWindow::Report(int id, const QString& text) {
@@ -247,12 +344,19 @@ void TCaptureWindow::PollStatus() {
     }
     const TBusyScope busy(FBusy);
     const std::shared_ptr<bool> alive = FAlive;
+    FDriver->Watch();
+    const TSourceState state = FDriver->Signal().State;
+    if (state != FShownState) {
+        FShownState = state;
+        update(); // the picture or the no-signal card
+    }
     for (const TDriverStatus& status : FDriver->TakeStatus()) {
         Report(status.Id, status.Text);
         if (!*alive || !FDriver) {
             return;
         }
     }
+    RunFrameWaiters();
 }
 
 // One step of a streaming capture, once per capture interval: the count of

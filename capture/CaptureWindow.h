@@ -7,14 +7,17 @@
 #include "capture/VideoDriver.h"
 
 #include <QImage>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QTimer;
 class TFrameTap;
@@ -33,6 +36,10 @@ public:
     LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     // Every frame of every source connected from now on goes to `tap` as well.
     void SetFrameTap(TFrameTap* tap);
+    // Calls `action` once the connected source has delivered a frame: at once when it
+    // has or when there is no driver, later from the event loop otherwise. Forgotten when
+    // the driver is disconnected or `context` is destroyed first.
+    void CallWhenFrameReady(QObject* context, std::function<void()> action);
 
     // Read access for tests and tools.
     bool DriverConnected() const { return FDriver != nullptr; }
@@ -45,11 +52,14 @@ public:
     bool DisplayFrozen() const { return FFrozen; }
     std::uint64_t DisplayedFrames() const { return FDisplayedFrames; }
     TVideoDriver* Driver() const { return FDriver.get(); }
-    const QImage& GrabbedFrame() const { return FGrabbed; }
+    // The frame of the last successful grab (null when the last grab failed).
+    const QImage& GrabbedFrame() const;
+    // Why no picture is shown (a null text while the source is live).
+    QString NoSignalReason() const;
     const std::string& CaptureFileName() const { return FCaptureFile; }
 
     // The longest time a grab waits for a new frame.
-    static constexpr std::chrono::milliseconds GrabTimeout{1000};
+    static constexpr std::chrono::milliseconds GrabTimeout{250};
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -69,6 +79,7 @@ private:
     void FrameArrived();
     void PollStatus();
     void Report(int id, const QString& text);
+    void RunFrameWaiters();
     bool StartSequence();
     void StopSequence(bool aborted);
     void SequenceStep();
@@ -89,7 +100,17 @@ private:
     std::uint64_t FLastGrabbed = 0;
     std::uint64_t FLastShown = 0;
     std::uint64_t FDisplayedFrames = 0;
-    QImage FGrabbed;
+    QImage FGrabs[2];
+    int FGrabIndex = 0;
+    bool FHasGrab = false;
+    QString FNoSignal; // why the last connection failed to start
+    QString FDriverName;
+    TSourceState FShownState = TSourceState::Connecting;
+    struct TFrameWaiter {
+        QPointer<QObject> Context;
+        std::function<void()> Action;
+    };
+    std::vector<TFrameWaiter> FFrameWaiters;
     QTimer* FPreviewTimer;
     QTimer* FStatusTimer;
     QTimer* FSequenceTimer;

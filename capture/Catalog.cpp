@@ -1,6 +1,7 @@
 #include "capture/Catalog.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <utility>
@@ -108,6 +109,24 @@ QString TestSceneDescription(int width, int height, int fps) {
         .arg(QStringLiteral("framerate=%1/1").arg(3 * std::max(1, fps)));
 }
 
+namespace {
+
+// A setting that names a file rather than a launch description: a path, or a name
+// with a file extension, without the "!" that links elements.
+bool LooksLikeFile(const QString& setting) {
+    if (setting.contains(QLatin1Char('!'))) {
+        return false;
+    }
+    if (QFileInfo(setting).isFile() || setting.contains(QLatin1Char('/')) ||
+        setting.startsWith(QLatin1Char('~'))) {
+        return true;
+    }
+    static const QRegularExpression extension(QStringLiteral("^[^ =]+\\.[A-Za-z0-9]{2,5}$"));
+    return extension.match(setting).hasMatch();
+}
+
+} // namespace
+
 TSource SourceFromSetting(const QString& setting) {
     TSource source;
     source.Location = setting.toStdString();
@@ -120,7 +139,12 @@ TSource SourceFromSetting(const QString& setting) {
                setting.startsWith(QLatin1String("https://"))) {
         source.Kind = TSourceKind::Url;
         source.Name = "Network stream " + source.Location;
-    } else if (QFileInfo(setting).isFile()) {
+    } else if (setting.startsWith(QLatin1String("/dev/video"))) {
+        // A camera named by its device: found or not, the device says so itself.
+        source.Kind = TSourceKind::Launch;
+        source.Name = "Camera " + source.Location;
+        source.Location = "v4l2src device=" + source.Location;
+    } else if (LooksLikeFile(setting)) {
         source.Kind = TSourceKind::File;
         source.Name = "Video file " + QFileInfo(setting).fileName().toStdString();
     } else {

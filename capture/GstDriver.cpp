@@ -1,32 +1,33 @@
 #include "capture/GstDriver.h"
 
-#include "capture/FrameTap.h"
+#include "capture/FrameExchange.h"
+#include "capture/NetworkProbe.h"
+#include "capture/PipelineWorker.h"
 #include "capture/PlatformTypes.h"
+#include "capture/SourceControls.h"
+#include "capture/SourceProblems.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QSize>
-#include <QSlider>
+#include <QUrl>
 
-#include <gst/video/colorbalance.h>
-#include <gst/video/video.h>
+#include <gst/app/gstappsink.h>
+#include <gst/pbutils/missing-plugins.h>
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
+
+using namespace std::chrono_literals;
 
 namespace {
 
-QString ErrorText(GstMessage* message, bool& resourceError) {
-    GError* rawError = nullptr;
-    gchar* rawDebug = nullptr;
-    gst_message_parse_error(message, &rawError, &rawDebug);
-    const TErrorPtr error(rawError);
-    const TGStringPtr debug(rawDebug);
-    resourceError = error && error->domain == GST_RESOURCE_ERROR;
-    return QString::fromUtf8(error ? error->message : "Unknown stream error");
-}
+// How long a network source may go without a frame before it counts as gone.
+constexpr auto NetworkStallLimit = 4s;
+// How long a source may take to deliver its first frame.
+constexpr auto FirstFrameLimit = 10s;
+constexpr int LongestBackoffSeconds = 30;
 
 const QList<QSize> StandardSizes = {{160, 120}, {320, 240},  {640, 480},
                                     {800, 600}, {1280, 720}, {1920, 1080}};
@@ -40,18 +41,13 @@ QString SizeCaps(int width, int height, int rate) {
     return caps;
 }
 
-std::vector<TVideoFormat> StandardFormats(bool withNative) {
-    std::vector<TVideoFormat> formats;
-    if (withNative) {
-        formats.push_back({0, 0, 0, QString()});
+void AddFormat(std::vector<TVideoFormat>& formats, int width, int height, int rate) {
+    const bool known = std::any_of(formats.begin(), formats.end(), [&](const auto& f) {
+        return f.Width == width && f.Height == height && f.FramesPerSecond == rate;
+    });
+    if (!known) {
+        formats.push_back({width, height, rate, SizeCaps(width, height, rate)});
     }
-    for (const QSize& size : StandardSizes) {
-        for (int rate : StandardRates) {
-            formats.push_back(
-                {size.width(), size.height(), rate, SizeCaps(size.width(), size.height(), rate)});
-        }
-    }
-    return formats;
 }
 
 void AddFractionRates(const GValue* rates, std::vector<int>& out) {
@@ -70,14 +66,10 @@ void AddFractionRates(const GValue* rates, std::vector<int>& out) {
     }
 }
 
-// The fixed sizes and rates a camera reports.
-std::vector<TVideoFormat> CameraFormats(GstDevice* device) {
-    std::vector<TVideoFormat> formats;
-    const TCapsPtr caps(gst_device_get_caps(device));
-    if (!caps) {
-        return formats;
-    }
-    for (guint i = 0; i < gst_caps_get_size(caps.get()); ++i) {
+// The sizes and rates a camera reports, delivered through the pipeline's own scaling.
+void AddCameraFormats(GstDevice* device, std::vector<TVideoFormat>& formats) {
+    const TCapsPtr caps(device ? gst_device_get_caps(device) : nullptr);
+    for (guint i = 0; caps && i < gst_caps_get_size(caps.get()); ++i) {
         const GstStructure* s = gst_caps_get_structure(caps.get(), i);
         int width = 0;
         int height = 0;
@@ -91,388 +83,429 @@ std::vector<TVideoFormat> CameraFormats(GstDevice* device) {
             rates.push_back(0);
         }
         for (int rate : rates) {
-            QString text = QStringLiteral("%1,width=%2,height=%3")
-                               .arg(QString::fromUtf8(gst_structure_get_name(s)))
-                               .arg(width)
-                               .arg(height);
-            if (rate > 0) {
-                text += QStringLiteral(",framerate=%1/1").arg(rate);
-            }
-            const bool known = std::any_of(formats.begin(), formats.end(), [&](const auto& f) {
-                return f.Width == width && f.Height == height && f.FramesPerSecond == rate;
-            });
-            if (!known) {
-                formats.push_back({width, height, rate, text});
-            }
+            AddFormat(formats, width, height, rate);
         }
-    }
-    return formats;
-}
-
-void AddColorBalanceControls(GstElement* element, QWidget* dialog, QFormLayout* layout) {
-    if (!element || !GST_IS_COLOR_BALANCE(element)) {
-        return;
-    }
-    GstColorBalance* balance = GST_COLOR_BALANCE(element);
-    for (const GList* item = gst_color_balance_list_channels(balance); item; item = item->next) {
-        auto* channel = GST_COLOR_BALANCE_CHANNEL(item->data);
-        auto* slider = new QSlider(Qt::Horizontal, dialog);
-        slider->setRange(channel->min_value, channel->max_value);
-        slider->setValue(gst_color_balance_get_value(balance, channel));
-        // The slider keeps the channel alive for as long as it exists.
-        auto owned = std::make_shared<TGstPtr<GstColorBalanceChannel>>(
-            GST_COLOR_BALANCE_CHANNEL(gst_object_ref(channel)));
-        QObject::connect(slider, &QSlider::valueChanged, dialog, [balance, owned](int value) {
-            gst_color_balance_set_value(balance, owned->get(), value);
-        });
-        layout->addRow(QString::fromUtf8(channel->label), slider);
     }
 }
 
-void AddPatternControl(GstElement* source, QWidget* dialog, QFormLayout* layout) {
-    GParamSpec* patternParam = g_object_class_find_property(G_OBJECT_GET_CLASS(source), "pattern");
-    if (!patternParam || !G_IS_PARAM_SPEC_ENUM(patternParam)) {
-        return;
+TSourceClass ClassOf(const TSource& source) {
+    switch (source.Kind) {
+    case TSourceKind::File:
+        return TSourceClass::File;
+    case TSourceKind::Url:
+        return TSourceClass::Network;
+    case TSourceKind::Camera:
+        return TSourceClass::Camera;
+    default:
+        return TSourceClass::Other;
     }
-    GEnumClass* enumClass = G_PARAM_SPEC_ENUM(patternParam)->enum_class;
-    auto* box = new QComboBox(dialog);
-    box->setObjectName(QStringLiteral("PatternBox"));
-    int current = 0;
-    g_object_get(source, "pattern", &current, nullptr);
-    for (guint i = 0; i < enumClass->n_values; ++i) {
-        box->addItem(QString::fromUtf8(enumClass->values[i].value_nick),
-                     enumClass->values[i].value);
-        if (enumClass->values[i].value == current) {
-            box->setCurrentIndex(static_cast<int>(i));
-        }
-    }
-    auto owned = std::make_shared<TGstPtr<GstElement>>(GST_ELEMENT(gst_object_ref(source)));
-    QObject::connect(box, &QComboBox::currentIndexChanged, dialog, [box, owned](int) {
-        g_object_set(owned->get(), "pattern", box->currentData().toInt(), nullptr);
-    });
-    layout->addRow(QStringLiteral("Pattern"), box);
+}
+
+// What the user calls the source in a message: a file's path, a stream's address.
+std::string ShortName(const TSource& source) {
+    return source.Kind == TSourceKind::File || source.Kind == TSourceKind::Url ? source.Location
+                                                                               : source.Name;
 }
 
 } // namespace
 
-QString TVideoFormat::Text() const {
-    if (Width == 0 || Height == 0) {
-        return QStringLiteral("Native size and rate");
-    }
-    QString text = QStringLiteral("%1 x %2").arg(Width).arg(Height);
-    if (FramesPerSecond > 0) {
-        text += QStringLiteral(", %1 fps").arg(FramesPerSecond);
-    }
-    return text;
+// What the pipeline's threads and the worker share with the driver.
+struct TSourceSession : std::enable_shared_from_this<TSourceSession> {
+    TSource Source;
+    QString Name;
+    TGstPtr<GstElement> Pipeline;
+    std::shared_ptr<TFrameExchange> Exchange;
+    std::shared_ptr<TPipelineWorker> Worker;
+    std::shared_ptr<std::atomic<bool>> Looping;
+    std::atomic<bool> Stopped{false};
+
+    std::mutex Mutex; // guards the fields below
+    std::string Missing;
+    bool RetryPending = false;
+    int BackoffSeconds = 1;
+    bool FailureReported = false;
+    bool FailureGeneric = false;
+
+    static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer self);
+    void Handle(GstMessage* message);
+    void Play();
+    void ConnectionFailed(const std::string& detail);
+    QString Unreachable(const std::string& detail) const;
+};
+
+GstBusSyncReply TSourceSession::OnBusMessage(GstBus*, GstMessage* message, gpointer self) {
+    (*static_cast<std::shared_ptr<TSourceSession>*>(self))->Handle(message);
+    // Everything is handled here: nothing piles up on the bus.
+    return GST_BUS_DROP;
 }
 
-QString TGstDriver::Description() const {
-    const QString tail = QStringLiteral(
-        " ! videoconvert ! videoscale ! videorate ! capsfilter name=format ! appsink name=sink");
-    switch (FSource.Kind) {
-    case TSourceKind::File: {
-        GError* rawError = nullptr;
-        const QString uri = TakeGString(gst_filename_to_uri(FSource.Location.c_str(), &rawError));
-        const TErrorPtr error(rawError);
-        return QStringLiteral("uridecodebin name=src uri=\"%1\"").arg(uri) + tail;
+// Runs on the thread that posted the message.
+void TSourceSession::Handle(GstMessage* message) {
+    if (Stopped) {
+        return;
     }
-    case TSourceKind::Url:
-        return QStringLiteral("uridecodebin name=src uri=\"%1\"")
-                   .arg(QString::fromStdString(FSource.Location)) +
-               tail;
-    case TSourceKind::TestScene:
-    case TSourceKind::Launch:
-        return QString::fromStdString(FSource.Location) + tail;
-    case TSourceKind::Camera:
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_ERROR: {
+        GError* rawError = nullptr;
+        gchar* rawDebug = nullptr;
+        gst_message_parse_error(message, &rawError, &rawDebug);
+        const TErrorPtr error(rawError);
+        const TGStringPtr debug(rawDebug);
+        std::string missing;
+        {
+            std::lock_guard lock(Mutex);
+            missing = Missing;
+        }
+        if (Source.Network() && missing.empty()) {
+            // Refused, timed out, gone, or nothing usable came: tried again later.
+            ConnectionFailed(error ? error->message : "");
+            break;
+        }
+        // "Internal data stream error" only follows the error that says what happened.
+        const bool generic =
+            error && error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_FAILED;
+        {
+            std::lock_guard lock(Mutex);
+            if (FailureReported && (generic || !FailureGeneric)) {
+                break;
+            }
+            FailureReported = true;
+            FailureGeneric = generic;
+        }
+        const std::string text = DescribeError(error.get(), debug ? debug.get() : "",
+                                               ClassOf(Source), ShortName(Source), missing);
+        Exchange->SetState(TSourceState::Failed, QString::fromStdString(text),
+                           IDS_CAP_STAT_STREAM_ERROR);
         break;
     }
-    // decodebin3: behind a PipeWire camera, decodebin negotiates but never gets a frame.
-    return QStringLiteral("capsfilter name=format ! decodebin3 ! videoconvert ! appsink name=sink");
+    case GST_MESSAGE_EOS:
+        if (Source.Kind == TSourceKind::File && *Looping) {
+            Worker->Post([self = shared_from_this()] {
+                if (!self->Stopped) {
+                    gst_element_seek_simple(
+                        self->Pipeline.get(), GST_FORMAT_TIME,
+                        GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT), 0);
+                }
+            });
+        } else if (Source.Network()) {
+            ConnectionFailed("the stream ended");
+        } else {
+            Exchange->SetState(TSourceState::Ended, QStringLiteral("End of stream"),
+                               IDS_CAP_STAT_STREAM_ERROR);
+        }
+        break;
+    case GST_MESSAGE_ELEMENT:
+        if (gst_is_missing_plugin_message(message)) {
+            const QString description =
+                TakeGString(gst_missing_plugin_message_get_description(message));
+            const QString detail =
+                TakeGString(gst_missing_plugin_message_get_installer_detail(message));
+            std::lock_guard lock(Mutex);
+            if (Missing.empty()) {
+                Missing = MissingPluginText(description.toStdString(), detail.toStdString());
+            }
+        }
+        break;
+    default:
+        break;
+    }
 }
 
-bool TGstDriver::Build() {
-    GError* rawError = nullptr;
-    const QByteArray description = Description().toUtf8();
-    if (FSource.Kind == TSourceKind::Camera) {
-        FPipeline.reset(gst_pipeline_new("camera"));
-        TGstPtr<GstElement> camera(gst_device_create_element(FSource.Device.get(), "src"));
-        TGstPtr<GstElement> tail(
-            gst_parse_bin_from_description(description.constData(), TRUE, &rawError));
-        if (camera && tail) {
-            // The bin takes over the floating references.
-            GstElement* source = camera.release();
-            GstElement* rest = tail.release();
-            gst_bin_add_many(GST_BIN(FPipeline.get()), source, rest, nullptr);
-            gst_element_link(source, rest);
+// Worker thread.
+void TSourceSession::Play() {
+    if (Stopped) {
+        return;
+    }
+    if (gst_element_set_state(Pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE &&
+        !Source.Network() && Exchange->Signal().State != TSourceState::Failed) {
+        // Elements report their own errors on the bus; this is the last word if none did.
+        Exchange->SetState(
+            TSourceState::Failed,
+            QStringLiteral("Cannot start %1").arg(QString::fromStdString(ShortName(Source))),
+            IDS_CAP_STAT_STREAM_ERROR);
+    }
+}
+
+// Why a network source could not be reached, tested on the worker thread.
+QString TSourceSession::Unreachable(const std::string& detail) const {
+    const QUrl url(QString::fromStdString(Source.Location));
+    const int defaultPort = url.scheme() == QLatin1String("rtsp")    ? 554
+                            : url.scheme() == QLatin1String("https") ? 443
+                                                                     : 80;
+    const QString host = url.host();
+    const int port = url.port(defaultPort);
+    const QString where = QStringLiteral("%1:%2").arg(host).arg(port);
+    switch (ProbeTcp(host.toStdString(), port, 1500ms)) {
+    case TReachability::Refused:
+        return QStringLiteral("Connection refused by %1").arg(where);
+    case TReachability::TimedOut:
+        return QStringLiteral("Connection timed out: %1").arg(where);
+    default:
+        return QStringLiteral("Cannot connect to %1 (%2)")
+            .arg(QString::fromStdString(Source.Location), QString::fromStdString(detail));
+    }
+}
+
+// Any thread: a network source failed or went away; it is tried again after a back-off.
+void TSourceSession::ConnectionFailed(const std::string& detail) {
+    int delay = 0;
+    bool wasLive = false;
+    {
+        std::lock_guard lock(Mutex);
+        if (Stopped || RetryPending) {
+            return;
         }
-    } else {
-        FPipeline.reset(gst_parse_launch(description.constData(), &rawError));
+        RetryPending = true;
+        wasLive = Exchange->FramesSinceConnecting() > 0;
+        if (wasLive) {
+            BackoffSeconds = 1;
+        }
+        delay = BackoffSeconds;
+        BackoffSeconds = std::min(BackoffSeconds * 2, LongestBackoffSeconds);
     }
-    const TErrorPtr error(rawError);
-    if (error || !FPipeline) {
-        return false;
+    Worker->Post([self = shared_from_this(), detail, delay, wasLive] {
+        if (self->Stopped) {
+            return;
+        }
+        const QString what = wasLive ? QStringLiteral("Connection lost: %1").arg(self->Name)
+                                     : self->Unreachable(detail);
+        self->Exchange->SetState(TSourceState::Lost,
+                                 QStringLiteral("%1 - trying again in %2 s").arg(what).arg(delay),
+                                 IDS_CAP_STAT_SOURCE_LOST);
+        gst_element_set_state(self->Pipeline.get(), GST_STATE_NULL);
+        self->Worker->Post(
+            [self] {
+                if (self->Stopped) {
+                    return;
+                }
+                {
+                    std::lock_guard lock(self->Mutex);
+                    self->RetryPending = false;
+                }
+                self->Exchange->SetState(TSourceState::Connecting,
+                                         QStringLiteral("Reconnecting to %1").arg(self->Name),
+                                         IDS_CAP_STAT_SOURCE_LOST);
+                self->Play();
+            },
+            std::chrono::seconds(delay));
+    });
+}
+
+namespace {
+
+void DeleteSession(gpointer data) {
+    delete static_cast<std::shared_ptr<TSourceSession>*>(data);
+}
+
+void DeleteExchange(gpointer data) {
+    delete static_cast<std::shared_ptr<TFrameExchange>*>(data);
+}
+
+TFrameExchange& ExchangeOf(gpointer data) {
+    return **static_cast<std::shared_ptr<TFrameExchange>*>(data);
+}
+
+GstFlowReturn NewSample(GstAppSink* sink, gpointer data) {
+    const TSamplePtr sample(gst_app_sink_pull_sample(sink));
+    if (sample) {
+        ExchangeOf(data).Offer(sample.get());
     }
-    FSink.reset(gst_bin_get_by_name(GST_BIN(FPipeline.get()), "sink"));
-    FFormatFilter.reset(gst_bin_get_by_name(GST_BIN(FPipeline.get()), "format"));
-    FSourceElement.reset(gst_bin_get_by_name(GST_BIN(FPipeline.get()), "src"));
-    if (!FSink || !FFormatFilter) {
-        return false;
+    return GST_FLOW_OK;
+}
+
+GstPadProbeReturn TapFrame(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    if (GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info)) {
+        ExchangeOf(data).OfferToTap(pad, buffer);
     }
-    if (FSource.Kind == TSourceKind::TestScene) {
-        FFormat = {640, 480, 30, SizeCaps(640, 480, 30)};
-    }
-    if (!FFormat.Caps.isEmpty()) {
-        const TCapsPtr caps = CapsFromText(FFormat.Caps);
-        g_object_set(FFormatFilter.get(), "caps", caps.get(), nullptr);
-    }
-    const TCapsPtr bgr = CapsFromText(QStringLiteral("video/x-raw,format=BGR"));
-    const bool live = FSource.Kind == TSourceKind::TestScene || FSource.Kind == TSourceKind::Camera;
-    g_object_set(FSink.get(), "caps", bgr.get(), "max-buffers", 2u, "drop", TRUE, "sync", !live,
-                 "emit-signals", FALSE, nullptr);
-    GstAppSinkCallbacks callbacks{};
-    callbacks.new_sample = &TGstDriver::NewSample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(FSink.get()), &callbacks, this, nullptr);
-    return true;
+    return GST_PAD_PROBE_OK;
+}
+
+} // namespace
+
+TGstDriver::TGstDriver(TSource source)
+    : FSource(std::move(source)),
+      FExchange(std::make_shared<TFrameExchange>(QString::fromStdString(FSource.Name))),
+      FLooping(std::make_shared<std::atomic<bool>>(true)) {}
+
+TGstDriver::~TGstDriver() {
+    Stop();
 }
 
 bool TGstDriver::Start() {
-    EnsureGStreamer();
-    if (!Build()) {
-        Stop();
+    if (FSession) {
+        return true;
+    }
+    TSourcePipeline built = BuildSourcePipeline(FSource);
+    if (!built.Pipeline) {
+        FExchange->SetState(TSourceState::Failed, QString::fromStdString(built.Error),
+                            IDS_CAP_STAT_STREAM_ERROR);
         return false;
     }
-    if (gst_element_set_state(FPipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ||
-        gst_element_get_state(FPipeline.get(), nullptr, nullptr, 3 * GST_SECOND) ==
-            GST_STATE_CHANGE_FAILURE) {
-        Stop();
-        return false;
+    auto session = std::make_shared<TSourceSession>();
+    session->Source = FSource;
+    session->Name = QString::fromStdString(FSource.Name);
+    session->Pipeline = std::move(built.Pipeline);
+    session->Exchange = FExchange;
+    session->Worker = std::make_shared<TPipelineWorker>();
+    session->Looping = FLooping;
+    FFormatFilter = std::move(built.FormatFilter);
+    FSourceElement = std::move(built.SourceElement);
+    if (FSource.Kind == TSourceKind::TestScene) {
+        FFormat = {640, 480, 30, SizeCaps(640, 480, 30)};
     }
-    PollBus();
-    if (FFailed) {
-        Stop();
-        return false;
-    }
-    FStatus.clear();
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = &NewSample;
+    gst_app_sink_set_callbacks(GST_APP_SINK(built.Sink.get()), &callbacks,
+                               new std::shared_ptr<TFrameExchange>(FExchange), DeleteExchange);
+    TGstPtr<GstPad> converted(gst_element_get_static_pad(built.Converter.get(), "src"));
+    gst_pad_add_probe(converted.get(), GST_PAD_PROBE_TYPE_BUFFER, TapFrame,
+                      new std::shared_ptr<TFrameExchange>(FExchange), DeleteExchange);
+    TGstPtr<GstBus> bus(gst_element_get_bus(session->Pipeline.get()));
+    gst_bus_set_sync_handler(bus.get(), &TSourceSession::OnBusMessage,
+                             new std::shared_ptr<TSourceSession>(session), DeleteSession);
+    FSession = session;
+    session->Worker->Post([session] { session->Play(); });
     return true;
 }
 
 void TGstDriver::Stop() {
     StopRecording();
-    if (FPipeline) {
-        // Joins the streaming threads: no callback runs after this.
-        gst_element_set_state(FPipeline.get(), GST_STATE_NULL);
+    if (!FSession) {
+        return;
     }
-    FSourceElement.reset();
+    FExchange->Detach();
+    const std::shared_ptr<TSourceSession> session = std::move(FSession);
+    session->Stopped = true;
+    session->Worker->Post([session] {
+        gst_element_set_state(session->Pipeline.get(), GST_STATE_NULL);
+        // Drops the bus's hold on the session; the pipeline goes with the last owner.
+        TGstPtr<GstBus> bus(gst_element_get_bus(session->Pipeline.get()));
+        gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+    });
+    // A local pipeline is down in a few milliseconds; a network source that hangs
+    // is left to finish in the background.
+    session->Worker->Finish(80ms);
     FFormatFilter.reset();
-    FSink.reset();
-    FPipeline.reset();
-    std::lock_guard lock(FMutex);
-    FNewestBuffer.reset();
-    FNewestCaps.reset();
+    FSourceElement.reset();
+}
+
+void TGstDriver::SetFrameNotifier(std::function<void()> notify) {
+    FExchange->SetFrameNotifier(std::move(notify));
+}
+
+void TGstDriver::SetStatusNotifier(std::function<void()> notify) {
+    FExchange->SetStatusNotifier(std::move(notify));
 }
 
 void TGstDriver::SetFrameTap(TFrameTap* tap) {
-    std::lock_guard lock(FTapMutex);
-    FTap = tap;
+    FExchange->SetTap(tap);
 }
 
-GstFlowReturn TGstDriver::NewSample(GstAppSink* sink, gpointer self) {
-    static_cast<TGstDriver*>(self)->OnSample(sink);
-    return GST_FLOW_OK;
+std::uint64_t TGstDriver::NewestFrameNumber() const {
+    return FExchange->NewestNumber();
 }
 
-// Runs on a streaming thread: swaps the newest sample and tells the window.
-void TGstDriver::OnSample(GstAppSink* sink) {
-    const TSamplePtr sample(gst_app_sink_pull_sample(sink));
-    if (!sample) {
-        return;
-    }
-    GstBuffer* buffer = gst_sample_get_buffer(sample.get());
-    GstCaps* caps = gst_sample_get_caps(sample.get());
-    if (!buffer || !caps) {
-        return;
-    }
-    {
-        std::lock_guard lock(FTapMutex);
-        if (FTap) {
-            FTap->OnSourceFrame(sample.get());
-        }
-    }
-    {
-        std::lock_guard lock(FRecorderMutex);
-        if (FRecorder) {
-            FRecorder->Offer(buffer, caps);
-        }
-    }
-    TBufferPtr newBuffer(gst_buffer_ref(buffer));
-    TCapsPtr newCaps(gst_caps_ref(caps));
-    {
-        std::lock_guard lock(FMutex);
-        std::swap(FNewestBuffer, newBuffer);
-        std::swap(FNewestCaps, newCaps);
-        ++FNumber;
-    }
-    FFrameArrived.notify_all();
-    // The frames replaced are released here, outside the lock.
-    if (FNotify) {
-        FNotify();
-    }
-}
-
-bool TGstDriver::WaitForFrameAfter(std::uint64_t after, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        {
-            std::unique_lock lock(FMutex);
-            if (FFrameArrived.wait_for(lock, std::chrono::milliseconds(20),
-                                       [&] { return FNumber.load() > after && FNewestBuffer; })) {
-                return true;
-            }
-        }
-        PollBus();
-        if (FFailed || std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-    }
+bool TGstDriver::WaitForFrameAfter(std::uint64_t after, std::chrono::milliseconds limit) {
+    return FExchange->WaitForFrameAfter(after, limit);
 }
 
 std::uint64_t TGstDriver::WithNewestFrame(const std::function<void(const QImage&)>& use) {
-    TBufferPtr buffer;
-    TCapsPtr caps;
-    std::uint64_t number = 0;
-    {
-        std::lock_guard lock(FMutex);
-        if (!FNewestBuffer) {
-            return 0;
-        }
-        buffer.reset(gst_buffer_ref(FNewestBuffer.get()));
-        caps.reset(gst_caps_ref(FNewestCaps.get()));
-        number = FNumber.load();
-    }
-    GstVideoInfo info;
-    GstVideoFrame frame;
-    if (gst_video_info_from_caps(&info, caps.get()) &&
-        GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGR &&
-        gst_video_frame_map(&frame, &info, buffer.get(), GST_MAP_READ)) {
-        const QImage view(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-                          GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame),
-                          GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), QImage::Format_BGR888);
-        use(view);
-        gst_video_frame_unmap(&frame);
-    } else {
-        number = 0;
-    }
-    return number;
+    return FExchange->WithNewest(use);
 }
 
-void TGstDriver::PollBus() {
-    if (!FPipeline) {
-        return;
-    }
-    TGstPtr<GstBus> bus(gst_element_get_bus(FPipeline.get()));
-    while (const TMessagePtr message{gst_bus_pop(bus.get())}) {
-        switch (GST_MESSAGE_TYPE(message.get())) {
-        case GST_MESSAGE_ERROR: {
-            bool resourceError = false;
-            const QString text = ErrorText(message.get(), resourceError);
-            if (!FFailed) {
-                FStatus.push_back(
-                    {resourceError ? IDS_CAP_STAT_SOURCE_LOST : IDS_CAP_STAT_STREAM_ERROR,
-                     (resourceError ? QStringLiteral("Video source lost: ")
-                                    : QStringLiteral("Video stream error: ")) +
-                         text});
-            }
-            FFailed = true;
-            break;
-        }
-        case GST_MESSAGE_EOS:
-            if (FSource.Kind == TSourceKind::File && FLooping) {
-                gst_element_seek_simple(FPipeline.get(), GST_FORMAT_TIME,
-                                        GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT),
-                                        0);
-            } else {
-                FStatus.push_back({IDS_CAP_STAT_STREAM_ERROR, QStringLiteral("End of stream")});
-            }
-            break;
-        default:
-            break;
-        }
-    }
+std::uint64_t TGstDriver::CopyNewestFrame(QImage& target) {
+    return FExchange->CopyNewest(target);
 }
 
 std::vector<TDriverStatus> TGstDriver::TakeStatus() {
-    PollBus();
-    return std::exchange(FStatus, {});
+    return FExchange->TakeStatus();
+}
+
+TSourceSignal TGstDriver::Signal() const {
+    return FExchange->Signal();
+}
+
+void TGstDriver::Watch() {
+    if (!FSession) {
+        return;
+    }
+    const auto quiet = FExchange->CheckStall(TFrameExchange::TClock::now());
+    const TSourceSignal signal = FExchange->Signal();
+    if (FSource.Network()) {
+        if ((signal.State == TSourceState::Stalled && quiet > NetworkStallLimit) ||
+            (signal.State == TSourceState::Connecting && quiet > FirstFrameLimit)) {
+            FSession->ConnectionFailed("no picture arrived");
+        }
+    } else if (signal.State == TSourceState::Connecting && quiet > FirstFrameLimit &&
+               signal.Reason.isEmpty()) {
+        FExchange->SetState(TSourceState::Connecting,
+                            QStringLiteral("No frames from %1 yet").arg(FSession->Name),
+                            IDS_CAP_STAT_SOURCE_LOST);
+    }
 }
 
 std::vector<TVideoFormat> TGstDriver::Formats() const {
-    switch (FSource.Kind) {
-    case TSourceKind::TestScene:
-        return StandardFormats(false);
-    case TSourceKind::Camera:
-        return CameraFormats(FSource.Device.get());
-    default:
-        return StandardFormats(true);
+    std::vector<TVideoFormat> formats;
+    if (FSource.Kind != TSourceKind::TestScene) {
+        formats.push_back({0, 0, 0, QString()});
     }
+    if (FSource.Kind == TSourceKind::Camera) {
+        AddCameraFormats(FSource.Device.get(), formats);
+    }
+    for (const QSize& size : StandardSizes) {
+        for (int rate : StandardRates) {
+            AddFormat(formats, size.width(), size.height(), rate);
+        }
+    }
+    return formats;
 }
 
 TVideoFormat TGstDriver::CurrentFormat() const {
     TVideoFormat current = FFormat;
-    std::lock_guard lock(FMutex);
-    if (FNewestCaps) {
-        GstVideoInfo info;
-        if (gst_video_info_from_caps(&info, FNewestCaps.get())) {
-            current.Width = GST_VIDEO_INFO_WIDTH(&info);
-            current.Height = GST_VIDEO_INFO_HEIGHT(&info);
-            if (GST_VIDEO_INFO_FPS_D(&info) > 0) {
-                current.FramesPerSecond = GST_VIDEO_INFO_FPS_N(&info) / GST_VIDEO_INFO_FPS_D(&info);
-            }
-        }
+    int width = 0;
+    int height = 0;
+    int rate = 0;
+    FExchange->NewestFormat(width, height, rate);
+    if (width > 0) {
+        current.Width = width;
+        current.Height = height;
+        current.FramesPerSecond = rate;
     }
     return current;
 }
 
-// Re-negotiates the pipeline through the READY state, which every source supports.
+// The new size and rate are set on the capsfilter behind the scaling and rate
+// conversion: the pipeline renegotiates while it runs and the source goes on.
 bool TGstDriver::SetFormat(const TVideoFormat& format) {
-    if (!FPipeline) {
+    if (!FSession || !FFormatFilter) {
         return false;
     }
-    gst_element_set_state(FPipeline.get(), GST_STATE_READY);
-    {
-        std::lock_guard lock(FMutex);
-        FNewestBuffer.reset();
-        FNewestCaps.reset();
-    }
-    const TCapsPtr caps =
-        format.Caps.isEmpty() ? TCapsPtr(gst_caps_new_any()) : CapsFromText(format.Caps);
+    // The size goes on the capsfilter behind the scaling. The rate is a ceiling on the
+    // frames handed over, which also holds for sources without a fixed rate (HTTP
+    // cameras send frames as they come; a rate conversion cannot negotiate with them).
+    const TCapsPtr caps = CapsFromText(
+        format.Width > 0 && format.Height > 0
+            ? QStringLiteral("video/x-raw,width=%1,height=%2").arg(format.Width).arg(format.Height)
+            : QStringLiteral("video/x-raw"));
     if (!caps) {
         return false;
     }
-    g_object_set(FFormatFilter.get(), "caps", caps.get(), nullptr);
     FFormat = format;
-    FFailed = false;
-    const bool ok =
-        gst_element_set_state(FPipeline.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
-    FStatus.push_back(
-        {IDS_CAP_STAT_FORMAT_CHANGED, QStringLiteral("Video format: %1").arg(format.Text())});
-    return ok;
+    FExchange->ExpectSize(format.Width, format.Height,
+                          QStringLiteral("Video format: %1").arg(format.Text()));
+    FExchange->SetRateLimit(format.FramesPerSecond);
+    g_object_set(FFormatFilter.get(), "caps", caps.get(), nullptr);
+    return true;
 }
 
 void TGstDriver::AddSourceControls(QWidget* dialog, QFormLayout* layout) {
     switch (FSource.Kind) {
     case TSourceKind::TestScene:
-        if (FSourceElement) {
-            AddPatternControl(FSourceElement.get(), dialog, layout);
-        }
+        AddPatternControl(FSourceElement.get(), dialog, layout);
         break;
-    case TSourceKind::File: {
-        auto* loop = new QCheckBox(QStringLiteral("Play in a loop"), dialog);
-        loop->setObjectName(QStringLiteral("LoopCheck"));
-        loop->setChecked(FLooping);
-        QObject::connect(loop, &QCheckBox::toggled, dialog, [this](bool on) { FLooping = on; });
-        layout->addRow(loop);
+    case TSourceKind::File:
+        AddLoopControl(FLooping, dialog, layout);
         break;
-    }
     case TSourceKind::Camera:
         AddColorBalanceControls(FSourceElement.get(), dialog, layout);
         break;
@@ -485,7 +518,7 @@ void TGstDriver::AddSourceControls(QWidget* dialog, QFormLayout* layout) {
 }
 
 bool TGstDriver::StartRecording(const std::string& fileName, int framesPerSecond) {
-    if (!FPipeline || FRecorder) {
+    if (!FSession || FExchange->Recording()) {
         return false;
     }
     FRecordingError.clear();
@@ -494,44 +527,40 @@ bool TGstDriver::StartRecording(const std::string& fileName, int framesPerSecond
     if (!recorder) {
         return false;
     }
-    std::lock_guard lock(FRecorderMutex);
-    FRecorder = std::move(recorder);
     FLastRecorded = 0;
     FLastDropped = 0;
+    FExchange->SetRecorder(std::move(recorder));
     return true;
 }
 
 void TGstDriver::StopRecording() {
-    std::unique_ptr<TRecorder> recorder;
-    {
-        std::lock_guard lock(FRecorderMutex);
-        recorder = std::move(FRecorder);
-    }
-    if (recorder) {
-        // Finishes the file outside the lock: the streaming thread goes on meanwhile.
+    if (std::unique_ptr<TRecorder> recorder = FExchange->TakeRecorder()) {
+        // Finishes the file; the streaming threads go on meanwhile.
         recorder->Finish();
         FLastRecorded = recorder->Frames();
         FLastDropped = recorder->Dropped();
     }
 }
 
+bool TGstDriver::Recording() const {
+    return FExchange->Recording();
+}
+
 std::uint64_t TGstDriver::RecordedFrames() const {
-    return FRecorder ? FRecorder->Frames() : FLastRecorded;
+    return FExchange->Recording() ? FExchange->RecordedFrames() : FLastRecorded;
 }
 
 void TGstDriver::RecordNewestFrame() {
-    if (FRecorder) {
-        FRecorder->AdmitNewest();
-    }
+    FExchange->WithRecorder([](TRecorder& recorder) { recorder.AdmitNewest(); });
 }
 
 std::uint64_t TGstDriver::DroppedFrames() const {
-    return FRecorder ? FRecorder->Dropped() : FLastDropped;
+    std::uint64_t dropped = FLastDropped;
+    FExchange->WithRecorder([&dropped](TRecorder& recorder) { dropped = recorder.Dropped(); });
+    return dropped;
 }
 
 std::string TGstDriver::RecordingError() {
-    if (FRecorder) {
-        FRecordingError = FRecorder->Error();
-    }
+    FExchange->WithRecorder([this](TRecorder& recorder) { FRecordingError = recorder.Error(); });
     return FRecordingError;
 }

@@ -50,6 +50,7 @@ constexpr int IDS_CAP_STAT_CAP_FINI = 503;     // streaming capture ended
 constexpr int IDS_CAP_CANTOPEN = 409;          // the capture file cannot be written: "<reason>"
 constexpr int IDS_CAP_WRITEERROR = 414;        // writing the capture file failed: "<reason>"
 constexpr int IDS_CAP_STAT_VIDEOCURRENT = 510; // "<frames> frames (<dropped> dropped) <s> sec."
+constexpr int IDS_CAP_STAT_CONNECTING = 519;   // the source connects in the background
 constexpr int IDS_CAP_STAT_DRIVER_CONNECTED = 520;
 constexpr int IDS_CAP_STAT_FORMAT_CHANGED = 521;
 constexpr int IDS_CAP_STAT_SOURCE_LOST = 522;

@@ -141,3 +141,11 @@ void capSetFrameTap(HWND window, TFrameTap* tap) {
         capture->SetFrameTap(tap);
     }
 }
+
+void capCallWhenFrameReady(HWND window, QObject* context, std::function<void()> action) {
+    if (TCaptureWindow* capture = TCaptureWindow::FromHandle(window)) {
+        capture->CallWhenFrameReady(context, std::move(action));
+    } else if (action) {
+        action();
+    }
+}

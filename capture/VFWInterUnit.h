@@ -10,6 +10,10 @@
 #include "capture/PlatformTypes.h"
 #include "capture/VideoDriver.h"
 
+#include <functional>
+
+class QObject;
+
 // ---------------------------------------------------------------------------
 // The service's entry points.
 
@@ -19,6 +23,11 @@ LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL DestroyWindow(HWND window);
 // True while `window` is a capture window that was created and not destroyed.
 bool IsCaptureWindow(HWND window);
+// Calls `action` on the GUI thread once the window's source has delivered a frame: at
+// once when it has, when the window has no driver or is no capture window; never when
+// the driver is disconnected or `context` is destroyed first. Connecting goes on in the
+// background, so this is how a first frame is awaited without blocking.
+void capCallWhenFrameReady(HWND window, QObject* context, std::function<void()> action);
 BOOL capGetDriverDescriptionA(UINT index, char* name, int nameSize, char* version, int versionSize);
 
 // The message primitives: one message each, nonzero meaning success.

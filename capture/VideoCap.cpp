@@ -162,6 +162,10 @@ void ResumePreview() {
     capPreview(CaptureWindow, true);
 }
 
+void WhenFrameReady(QObject* context, std::function<void()> action) {
+    capCallWhenFrameReady(CaptureWindow, context, std::move(action));
+}
+
 void ShowFormatDialog() {
     if (CaptureWindow) {
         capDlgVideoFormat(CaptureWindow);

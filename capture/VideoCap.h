@@ -33,6 +33,9 @@ void DisconnectCamera();
 void StartOverlay();
 void GrabFrameToClipboard();
 void ResumePreview();
+// Calls `action` once the connected camera has delivered its first frame (at once when
+// it has, or when there is no camera); `context` going first cancels it.
+void WhenFrameReady(QObject* context, std::function<void()> action);
 void ShowFormatDialog();
 void ShowSourceDialog();
 void ShowDisplayDialog();

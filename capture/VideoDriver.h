@@ -32,11 +32,28 @@ struct TDriverStatus {
     QString Text;
 };
 
+// Where a connected source stands.
+enum class TSourceState {
+    Connecting, // started, no frame yet (also while reconnecting)
+    Live,       // frames arrive
+    Stalled,    // frames stopped arriving, the source did not say why
+    Lost,       // a network source went away; it is tried again
+    Ended,      // the source ended (end of a file that does not loop)
+    Failed,     // the source cannot deliver (not found, not a video, missing decoder...)
+};
+
+struct TSourceSignal {
+    TSourceState State = TSourceState::Connecting;
+    // Why there is no picture, in the user's words; empty while live.
+    QString Reason;
+};
+
 class TVideoDriver {
 public:
     virtual ~TVideoDriver() = default;
 
-    // Starts delivering frames; false when the source refuses.
+    // Starts connecting the source in the background and returns at once;
+    // false when the source cannot even be set up (the reason is in TakeStatus).
     virtual bool Start() = 0;
     virtual void Stop() = 0;
 
@@ -47,13 +64,23 @@ public:
     virtual void SetFrameTap(TFrameTap* /*tap*/) {}
     // Number of the newest frame that arrived, 0 when none has. Thread-safe.
     virtual std::uint64_t NewestFrameNumber() const = 0;
-    // Waits until a frame newer than `after` arrived; false on timeout or a failed stream.
-    virtual bool WaitForFrameAfter(std::uint64_t after, std::chrono::milliseconds timeout) = 0;
+    // Waits until a frame newer than `after` arrived, at most two frame intervals of the
+    // source and never longer than `limit`; false at once when the source is not live.
+    virtual bool WaitForFrameAfter(std::uint64_t after, std::chrono::milliseconds limit) = 0;
     // Hands a BGR888 view of the newest frame to `use` (valid only during the call).
     // Returns the frame's number, 0 when there is no frame.
     virtual std::uint64_t WithNewestFrame(const std::function<void(const QImage&)>& use) = 0;
+    // Copies the newest frame into `target` as BGR888, reusing its memory when the size
+    // is unchanged and nothing else shares it. Returns the frame's number, 0 when none.
+    virtual std::uint64_t CopyNewestFrame(QImage& target);
     // Status events since the last call (stream errors, lost source, format changes).
     virtual std::vector<TDriverStatus> TakeStatus() = 0;
+    // Called from any thread when a status event is waiting for TakeStatus.
+    virtual void SetStatusNotifier(std::function<void()> /*notify*/) {}
+    // Where the source stands; a driver without a signal of its own is always live.
+    virtual TSourceSignal Signal() const { return {TSourceState::Live, {}}; }
+    // Looks after the source (stalls, timeouts); called on the GUI thread every 100 ms.
+    virtual void Watch() {}
 
     // Whether the source supports a streaming capture (and so the sequence setup record).
     virtual bool SupportsSequenceSetup() const { return true; }

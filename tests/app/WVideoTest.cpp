@@ -563,7 +563,8 @@ TEST_F(MainWindowTest, SavingStopsBelowTheFreeSpaceFloorAndResumes) {
 TEST_F(MainWindowTest, StepsOnTheTestSceneReportChangedPixels) {
     const TScopedEnv source("STIRWATCH_SOURCE", "test");
     Click(Window->SpeedButton3);
-    ASSERT_FALSE(PreviousFrame->Empty());
+    // The source connects in the background; its first frame becomes the reference.
+    ASSERT_TRUE(QTest::qWaitFor([] { return !PreviousFrame->Empty(); }, 10000));
     EXPECT_EQ(PreviousFrame->PixelFormat(), pf8bit);
     // The scene moves with every new frame; a loaded machine may take a while.
     EXPECT_TRUE(QTest::qWaitFor(

@@ -1,7 +1,7 @@
 // The capture layer over the real service: GStreamer pipelines of the test
 // scene, of launch descriptions and of a video file, the real clipboard.
 
-#include "CaptureTestSupport.h"
+#include "CaptureFixture.h"
 #include "capture/Clipboard.h"
 #include "tests/TestGuards.h"
 
@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -27,19 +28,6 @@
 #include <memory>
 
 namespace {
-
-// Runs `act` on the next modal dialog that opens, from inside its event loop.
-void OnNextDialog(std::function<void(QDialog*)> act) {
-    auto* poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, act] {
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            poll->stop();
-            poll->deleteLater();
-            act(dialog);
-        }
-    });
-    poll->start(20);
-}
 
 bool SameBitmaps(const TBitmap& a, const TBitmap& b) {
     if (a.Width() != b.Width() || a.Height() != b.Height()) {
@@ -78,44 +66,26 @@ bool RunPipeline(const std::string& description) {
     return ok;
 }
 
-class CaptureServiceTest : public ::testing::Test {
+class CaptureServiceTest : public TCaptureFixture {
 protected:
     void SetUp() override {
         gst_init(nullptr, nullptr);
-        SetDriverCatalog(nullptr);
-        Panel = std::make_unique<QWidget>();
-        Panel->resize(320, 240);
-        Label = std::make_unique<QLabel>();
-        SetVideoPanel(Panel.get());
-        SetStatusLabel(Label.get());
-        SetStopCallback({});
+        TCaptureFixture::SetUp();
     }
-    void TearDown() override {
-        DisconnectCamera();
-        qunsetenv("STIRWATCH_SOURCE");
-    }
-    static void UseSource(const QString& source) { qputenv("STIRWATCH_SOURCE", source.toUtf8()); }
-    static TBitmap Grab() {
-        GrabFrameToClipboard();
-        TBitmap frame;
-        TakeClipboardBitmap(frame);
-        return frame;
-    }
-
-    std::unique_ptr<QWidget> Panel;
-    std::unique_ptr<QLabel> Label;
 };
 
 TEST_F(CaptureServiceTest, TestSceneGrabsMovingFramesAtTheNegotiatedSize) {
     UseSource("test");
     ASSERT_TRUE(ConnectCamera());
     EXPECT_EQ(DriverName, "Stirwatch test scene");
-    EXPECT_EQ(Label->text(), "Connected to Stirwatch test scene");
+    EXPECT_EQ(Label->text(), "Connecting to Stirwatch test scene");
+    EXPECT_TRUE(WaitForStatus("Connected to Stirwatch test scene"));
     ASSERT_NE(Window(), nullptr);
     EXPECT_TRUE(Window()->DriverConnected());
     EXPECT_EQ(Window()->parentWidget(), Panel.get());
     EXPECT_EQ(Window()->size(), QSize(320, 240));
 
+    ASSERT_TRUE(RunEventsUntil([] { return Window()->Driver()->NewestFrameNumber() > 0; }, 5000));
     const TBitmap first = Grab();
     ASSERT_EQ(first.Width(), 640);
     ASSERT_EQ(first.Height(), 480);
@@ -129,7 +99,7 @@ TEST_F(CaptureServiceTest, OddWidthFramesKeepTheirChannelOrderAndEveryColumn) {
     // Red in a 321-pixel row: the pipeline pads rows to 964 bytes.
     UseSource("videotestsrc is-live=true pattern=solid-color foreground-color=0xffff0000 ! "
               "video/x-raw,format=BGRx,width=321,height=241");
-    ASSERT_TRUE(ConnectCamera());
+    ASSERT_TRUE(ConnectAndWaitForAFrame());
     const TBitmap frame = Grab();
     ASSERT_EQ(frame.Width(), 321);
     ASSERT_EQ(frame.Height(), 241);
@@ -146,7 +116,7 @@ TEST_F(CaptureServiceTest, OddWidthFramesKeepTheirChannelOrderAndEveryColumn) {
 
 TEST_F(CaptureServiceTest, GrabFreezesTheDisplayUntilPreviewResumes) {
     UseSource("test");
-    ASSERT_TRUE(ConnectCamera());
+    ASSERT_TRUE(ConnectAndWaitForAFrame());
     StartOverlay();
     EXPECT_TRUE(Window()->Overlaying());
     EXPECT_TRUE(Window()->Scaling());
@@ -190,7 +160,7 @@ TEST_F(CaptureServiceTest, ConnectingAgainClosesTheEarlierWindow) {
     UseSource("test");
     ASSERT_TRUE(ConnectCamera());
     const QPointer<TCaptureWindow> first = Window();
-    ASSERT_TRUE(ConnectCamera());
+    ASSERT_TRUE(ConnectAndWaitForAFrame());
     EXPECT_TRUE(first.isNull());
     EXPECT_TRUE(IsCaptureWindow(CaptureWindow));
     EXPECT_EQ(Panel->findChildren<TCaptureWindow*>().size(), 1);
@@ -205,7 +175,7 @@ TEST_F(CaptureServiceTest, VideoFileIsPlayedInALoop) {
                             "filesink location=" +
                             path.toStdString()));
     UseSource(path);
-    ASSERT_TRUE(ConnectCamera());
+    ASSERT_TRUE(ConnectAndWaitForAFrame());
     EXPECT_EQ(DriverName, "Video file clip.avi");
     // Ten frames last a third of a second: grabs over a second need the loop.
     QElapsedTimer timer;
@@ -222,7 +192,7 @@ TEST_F(CaptureServiceTest, VideoFileIsPlayedInALoop) {
 
 TEST_F(CaptureServiceTest, FormatChangeBetweenTwoGrabsChangesTheFrameSize) {
     UseSource("test");
-    ASSERT_TRUE(ConnectCamera());
+    ASSERT_TRUE(ConnectAndWaitForAFrame());
     EXPECT_EQ(Grab().Width(), 640);
     OnNextDialog([](QDialog* dialog) {
         auto* box = dialog->findChild<QComboBox*>("FormatBox");
@@ -230,7 +200,7 @@ TEST_F(CaptureServiceTest, FormatChangeBetweenTwoGrabsChangesTheFrameSize) {
         dialog->accept();
     });
     ShowFormatDialog();
-    EXPECT_EQ(Label->text(), "Video format: 320 x 240, 30 fps");
+    EXPECT_TRUE(WaitForStatus("Video format: 320 x 240, 30 fps"));
     const TBitmap frame = Grab();
     EXPECT_EQ(frame.Width(), 320);
     EXPECT_EQ(frame.Height(), 240);
@@ -238,7 +208,7 @@ TEST_F(CaptureServiceTest, FormatChangeBetweenTwoGrabsChangesTheFrameSize) {
 
 TEST_F(CaptureServiceTest, SourceDialogSwitchesTheTestPattern) {
     UseSource("test");
-    ASSERT_TRUE(ConnectCamera());
+    ASSERT_TRUE(ConnectAndWaitForAFrame());
     OnNextDialog([](QDialog* dialog) {
         auto* box = dialog->findChild<QComboBox*>("PatternBox");
         ASSERT_NE(box, nullptr);
@@ -276,7 +246,7 @@ TEST_F(CaptureServiceTest, DisplayDialogTurnsScalingOff) {
 TEST_F(CaptureServiceTest, EndedStreamIsReportedAndLaterGrabsLeaveNoFrame) {
     UseSource("videotestsrc num-buffers=3 ! video/x-raw,width=64,height=48,framerate=30/1");
     ASSERT_TRUE(ConnectCamera());
-    EXPECT_TRUE(RunEventsUntil([&] { return Label->text() == "End of stream"; }, 3000));
+    EXPECT_TRUE(WaitForStatus("End of stream"));
     EXPECT_EQ(Grab().Width(), 64) << "the last frame is still new to the first grab";
     GrabFrameToClipboard();
     EXPECT_FALSE(ClipboardOffersBitmap());
@@ -290,7 +260,7 @@ TEST_F(CaptureServiceTest, StreamingCaptureStopsAtTheFrameLimitWithAPlayableFile
     QTemporaryDir folder;
     const TScopedCurrentFolder inFolder(folder.path().toStdString());
     UseSource("test");
-    ASSERT_TRUE(ConnectCamera());
+    ASSERT_TRUE(ConnectAndWaitForAFrame());
     SetFrameLimit(10);
     int stops = 0;
     QObject* sender = reinterpret_cast<QObject*>(1);
@@ -314,7 +284,7 @@ TEST_F(CaptureServiceTest, EscapeAbortsAStreamingCapture) {
     QTemporaryDir folder;
     const TScopedCurrentFolder inFolder(folder.path().toStdString());
     UseSource("test");
-    ASSERT_TRUE(ConnectCamera());
+    ASSERT_TRUE(ConnectAndWaitForAFrame());
     SetFrameLimit(100000);
     StartCapture();
     ASSERT_TRUE(Window()->Driver()->Recording());
@@ -327,19 +297,22 @@ TEST_F(CaptureServiceTest, EscapeAbortsAStreamingCapture) {
                             " ! avidemux ! jpegdec ! fakesink"));
 }
 
-TEST_F(CaptureServiceTest, UnusableSourcesRefuseAndLeaveNoDriver) {
-    QTemporaryDir folder;
-    QFile notVideo(folder.filePath("notes.txt"));
-    ASSERT_TRUE(notVideo.open(QIODevice::WriteOnly));
-    notVideo.write("no pictures here\n");
-    notVideo.close();
-    for (const QString& source :
-         {QStringLiteral("nosuchelement ! alsonothing"), notVideo.fileName(),
-          QStringLiteral("videotestsrc ! audio/x-raw")}) {
-        UseSource(source);
-        EXPECT_TRUE(ConnectCamera()) << source.toStdString();
+TEST_F(CaptureServiceTest, DescriptionsThatCannotBeBuiltRefuseAndSayWhy) {
+    const struct {
+        QString Source;
+        QString Status;
+    } cases[] = {
+        {"nosuchelement ! alsonothing",
+         "Error in the pipeline description: no element \"nosuchelement\""},
+        {"videotestsrc ! audio/x-raw", "Error in the pipeline description: "},
+    };
+    for (const auto& test : cases) {
+        UseSource(test.Source);
+        EXPECT_TRUE(ConnectCamera()) << test.Source.toStdString();
         ASSERT_TRUE(IsCaptureWindow(CaptureWindow));
-        EXPECT_FALSE(Window()->DriverConnected()) << source.toStdString();
+        EXPECT_FALSE(Window()->DriverConnected()) << test.Source.toStdString();
+        EXPECT_TRUE(Label->text().startsWith(test.Status)) << Label->text().toStdString();
+        EXPECT_TRUE(Window()->NoSignalReason().startsWith(test.Status));
     }
 }
 

@@ -2,8 +2,10 @@
 // finds it with GStreamer's device monitor, and frames are grabbed from it.
 
 #include "tests/support/PipeWireCamera.h"
-#include "CaptureTestSupport.h"
+#include "EventLoop.h"
+#include "capture/CaptureWindow.h"
 #include "capture/Clipboard.h"
+#include "capture/VideoCap.h"
 
 #include <QLabel>
 #include <QWidget>
@@ -59,7 +61,12 @@ TEST(PipeWireCameraTest, TheCatalogueListsTheCameraAndAFrameIsGrabbedFromIt) {
     SetStopCallback({});
     ASSERT_TRUE(ConnectCamera());
     EXPECT_EQ(DriverName, TPipeWireCamera::Name);
-    ASSERT_TRUE(RunEventsUntil([] { return Window() && Window()->DriverConnected(); }, 20000))
+    ASSERT_TRUE(RunEventsUntil(
+        [] {
+            const TCaptureWindow* window = TCaptureWindow::FromHandle(CaptureWindow);
+            return window && window->DriverConnected();
+        },
+        20000))
         << label.text().toStdString();
     TBitmap frame;
     ASSERT_TRUE(RunEventsUntil(

@@ -2,7 +2,7 @@
 // the frame limit, and a disk that fills up or refuses writing stops the
 // recording with a message instead of piling frames up in memory.
 
-#include "CaptureTestSupport.h"
+#include "CaptureFixture.h"
 #include "tests/support/TestMedia.h"
 
 #include <QDir>
@@ -55,30 +55,23 @@ private:
     std::string FReason;
 };
 
-class RecordingTest : public ::testing::Test {
+class RecordingTest : public TCaptureFixture {
 protected:
     void SetUp() override {
         gst_init(nullptr, nullptr);
-        SetDriverCatalog(nullptr);
+        TCaptureFixture::SetUp();
         FPrevious = QDir::currentPath();
-        Panel = std::make_unique<QWidget>();
-        Panel->resize(320, 240);
-        Label = std::make_unique<QLabel>();
-        SetVideoPanel(Panel.get());
-        SetStatusLabel(Label.get());
         SetStopCallback([this](QObject*) { ++Stops; });
     }
     void TearDown() override {
-        DisconnectCamera();
-        qunsetenv("STIRWATCH_SOURCE");
+        TCaptureFixture::TearDown();
         QDir::setCurrent(FPrevious);
     }
     // Connects a source and starts recording into `folder`.
     void Record(const QString& folder, const QString& source, std::uint32_t limit) {
         ASSERT_TRUE(QDir::setCurrent(folder));
-        qputenv("STIRWATCH_SOURCE", source.toUtf8());
-        ASSERT_TRUE(ConnectCamera());
-        ASSERT_TRUE(RunEventsUntil([] { return Window() && Window()->DriverConnected(); }, 20000));
+        UseSource(source);
+        ASSERT_TRUE(ConnectAndWaitForAFrame(20000));
         SetFrameLimit(limit);
         StartCapture();
     }
@@ -86,8 +79,6 @@ protected:
         return Window() && Window()->Driver() && Window()->Driver()->Recording();
     }
 
-    std::unique_ptr<QWidget> Panel;
-    std::unique_ptr<QLabel> Label;
     int Stops = 0;
 
 private:

@@ -2,13 +2,12 @@
 // stand-in driver for what no real source can show (refusing drivers, a
 // driver without a sequence setup, capture status texts).
 
-#include "CaptureTestSupport.h"
+#include "CaptureFixture.h"
+#include "FakeCamera.h"
 #include "capture/Clipboard.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QLabel>
-#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -16,101 +15,14 @@
 
 namespace {
 
-struct TFakeLog {
-    std::vector<int> Opened;
-    int RecordingStops = 0;
-    std::vector<TDriverStatus> PendingStatus;
-};
-
-class TFakeDriver final : public TVideoDriver {
-public:
-    TFakeDriver(TFakeLog& log, bool refuse, bool withSetup)
-        : FLog(log), FRefuse(refuse), FWithSetup(withSetup) {}
-    bool Start() override { return !FRefuse; }
-    void Stop() override {}
-    void SetFrameNotifier(std::function<void()>) override {}
-    std::uint64_t NewestFrameNumber() const override { return FNumber; }
-    bool WaitForFrameAfter(std::uint64_t after, std::chrono::milliseconds) override {
-        FNumber = after + 1; // a camera always has a next frame
-        return true;
-    }
-    std::uint64_t WithNewestFrame(const std::function<void(const QImage&)>& use) override {
-        QImage frame(8, 6, QImage::Format_BGR888);
-        frame.fill(QColor(255, 0, 0));
-        use(frame);
-        return FNumber;
-    }
-    std::vector<TDriverStatus> TakeStatus() override {
-        return std::exchange(FLog.PendingStatus, {});
-    }
-    bool SupportsSequenceSetup() const override { return FWithSetup; }
-    std::vector<TVideoFormat> Formats() const override { return {}; }
-    TVideoFormat CurrentFormat() const override { return {}; }
-    bool SetFormat(const TVideoFormat&) override { return false; }
-    void AddSourceControls(QWidget*, QFormLayout*) override {}
-    bool StartRecording(const std::string&, int) override { return FRecording = true; }
-    void StopRecording() override {
-        FRecording = false;
-        ++FLog.RecordingStops;
-    }
-    bool Recording() const override { return FRecording; }
-    std::uint64_t RecordedFrames() const override { return 0; }
-
-private:
-    TFakeLog& FLog;
-    bool FRefuse;
-    bool FWithSetup;
-    bool FRecording = false;
-    std::uint64_t FNumber = 0;
-};
-
-// Drivers 0..n-1; `refusing` and `withoutSetup` name the odd ones.
-class TFakeCatalog final : public TDriverCatalog {
-public:
-    TFakeCatalog(TFakeLog& log, int count, std::vector<int> refusing, std::vector<int> withoutSetup)
-        : FLog(log), FCount(count), FRefusing(std::move(refusing)),
-          FWithoutSetup(std::move(withoutSetup)) {}
-    void Refresh() override {}
-    int Count() const override { return FCount; }
-    TDriverDescription Describe(int index) const override {
-        return {"Fake camera " + std::to_string(index), "1.0"};
-    }
-    std::unique_ptr<TVideoDriver> Open(int index) override {
-        FLog.Opened.push_back(index);
-        if (index >= FCount) {
-            return nullptr;
-        }
-        const auto has = [index](const std::vector<int>& list) {
-            return std::find(list.begin(), list.end(), index) != list.end();
-        };
-        return std::make_unique<TFakeDriver>(FLog, has(FRefusing), !has(FWithoutSetup));
-    }
-
-private:
-    TFakeLog& FLog;
-    int FCount;
-    std::vector<int> FRefusing;
-    std::vector<int> FWithoutSetup;
-};
-
-class VideoCapTest : public ::testing::Test {
+class VideoCapTest : public TCaptureFixture {
 protected:
     void SetUp() override {
-        Panel = std::make_unique<QWidget>();
+        TCaptureFixture::SetUp();
         Panel->resize(200, 150);
-        Label = std::make_unique<QLabel>();
-        SetVideoPanel(Panel.get());
-        SetStatusLabel(Label.get());
-        SetStopCallback({});
-        SetFrameLimit(0);
-    }
-    void TearDown() override {
-        DisconnectCamera();
-        SetDriverCatalog(nullptr);
     }
     void UseFakes(int count, std::vector<int> refusing = {}, std::vector<int> withoutSetup = {}) {
-        SetDriverCatalog(std::make_unique<TFakeCatalog>(Log, count, std::move(refusing),
-                                                        std::move(withoutSetup)));
+        SetDriverCatalog(TFakeCatalog::Numbered(count, refusing, withoutSetup, &Log));
     }
     CAPTUREPARMS ReadSetup() {
         CAPTUREPARMS parms{};
@@ -118,12 +30,10 @@ protected:
         return parms;
     }
 
-    TFakeLog Log;
-    std::unique_ptr<QWidget> Panel;
-    std::unique_ptr<QLabel> Label;
+    TFakeCameraLog Log;
 };
 
-// Runs first: the module state as the program finds it at start.
+// The module state as the program finds it at start.
 TEST_F(VideoCapTest, StartsWithoutWindowOrDriverAndNeedsAPanel) {
     EXPECT_EQ(DriverName, "No Driver Found");
     EXPECT_EQ(CaptureFileName, "video.avi");
@@ -140,6 +50,7 @@ TEST_F(VideoCapTest, NoDriverGivesAWindowWithoutDriverAndNoDriverFound) {
         GTEST_SKIP() << "this machine has a camera";
     }
     QImage marker(3, 3, QImage::Format_RGB32);
+    marker.fill(Qt::blue);
     QGuiApplication::clipboard()->setImage(marker);
     EXPECT_TRUE(ConnectCamera());
     ASSERT_TRUE(IsCaptureWindow(CaptureWindow));
