@@ -1,6 +1,7 @@
 #include "settings/ConfigUnit.h"
 #include "settings/TRegIniFile.h"
 #include "settings/TSpinEdit.h"
+#include "tests/TestGuards.h"
 #include "types/ErrorRoute.h"
 #include "types/Exception.h"
 
