@@ -2,6 +2,7 @@
 
 #include "app/TApplication.h"
 #include "app/WVideo.h"
+#include "capture/VideoCap.h"
 #include "settings/ConfigUnit.h"
 
 #include <QTimer>
@@ -15,6 +16,9 @@ namespace {
 // created last and destroyed first; it saves only when it is closed.
 struct ModuleLifetime {
     ModuleLifetime() {
+        // GStreamer and the camera search start in the background now, so that the
+        // first "Start Video" does not wait for them.
+        PrepareCapture();
         BaseForm::ReportError = [](const std::exception& error) {
             TApplication::ShowException(error);
         };
