@@ -70,6 +70,28 @@ void PaintNoSignal(QPainter& painter, const QRect& area, const QString& reason) 
     painter.drawText(reasonBox, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, reason);
 }
 
+// A 24-bit frame drawn by the painter is first converted whole to 32 bits,
+// at every paint. This samples only the pixels shown (nearest, at pixel
+// centres) into `shown`, whose storage is kept from paint to paint.
+void SampleForScreen(const QImage& frame, QSize size, QImage& shown) {
+    if (shown.size() != size || shown.format() != QImage::Format_RGB32) {
+        shown = QImage(size, QImage::Format_RGB32);
+    }
+    const bool bgr = frame.format() == QImage::Format_BGR888;
+    const qint64 frameWidth = frame.width();
+    const qint64 frameHeight = frame.height();
+    for (int y = 0; y < size.height(); ++y) {
+        const uchar* row =
+            frame.constScanLine(static_cast<int>((2 * y + 1) * frameHeight / (2 * size.height())));
+        auto* target = reinterpret_cast<QRgb*>(shown.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const uchar* pixel = row + 3 * ((2 * x + 1) * frameWidth / (2 * size.width()));
+            target[x] =
+                bgr ? qRgb(pixel[2], pixel[1], pixel[0]) : qRgb(pixel[0], pixel[1], pixel[2]);
+        }
+    }
+}
+
 } // namespace
 
 TCaptureWindow* TCaptureWindow::FromHandle(HWND window) {
@@ -302,6 +324,11 @@ void TCaptureWindow::paintEvent(QPaintEvent*) {
         size.scale(this->size(), FKeepAspect ? Qt::KeepAspectRatio : Qt::IgnoreAspectRatio);
         const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2),
                            size);
+        if (image.format() == QImage::Format_BGR888 || image.format() == QImage::Format_RGB888) {
+            SampleForScreen(image, size, FShownFrame);
+            painter.drawImage(target.topLeft(), FShownFrame);
+            return;
+        }
         painter.drawImage(target, image);
     };
     if (FFrozen && FHasGrab) {

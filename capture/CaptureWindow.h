@@ -101,6 +101,7 @@ private:
     std::uint64_t FLastShown = 0;
     std::uint64_t FDisplayedFrames = 0;
     QImage FGrabs[2];
+    QImage FShownFrame; // the scaled picture of the last paint
     int FGrabIndex = 0;
     bool FHasGrab = false;
     QString FNoSignal; // why the last connection failed to start

@@ -19,15 +19,17 @@ bool Installed(const char* factory) {
 
 } // namespace
 
-TEventCodec ChooseEventCodec(int keyframeInterval, int bitrateKbps, bool preferH264) {
+TEventCodec ChooseEventCodec(int keyframeInterval, int bitrateKbps, bool largeFrames,
+                             bool preferH264) {
     const std::string interval = std::to_string(std::max(1, keyframeInterval));
     const std::string bitrate = std::to_string(std::max(64, bitrateKbps));
     if (preferH264 && Installed("x264enc") && Installed("h264parse") && Installed("mp4mux")) {
         // No B-frames (zerolatency), so frames leave the encoder in display
         // order and each carries its own time.
         return {"H.264/MP4", ".mp4",
-                "x264enc tune=zerolatency speed-preset=superfast key-int-max=" + interval +
-                    " bitrate=" + bitrate,
+                "x264enc tune=zerolatency speed-preset=" +
+                    std::string(largeFrames ? "ultrafast" : "superfast") +
+                    " key-int-max=" + interval + " bitrate=" + bitrate,
                 "video/x-h264,stream-format=avc,alignment=au,profile=constrained-baseline",
                 "h264parse ! mp4mux"};
     }

@@ -14,9 +14,11 @@ struct TEventCodec {
 };
 
 // The first encoder that is installed, H.264 first unless `preferH264` is false.
-// `keyframeInterval` is in frames; `bitrateKbps` the encoder's target rate.
+// `keyframeInterval` is in frames; `bitrateKbps` the encoder's target rate;
+// `largeFrames` (720p and up) picks the encoder's fastest setting.
 // Throws std::runtime_error when neither encoder is installed.
-TEventCodec ChooseEventCodec(int keyframeInterval, int bitrateKbps, bool preferH264 = true);
+TEventCodec ChooseEventCodec(int keyframeInterval, int bitrateKbps, bool largeFrames = false,
+                             bool preferH264 = true);
 
 // A target bit rate for frames of this size and rate: about 0.1 bit per pixel,
 // so 640x480/30 gets ~920 kbit/s and 1080p/30 ~6200 kbit/s.

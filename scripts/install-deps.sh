@@ -15,7 +15,8 @@ packages=(
     # Sources the program opens: the base and good plugins (files, cameras,
     # RTSP, HTTP), libav for the codecs most recordings use (H.264, MPEG-4 part 2,
     # DivX, Cinepak, ...), the bad set for the H.264/H.265 parsers, the ugly set
-    # for ASF/WMV and MPEG-2 recordings, and PipeWire for cameras offered through it
+    # for ASF/WMV and MPEG-2 recordings and for x264 (the H.264 encoder of the
+    # motion-event clips), and PipeWire for cameras offered through it
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
     gstreamer1.0-libav gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
     gstreamer1.0-pipewire

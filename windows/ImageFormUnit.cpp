@@ -67,9 +67,28 @@ void TImage::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const int left = (width() - FPicture.width()) / 2;
     const int top = (height() - FPicture.height()) / 2;
-    // Only the part inside the control is drawn (and converted for the screen).
     const QRect shown = QRect(left, top, FPicture.width(), FPicture.height()) & rect();
-    painter.drawImage(shown.topLeft(), FPicture, shown.translated(-left, -top));
+    if (shown.isEmpty()) {
+        return;
+    }
+    if (FPicture.format() != QImage::Format_BGR888) {
+        painter.drawImage(shown.topLeft(), FPicture, shown.translated(-left, -top));
+        return;
+    }
+    // The painter would convert the whole 24-bit picture to draw a part of
+    // it: only the part shown is converted, into storage kept for the next paint.
+    if (FVisible.size() != shown.size()) {
+        FVisible = QImage(shown.size(), QImage::Format_RGB32);
+    }
+    for (int y = 0; y < shown.height(); ++y) {
+        const uchar* source =
+            FPicture.constScanLine(shown.top() - top + y) + 3 * (shown.left() - left);
+        auto* target = reinterpret_cast<QRgb*>(FVisible.scanLine(y));
+        for (int x = 0; x < shown.width(); ++x, source += 3) {
+            target[x] = qRgb(source[2], source[1], source[0]);
+        }
+    }
+    painter.drawImage(shown.topLeft(), FVisible);
 }
 
 TImageForm::TImageForm(QWidget* owner) : BaseForm(owner), Image(new TImage(this)) {

@@ -39,7 +39,8 @@ protected:
 
 private:
     QImage FPicture;
-    TBitmap FShown; // the storage FPicture reads after TakePicture
+    TBitmap FShown;  // the storage FPicture reads after TakePicture
+    QImage FVisible; // the part of a 24-bit picture inside the control, for the screen
 };
 
 class TImageForm : public BaseForm {

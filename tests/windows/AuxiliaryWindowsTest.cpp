@@ -133,6 +133,27 @@ TEST_F(AuxiliaryWindowTest, LargeDifferenceImageShowsItsCentralPart) {
     EXPECT_EQ(PixelOf(shown, 319, 239), qRgb(479 % 256, 359 % 256, 7));
 }
 
+// The frame step hands its difference image over every step: the control
+// shows it in place and hands back the storage of the picture before.
+TEST_F(AuxiliaryWindowTest, TakenPictureShowsItsCentralPartAndHandsBackTheOldStorage) {
+    auto form = BaseForm::MakeForm<TImageForm>();
+    TBitmap first = CoordinateBitmap(640, 480);
+    const std::uint8_t* firstPixels = first.ScanLine(0);
+    form->Image->TakePicture(first);
+    EXPECT_TRUE(first.Empty());
+    EXPECT_EQ(form->Image->Picture().size(), QSize(640, 480));
+    const QImage shown = ShownClientArea(*form);
+    EXPECT_EQ(PixelOf(shown, 0, 0), qRgb(160, 120, 7));
+    EXPECT_EQ(PixelOf(shown, 319, 239), qRgb(479 % 256, 359 % 256, 7));
+    TBitmap second = CoordinateBitmap(160, 120);
+    form->Image->TakePicture(second);
+    EXPECT_EQ(second.ScanLine(0), firstPixels);
+    const QImage small = ShownClientArea(*form);
+    EXPECT_EQ(PixelOf(small, 79, 100), Black);
+    EXPECT_EQ(PixelOf(small, 80, 60), qRgb(0, 0, 7));
+    EXPECT_EQ(PixelOf(small, 239, 179), qRgb(159, 119, 7));
+}
+
 TEST_F(AuxiliaryWindowTest, NewPictureOfTheSameSizeReplacesTheOld) {
     auto form = BaseForm::MakeForm<TImageForm>();
     TBitmap gray;
