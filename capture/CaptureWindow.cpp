@@ -71,21 +71,22 @@ void PaintNoSignal(QPainter& painter, const QRect& area, const QString& reason) 
 }
 
 // A 24-bit frame drawn by the painter is first converted whole to 32 bits,
-// at every paint. This samples only the pixels shown (nearest, at pixel
-// centres) into `shown`, whose storage is kept from paint to paint.
-void SampleForScreen(const QImage& frame, QSize size, QImage& shown) {
+// at every paint. This samples only the pixels shown, the part `part` of the
+// frame at the given size (nearest, at pixel centres), into `shown`, whose
+// storage is kept from paint to paint.
+void SampleForScreen(const QImage& frame, QRect part, QSize size, QImage& shown) {
     if (shown.size() != size || shown.format() != QImage::Format_RGB32) {
         shown = QImage(size, QImage::Format_RGB32);
     }
     const bool bgr = frame.format() == QImage::Format_BGR888;
-    const qint64 frameWidth = frame.width();
-    const qint64 frameHeight = frame.height();
     for (int y = 0; y < size.height(); ++y) {
-        const uchar* row =
-            frame.constScanLine(static_cast<int>((2 * y + 1) * frameHeight / (2 * size.height())));
+        const qint64 row = part.top() + (2 * y + 1) * qint64{part.height()} / (2 * size.height());
+        const uchar* source = frame.constScanLine(static_cast<int>(row));
         auto* target = reinterpret_cast<QRgb*>(shown.scanLine(y));
         for (int x = 0; x < size.width(); ++x) {
-            const uchar* pixel = row + 3 * ((2 * x + 1) * frameWidth / (2 * size.width()));
+            const qint64 column =
+                part.left() + (2 * x + 1) * qint64{part.width()} / (2 * size.width());
+            const uchar* pixel = source + 3 * column;
             target[x] =
                 bgr ? qRgb(pixel[2], pixel[1], pixel[0]) : qRgb(pixel[0], pixel[1], pixel[2]);
         }
@@ -316,7 +317,15 @@ void TCaptureWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
     const auto draw = [&](const QImage& image) {
+        const bool wide =
+            image.format() == QImage::Format_BGR888 || image.format() == QImage::Format_RGB888;
         if (!FScale) {
+            const QRect part = image.rect() & rect();
+            if (wide && !part.isEmpty()) {
+                SampleForScreen(image, part, part.size(), FShownFrame);
+                painter.drawImage(QPoint(0, 0), FShownFrame);
+                return;
+            }
             painter.drawImage(QPoint(0, 0), image);
             return;
         }
@@ -324,8 +333,8 @@ void TCaptureWindow::paintEvent(QPaintEvent*) {
         size.scale(this->size(), FKeepAspect ? Qt::KeepAspectRatio : Qt::IgnoreAspectRatio);
         const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2),
                            size);
-        if (image.format() == QImage::Format_BGR888 || image.format() == QImage::Format_RGB888) {
-            SampleForScreen(image, size, FShownFrame);
+        if (wide && !size.isEmpty()) {
+            SampleForScreen(image, image.rect(), size, FShownFrame);
             painter.drawImage(target.topLeft(), FShownFrame);
             return;
         }

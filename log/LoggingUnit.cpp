@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -26,8 +27,16 @@ std::string SystemText(int error) {
     return std::strerror(error);
 }
 
+// Errors name the file in full: a relative log folder is taken from the
+// current folder, which the message would not show.
+std::string FullPath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path full = std::filesystem::absolute(path, error);
+    return error ? path : full.lexically_normal().string();
+}
+
 [[noreturn]] void CannotCreate(const std::string& path, const std::string& reason) {
-    throw EFCreateError("Cannot create file \"" + path + "\". " + reason);
+    throw EFCreateError("Cannot create file \"" + FullPath(path) + "\". " + reason);
 }
 
 // Closes the descriptor on every way out of a call.
@@ -138,7 +147,8 @@ void MovementLog::LogMovement(int pixels, int percent) {
 void MovementLog::Append(int fd, const std::string& record) {
     const off_t end = lseek(fd, 0, SEEK_END);
     if (end < 0) {
-        throw EFCreateError("Cannot write file \"" + LogFile + "\". " + SystemText(errno));
+        throw EFCreateError("Cannot write file \"" + FullPath(LogFile) + "\". " +
+                            SystemText(errno));
     }
     std::size_t done = 0;
     while (done < record.size()) {
@@ -152,9 +162,10 @@ void MovementLog::Append(int fd, const std::string& record) {
         }
         const int error = written == 0 ? ENOSPC : errno;
         if (done > 0 && ftruncate(fd, end) != 0) {
-            throw EFCreateError("Cannot write file \"" + LogFile + "\". " + SystemText(error) +
-                                " The last record may be incomplete.");
+            throw EFCreateError("Cannot write file \"" + FullPath(LogFile) + "\". " +
+                                SystemText(error) + " The last record may be incomplete.");
         }
-        throw EFCreateError("Cannot write file \"" + LogFile + "\". " + SystemText(error));
+        throw EFCreateError("Cannot write file \"" + FullPath(LogFile) + "\". " +
+                            SystemText(error));
     }
 }

@@ -11,7 +11,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 work="$build/corpus/$target"
 mkdir -p "$work" "$build/crashes"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
-export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$root/scripts/lsan.supp print_suppressions=0}"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp print_suppressions=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
 export QT_QPA_PLATFORM=offscreen
 log="$build/$target.log"

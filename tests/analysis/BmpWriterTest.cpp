@@ -1,4 +1,5 @@
 #include "analysis/BmpWriter.h"
+#include "tests/TestGuards.h"
 #include "types/Exception.h"
 
 #include <gtest/gtest.h>
@@ -109,8 +110,8 @@ TEST_F(BmpWriter, MissingFolderRaisesCannotCreateFileWithTheFullPath) {
 }
 
 TEST_F(BmpWriter, RelativePathsAreReportedInFull) {
-    const fs::path before = fs::current_path();
-    fs::current_path(Folder);
+    const TScopedCurrentFolder inFolder(Folder.string());
+    ASSERT_TRUE(inFolder.Changed);
     try {
         SaveBitmapToFile(TwoByTwo(), "./images/0.5.bmp");
         ADD_FAILURE() << "no error";
@@ -121,7 +122,6 @@ TEST_F(BmpWriter, RelativePathsAreReportedInFull) {
     fs::create_directory("images");
     SaveBitmapToFile(TwoByTwo(), "./images/0.5.bmp");
     EXPECT_EQ(fs::file_size(Folder / "images" / "0.5.bmp"), 70u);
-    fs::current_path(before);
 }
 
 // A write that fails part-way (the file size limit) must leave neither a

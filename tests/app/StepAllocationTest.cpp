@@ -6,6 +6,7 @@
 
 #include "app/WVideo.h"
 #include "settings/ConfigUnit.h"
+#include "tests/TestGuards.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -76,7 +77,7 @@ TEST(FrameStepMemory, StepsAtAnUnchangedSizeTakeNoFrameSizedMemory) {
     GTEST_SKIP() << "allocations are not counted under AddressSanitizer";
 #else
     QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    const TScopedEnv configHome("XDG_CONFIG_HOME", config.path().toStdString());
     const QImage frames[] = {Frame(40), Frame(200)};
     CreateConfigForm();
     {

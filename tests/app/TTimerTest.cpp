@@ -46,24 +46,28 @@ TEST(TTimer, GivesNoTicksWhenDisabledOrWithIntervalZero) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.ticks.size() >= 2; }, 2000));
 }
 
+// Wide margins: a loaded machine only delays ticks, and the test holds for
+// any delay short of a second.
 TEST(TTimer, NewIntervalRestartsTheCountOfARunningTimer) {
     TTimer timer;
-    timer.SetInterval(300);
+    timer.SetInterval(2000);
     timer.SetEnabled(true);
     TickRecorder recorder(timer);
-    QTest::qWait(200);
-    ASSERT_TRUE(recorder.ticks.empty());
+    QTest::qWait(1000);
+    if (!recorder.ticks.empty()) {
+        GTEST_SKIP() << "the machine was too busy to change the interval in time";
+    }
     QElapsedTimer sinceChange;
     sinceChange.start();
-    timer.SetInterval(250);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.ticks.empty(); }, 2000));
-    // Without the restart the tick would have come 100 ms after the change.
-    EXPECT_GE(sinceChange.elapsed(), 240);
+    timer.SetInterval(1900);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.ticks.empty(); }, 20000));
+    // Without the restart the tick would have come about 1000 ms after the change.
+    EXPECT_GE(sinceChange.elapsed(), 1700);
 }
 
 TEST(TTimer, TickDueDuringABusyHandlerComesOnceAfterIt) {
     TTimer timer;
-    timer.SetInterval(20);
+    timer.SetInterval(100);
     timer.SetEnabled(true);
     QElapsedTimer clock;
     clock.start();
@@ -73,15 +77,15 @@ TEST(TTimer, TickDueDuringABusyHandlerComesOnceAfterIt) {
         if (ticks.size() == 1) {
             QElapsedTimer busy;
             busy.start();
-            while (busy.elapsed() < 200) {
+            while (busy.elapsed() < 500) {
             }
         }
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { return ticks.size() >= 3; }, 5000));
     timer.SetEnabled(false);
-    // Ten ticks fell due during the busy one; a queue would deliver them
-    // back to back, a coalescing timer keeps a full interval after the first.
-    EXPECT_GE(ticks[2] - ticks[1], 18);
+    // Five ticks fell due during the busy one; a queue would deliver them
+    // back to back, a coalescing timer keeps an interval after the first.
+    EXPECT_GE(ticks[2] - ticks[1], 50);
 }
 
 // An error box or a modal dialog opened by a tick runs a nested message

@@ -3,6 +3,7 @@
 
 #include "CaptureFixture.h"
 #include "capture/Clipboard.h"
+#include "tests/TestGuards.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -257,8 +258,7 @@ TEST_F(CaptureServiceTest, EndedStreamIsReportedAndLaterGrabsLeaveNoFrame) {
 
 TEST_F(CaptureServiceTest, StreamingCaptureStopsAtTheFrameLimitWithAPlayableFile) {
     QTemporaryDir folder;
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(folder.path());
+    const TScopedCurrentFolder inFolder(folder.path().toStdString());
     UseSource("test");
     ASSERT_TRUE(ConnectAndWaitForAFrame());
     SetFrameLimit(10);
@@ -278,13 +278,11 @@ TEST_F(CaptureServiceTest, StreamingCaptureStopsAtTheFrameLimitWithAPlayableFile
     EXPECT_TRUE(QFileInfo(file).size() > 1000);
     EXPECT_TRUE(
         RunPipeline("filesrc location=" + file.toStdString() + " ! avidemux ! jpegdec ! fakesink"));
-    QDir::setCurrent(previous);
 }
 
 TEST_F(CaptureServiceTest, EscapeAbortsAStreamingCapture) {
     QTemporaryDir folder;
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(folder.path());
+    const TScopedCurrentFolder inFolder(folder.path().toStdString());
     UseSource("test");
     ASSERT_TRUE(ConnectAndWaitForAFrame());
     SetFrameLimit(100000);
@@ -297,7 +295,6 @@ TEST_F(CaptureServiceTest, EscapeAbortsAStreamingCapture) {
     EXPECT_TRUE(Label->text().endsWith("(aborted)")) << Label->text().toStdString();
     EXPECT_TRUE(RunPipeline("filesrc location=" + folder.filePath("video.avi").toStdString() +
                             " ! avidemux ! jpegdec ! fakesink"));
-    QDir::setCurrent(previous);
 }
 
 TEST_F(CaptureServiceTest, DescriptionsThatCannotBeBuiltRefuseAndSayWhy) {

@@ -9,6 +9,7 @@
 #include "app/Program.h"
 #include "app/TTimer.h"
 #include "app/WVideo.h"
+#include "tests/TestGuards.h"
 
 #include "../events/EventTestSupport.h"
 
@@ -325,15 +326,13 @@ TEST(EndToEnd, TheProgramAsAUserMeetsIt) {
     folders.Screenshots =
         QDir(QDir::currentPath())
             .absoluteFilePath(screenshots.isEmpty() ? "e2e-screenshots" : QString(screenshots));
-    qputenv("XDG_CONFIG_HOME", folders.Config.path().toUtf8());
-    qputenv("STIRWATCH_SOURCE", "test");
-    const QString startFolder = QDir::currentPath();
-    QDir::setCurrent(folders.Work.path());
+    const TScopedEnv configHome("XDG_CONFIG_HOME", folders.Config.path().toStdString());
+    const TScopedEnv source("STIRWATCH_SOURCE", "test");
+    const TScopedCurrentFolder inWorkFolder(folders.Work.path().toStdString());
 
     EXPECT_EQ(RunOnce([&](TVideo& window) { FirstRun(window, folders); }), 0);
     EXPECT_EQ(RunOnce([&](TVideo& window) { SecondRun(window, folders); }), 0);
 
-    QDir::setCurrent(startFolder);
     std::printf("[ MEASURE  ] end-to-end wall time %lld ms\n",
                 static_cast<long long>(wall.elapsed()));
 }

@@ -1,4 +1,5 @@
 #include "log/LoggingUnit.h"
+#include "tests/TestGuards.h"
 #include "types/Exception.h"
 
 #include <cerrno>
@@ -98,6 +99,24 @@ TEST_F(MovementLogFile, MissingFolderFailsAndTheSessionStays) {
     fs::create_directory(Folder / "absent");
     Log.LogMovement(5, 1);
     EXPECT_TRUE(fs::exists(Log.FileName()));
+}
+
+// A relative log folder is taken from the current folder; the error names
+// the file with its full path.
+TEST_F(MovementLogFile, ErrorNamesTheFullPathOfARelativeFolder) {
+    const TScopedCurrentFolder inFolder(Folder.string());
+    ASSERT_TRUE(inFolder.Changed);
+    Log.StartSession("absent");
+    const std::string name = fs::path(Log.FileName()).filename().string();
+    EXPECT_EQ(Log.FileName(), "absent/" + name) << "the session keeps the folder as given";
+    try {
+        Log.LogMovement(5, 1);
+        FAIL() << "the call should fail";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file \"" +
+                                             (Folder / "absent" / name).string() +
+                                             "\". No such file or directory");
+    }
 }
 
 TEST_F(MovementLogFile, AConcurrentHolderOfTheFileMakesTheCallFail) {

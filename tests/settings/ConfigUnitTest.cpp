@@ -16,17 +16,19 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
 class ConfigWindow : public ::testing::Test {
 protected:
     QTemporaryDir ConfigHome;
+    std::optional<TScopedEnv> ConfigHomeEnv;
     TConfigForm Form;
 
     void SetUp() override {
         ASSERT_TRUE(ConfigHome.isValid());
-        qputenv("XDG_CONFIG_HOME", ConfigHome.path().toUtf8());
+        ConfigHomeEnv.emplace("XDG_CONFIG_HOME", ConfigHome.path().toStdString());
     }
     std::string FilePath() const { return TRegIniFile("Software\\Quellor").FileName(); }
     void StoreText(const std::string& values) {
@@ -303,7 +305,7 @@ TEST_F(ConfigWindow, EnterInAFieldNeitherBrowsesNorCloses) {
 
 TEST(ConfigFormInstance, CreatedHiddenWithoutOwnerAndDestroyedWithoutSaving) {
     QTemporaryDir configHome;
-    qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
+    const TScopedEnv configHomeEnv("XDG_CONFIG_HOME", configHome.path().toStdString());
     CreateConfigForm();
     ASSERT_NE(ConfigForm, nullptr);
     EXPECT_EQ(ConfigForm->parentWidget(), nullptr);
