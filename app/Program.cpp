@@ -2,6 +2,7 @@
 
 #include "app/TApplication.h"
 #include "app/WVideo.h"
+#include "capture/VideoCap.h"
 #include "settings/ConfigUnit.h"
 
 #include <QTimer>
@@ -14,7 +15,12 @@ namespace {
 // and torn down after the last one is gone. The configuration window is
 // created last and destroyed first; it saves only when it is closed.
 struct ModuleLifetime {
-    ModuleLifetime() { CreateConfigForm(); }
+    ModuleLifetime() {
+        // GStreamer and the camera search start in the background now, so that the
+        // first "Start Video" does not wait for them.
+        PrepareCapture();
+        CreateConfigForm();
+    }
     ~ModuleLifetime() { DestroyConfigForm(); }
     ModuleLifetime(const ModuleLifetime&) = delete;
     ModuleLifetime& operator=(const ModuleLifetime&) = delete;

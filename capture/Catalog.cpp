@@ -4,6 +4,8 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -27,9 +29,15 @@ std::string DeviceKey(GstDevice* device) {
 // provider (0.3.65) corrupts the heap when it is stopped and started again in
 // the same process, which a monitor per refresh does on the second "Start Video".
 // A running monitor keeps its list current as cameras come and go.
+// Started by whichever thread comes first (the preparation at program start or
+// the first catalogue refresh); the other waits for it. Tried again at the next
+// refresh when no provider could start.
 GstDeviceMonitor* CameraMonitor() {
+    static std::mutex mutex;
     static GstDeviceMonitor* running = nullptr; // never stopped, never released
+    const std::lock_guard lock(mutex);
     if (!running) {
+        EnsureGStreamer();
         TGstPtr<GstDeviceMonitor> monitor(gst_device_monitor_new());
         gst_device_monitor_add_filter(monitor.get(), "Video/Source", nullptr);
         if (gst_device_monitor_start(monitor.get())) {
@@ -79,6 +87,11 @@ std::unique_ptr<TDriverCatalog>& CatalogSlot() {
 // are mixed at half size and scaled up once, which keeps the scene cheap; the
 // background is drawn once and repeated. Everything stays in BGRA, so plain
 // colours come out exactly.
+void PrepareCatalogue() {
+    static std::once_flag started;
+    std::call_once(started, [] { std::thread([] { CameraMonitor(); }).detach(); });
+}
+
 QString TestSceneDescription(int width, int height, int fps) {
     const auto even = [](int value) { return std::max(2, value & ~1); };
     const int w = even(width / 2);

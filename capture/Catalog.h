@@ -19,6 +19,9 @@
 // live scene of the given size and rate; its source element is named "src".
 QString TestSceneDescription(int width, int height, int fps);
 
+// Starts GStreamer and the camera monitor on a thread of their own (once).
+void PrepareCatalogue();
+
 // The source a STIRWATCH_SOURCE setting names.
 TSource SourceFromSetting(const QString& setting);
 

@@ -123,8 +123,7 @@ struct TSourceSession : std::enable_shared_from_this<TSourceSession> {
     std::string Missing;
     bool RetryPending = false;
     int BackoffSeconds = 1;
-    bool FailureReported = false;
-    bool FailureGeneric = false;
+    int FailureWeight = 0; // how much the failure reported says: 0 none, 1 generic ... 3
 
     static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer self);
     void Handle(GstMessage* message);
@@ -161,16 +160,17 @@ void TSourceSession::Handle(GstMessage* message) {
             ConnectionFailed(error ? error->message : "");
             break;
         }
-        // "Internal data stream error" only follows the error that says what happened.
+        // Several errors follow one another: the one that says most is kept. A missing
+        // plug-in says most; "Internal data stream error" only follows what happened.
         const bool generic =
             error && error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_FAILED;
+        const int weight = !missing.empty() ? 3 : generic ? 1 : 2;
         {
             std::lock_guard lock(Mutex);
-            if (FailureReported && (generic || !FailureGeneric)) {
+            if (weight <= FailureWeight) {
                 break;
             }
-            FailureReported = true;
-            FailureGeneric = generic;
+            FailureWeight = weight;
         }
         const std::string text = DescribeError(error.get(), debug ? debug.get() : "",
                                                ClassOf(Source), ShortName(Source), missing);

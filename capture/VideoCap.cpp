@@ -1,5 +1,7 @@
 #include "capture/VideoCap.h"
 
+#include "capture/Catalog.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -55,6 +57,10 @@ QLabel* StatusLabel() {
 }
 std::uint32_t FrameLimit() {
     return FFrameLimit;
+}
+
+void PrepareCapture() {
+    PrepareCatalogue();
 }
 
 void SetVideoPanel(QWidget* panel) {

@@ -21,6 +21,10 @@ QWidget* VideoPanel();
 QLabel* StatusLabel();
 std::uint32_t FrameLimit();
 
+// Starts GStreamer and the search for cameras on a thread of their own, so that the
+// first connection finds them ready; at program start, before any window exists.
+void PrepareCapture();
+
 void SetVideoPanel(QWidget* panel);
 void SetStatusLabel(QLabel* label);
 // The stop notification of a streaming capture, called with a null sender; may be empty.

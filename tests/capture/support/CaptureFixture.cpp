@@ -66,7 +66,12 @@ bool TCaptureFixture::WaitForStatusStartingWith(const QString& prefix, int milli
 
 bool TCaptureFixture::ConnectAndWaitForAFrame(int milliseconds) {
     return ConnectCamera() && Window() && Window()->Driver() &&
-           RunEventsUntil([] { return Window()->Driver()->NewestFrameNumber() > 0; }, milliseconds);
+           RunEventsUntil(
+               [this] {
+                   return Window()->Driver()->NewestFrameNumber() > 0 &&
+                          Label->text().startsWith(QLatin1String("Connected to"));
+               },
+               milliseconds);
 }
 
 void TCaptureFixture::ChooseFormat(const QString& text) {

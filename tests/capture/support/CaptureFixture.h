@@ -36,8 +36,9 @@ protected:
     bool WaitForStatus(const QString& text, int milliseconds = 5000);
     bool WaitForStatusStartingWith(const QString& prefix, int milliseconds = 5000);
 
-    // Connects the source and waits (with the event loop running) for its first frame.
-    static bool ConnectAndWaitForAFrame(int milliseconds = 10000);
+    // Connects the source and waits (with the event loop running) for its first frame
+    // and for the status line to say so.
+    bool ConnectAndWaitForAFrame(int milliseconds = 10000);
     // Grabs a frame as the frame step does: to the clipboard and back as a 24-bit bitmap
     // (empty when the grab put nothing there).
     static TBitmap Grab();
