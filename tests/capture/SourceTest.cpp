@@ -175,7 +175,7 @@ TEST_F(SourceTest, StartVideoKeepsTheWindowResponsiveWhateverTheSource) {
         qint64 last = 0;
         qint64 longest = 0;
         QTimer ticker;
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
+        QObject::connect(&ticker, &QTimer::timeout, &ticker, [&] {
             longest = std::max(longest, clock.elapsed() - last);
             last = clock.elapsed();
         });
