@@ -367,6 +367,7 @@ int main(int argc, char** argv) {
     const bool complete = reporter.PrintRatios();
     benchmark::Shutdown();
 #ifndef STIRWATCH_BENCH_OPENCV
+    static_cast<void>(complete);
     std::fprintf(stderr,
                  "\nERROR: built without OpenCV (STIRWATCH_BENCH_OPENCV=OFF): the OpenCV rows "
                  "are missing. `make bench` builds them.\n");
