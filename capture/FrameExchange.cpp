@@ -193,7 +193,7 @@ bool TFrameExchange::WaitForFrameAfter(std::uint64_t after, std::chrono::millise
     return ready();
 }
 
-std::uint64_t TFrameExchange::WithNewest(const std::function<void(const QImage&)>& use) {
+std::uint64_t TFrameExchange::MapNewest(GstVideoFrame& frame) {
     TBufferPtr buffer;
     TCapsPtr caps;
     std::uint64_t number = 0;
@@ -206,11 +206,20 @@ std::uint64_t TFrameExchange::WithNewest(const std::function<void(const QImage&)
         caps.reset(gst_caps_ref(FNewestCaps.get()));
         number = FNumber;
     }
+    // The mapped frame holds a reference of its own to the buffer.
     GstVideoInfo info;
-    GstVideoFrame frame;
     if (!gst_video_info_from_caps(&info, caps.get()) ||
         GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGR ||
         !gst_video_frame_map(&frame, &info, buffer.get(), GST_MAP_READ)) {
+        return 0;
+    }
+    return number;
+}
+
+std::uint64_t TFrameExchange::WithNewest(const std::function<void(const QImage&)>& use) {
+    GstVideoFrame frame;
+    const std::uint64_t number = MapNewest(frame);
+    if (number == 0) {
         return 0;
     }
     const QImage view(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
@@ -222,23 +231,9 @@ std::uint64_t TFrameExchange::WithNewest(const std::function<void(const QImage&)
 }
 
 std::uint64_t TFrameExchange::CopyNewest(QImage& target) {
-    TBufferPtr buffer;
-    TCapsPtr caps;
-    std::uint64_t number = 0;
-    {
-        std::lock_guard lock(FMutex);
-        if (!FNewestBuffer) {
-            return 0;
-        }
-        buffer.reset(gst_buffer_ref(FNewestBuffer.get()));
-        caps.reset(gst_caps_ref(FNewestCaps.get()));
-        number = FNumber;
-    }
-    GstVideoInfo info;
     GstVideoFrame frame;
-    if (!gst_video_info_from_caps(&info, caps.get()) ||
-        GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGR ||
-        !gst_video_frame_map(&frame, &info, buffer.get(), GST_MAP_READ)) {
+    const std::uint64_t number = MapNewest(frame);
+    if (number == 0) {
         return 0;
     }
     const int width = GST_VIDEO_FRAME_WIDTH(&frame);

@@ -9,6 +9,8 @@
 #include "capture/Recorder.h"
 #include "capture/VideoDriver.h"
 
+#include <gst/video/video.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -71,6 +73,8 @@ public:
     void Detach();
 
 private:
+    // Maps the newest frame for reading; returns its number, 0 (and nothing mapped) when none.
+    std::uint64_t MapNewest(GstVideoFrame& frame);
     void NotifyStatus(std::unique_lock<std::mutex>& lock);
     std::chrono::nanoseconds IntervalLocked() const;
 

@@ -51,3 +51,13 @@ int EventBitrateKbps(int width, int height, double framesPerSecond) {
 bool IsEventFileExtension(const std::string& extension) {
     return extension == ".mp4" || extension == ".webm";
 }
+
+std::string PipelineErrorText(GstMessage* message) {
+    GError* error = nullptr;
+    gst_message_parse_error(message, &error, nullptr);
+    std::string text = error ? error->message : "unknown error";
+    if (error) {
+        g_error_free(error);
+    }
+    return text;
+}

@@ -3,6 +3,8 @@
 // installed, otherwise VP8 in WebM, which GStreamer's base and good plugin
 // sets always provide. Both play in every common player.
 
+#include <gst/gst.h>
+
 #include <string>
 
 struct TEventCodec {
@@ -26,3 +28,6 @@ int EventBitrateKbps(int width, int height, double framesPerSecond);
 
 // The file extensions of the event files any codec writes.
 bool IsEventFileExtension(const std::string& extension);
+
+// The text of a pipeline's error message ("unknown error" when it carries none).
+std::string PipelineErrorText(GstMessage* message);

@@ -1,25 +1,13 @@
 #include "events/EventWriter.h"
 
+#include "events/EventCodec.h"
+
 #include <gst/app/gstappsrc.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <thread>
-
-namespace {
-
-std::string ErrorText(GstMessage* message) {
-    GError* error = nullptr;
-    gst_message_parse_error(message, &error, nullptr);
-    std::string text = error ? error->message : "unknown error";
-    if (error) {
-        g_error_free(error);
-    }
-    return text;
-}
-
-} // namespace
 
 TEventWriter::TEventWriter(const TEventCodec& codec, GstCaps* encodedCaps, const std::string& path,
                            GstClockTime origin)
@@ -87,7 +75,7 @@ bool TEventWriter::CheckFailed() {
     GstBus* bus = gst_element_get_bus(FPipeline);
     while (GstMessage* message = gst_bus_pop(bus)) {
         if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && FError.empty()) {
-            FError = ErrorText(message);
+            FError = PipelineErrorText(message);
         } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
             FComplete = true;
         }
@@ -126,7 +114,7 @@ bool TEventWriter::Finish(std::chrono::milliseconds timeout) {
             FError = "the file was not finished in time";
         } else {
             if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-                FError = ErrorText(message);
+                FError = PipelineErrorText(message);
             } else {
                 complete = true;
             }

@@ -1,5 +1,7 @@
 #include "events/FrameEncoder.h"
 
+#include "events/EventCodec.h"
+
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
 #include <gst/video/video.h>
@@ -15,16 +17,6 @@ constexpr GstClockTime TimeBase = 1000ull * 3600 * GST_SECOND;
 
 // Frames allowed to wait for the encoder before the oldest is dropped.
 constexpr guint64 WaitingFrames = 3;
-
-std::string ErrorText(GstMessage* message) {
-    GError* error = nullptr;
-    gst_message_parse_error(message, &error, nullptr);
-    std::string text = error ? error->message : "unknown error";
-    if (error) {
-        g_error_free(error);
-    }
-    return text;
-}
 
 } // namespace
 
@@ -94,7 +86,7 @@ std::string TFrameEncoder::TakeError() {
     // Every waiting message goes, so that the bus never grows.
     while (GstMessage* message = gst_bus_pop(bus)) {
         if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && text.empty()) {
-            text = ErrorText(message);
+            text = PipelineErrorText(message);
         }
         gst_message_unref(message);
     }
