@@ -90,6 +90,10 @@ TEST_F(CaptureServiceTest, TestSceneGrabsMovingFramesAtTheNegotiatedSize) {
     ASSERT_EQ(first.Width(), 640);
     ASSERT_EQ(first.Height(), 480);
     EXPECT_EQ(first.PixelFormat(), pf24bit);
+    // A grab on a late live source hands out its newest frame again: wait for a new one.
+    const std::uint64_t firstNumber = Window()->Driver()->NewestFrameNumber();
+    ASSERT_TRUE(RunEventsUntil(
+        [firstNumber] { return Window()->Driver()->NewestFrameNumber() > firstNumber; }, 5000));
     const TBitmap second = Grab();
     ASSERT_EQ(second.Width(), 640);
     EXPECT_FALSE(SameBitmaps(first, second)) << "the ball moves between two grabs";
