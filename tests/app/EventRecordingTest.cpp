@@ -106,14 +106,17 @@ TEST_F(EventRecordingTest, AutomaticRunWithRecordOnMoveWritesOneEventThatPlays) 
     EXPECT_TRUE(StatusTexts.contains("Recording event " + name + " ..."));
 
     // Pre-roll (1 s back to the keyframe before it, keyframes every 0.5 s),
-    // the movement, and the post-roll of 1 s; a frame of slack at each end.
+    // the movement, and the post-roll of 1 s. The movement is timed on the GUI
+    // thread while the clip is timed by the source's frames, and a loaded
+    // machine (sanitizers) can drop a frame or two at either end: three frames
+    // of slack at each end. The exact clip length is the recorder's own test.
     const GstClockTime duration =
         DiscoveredDuration((Events.path() + "/Stirwatch/" + name).toStdString());
     ASSERT_NE(duration, GST_CLOCK_TIME_NONE);
     const GstClockTime frame = GST_SECOND / 30;
-    const GstClockTime least = GST_SECOND + movement + GST_SECOND - 2 * frame;
-    EXPECT_GE(duration, least);
-    EXPECT_LE(duration, least + GST_SECOND / 2 + 4 * frame);
+    const GstClockTime nominal = GST_SECOND + movement + GST_SECOND;
+    EXPECT_GE(duration, nominal - 6 * frame);
+    EXPECT_LE(duration, nominal + GST_SECOND / 2 + 6 * frame);
     EXPECT_GT(DecodedFrames((Events.path() + "/Stirwatch/" + name).toStdString()), 0);
     EXPECT_TRUE(Errors.empty()) << Errors.front().toStdString();
 
