@@ -58,7 +58,14 @@ test-core: deps
 check-style: build
 	./scripts/check-style.sh $(BUILD) $(JOBS)
 
-test: test-core test-release test-asan test-fuzz check-style
+# Every stage, in order, each with the time it took.
+TEST_STAGES := test-core test-release test-asan test-fuzz check-style
+test:
+	@for stage in $(TEST_STAGES); do \
+	    start=$$(date +%s); \
+	    $(MAKE) --no-print-directory $$stage || exit 1; \
+	    echo "== $$stage took $$(( $$(date +%s) - start )) s"; \
+	done
 
 # OpenCV is installed for the comparison rows of the analysis benchmark only.
 bench:

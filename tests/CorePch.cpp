@@ -1,0 +1,2 @@
+// Compiled only to build the precompiled header that the tests without
+// widgets share.
