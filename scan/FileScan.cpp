@@ -1,6 +1,7 @@
 #include "scan/FileScan.h"
 
-#include "scan/ScanDetector.h"
+#include "engine/MotionEngine.h"
+#include "types/Exception.h"
 
 TFileScan ScanFile(const std::string& path, const TScanSettings& settings,
                    TScanProgress& progress) {
@@ -8,23 +9,26 @@ TFileScan ScanFile(const std::string& path, const TScanSettings& settings,
     progress.Started = true;
     try {
         TVideoDecoder decoder(path, settings.StepNs);
-        TScanDetector detector(settings.PixelTolerance, settings.MinimalMovement);
+        TMotionEngine engine;
+        const TEngineOptions options{settings.PixelTolerance, settings.MinimalMovement, false};
         TDecodedFrame frame;
         bool first = true;
         try {
             while (decoder.NextFrame(frame)) {
                 if (first) {
-                    detector.TakeReference(frame);
+                    engine.TakeReference(frame.View);
                     first = false;
                 } else {
-                    const TStepMeasure measure = detector.Step(frame);
+                    const TStepResult result = engine.Step(frame.View, options);
                     scan.Steps.push_back(
-                        {frame.TimeNs, measure.ChangedPixels, measure.Percent, measure.Movement});
+                        {frame.TimeNs, result.ChangedPixels, result.Percent, result.Movement});
                 }
                 progress.Fraction = decoder.Progress();
                 progress.FramesSeen = decoder.FramesSeen();
             }
         } catch (const EScanFileError& error) {
+            scan.Failure = error.what();
+        } catch (const Exception& error) {
             scan.Failure = error.what();
         }
         scan.VideoEndNs = decoder.EndNs();

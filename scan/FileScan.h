@@ -36,5 +36,4 @@ struct TFileScan {
     std::string Failure;
 };
 
-TFileScan ScanFile(const std::string& path, const TScanSettings& settings,
-                   TScanProgress& progress);
+TFileScan ScanFile(const std::string& path, const TScanSettings& settings, TScanProgress& progress);

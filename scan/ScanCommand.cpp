@@ -31,9 +31,9 @@ std::vector<TFileJob> PlanJobs(const TScanOptions& options) {
     for (const std::string& path : options.Files) {
         TOutputNames names = OutputNamesFor(options.OutputFolder, path);
         for (int serial = 2; taken.count(names.ClipStem) != 0; ++serial) {
-            names = OutputNamesFor(options.OutputFolder,
-                                   std::filesystem::path(path).stem().string() + "-" +
-                                       std::to_string(serial));
+            names =
+                OutputNamesFor(options.OutputFolder, std::filesystem::path(path).stem().string() +
+                                                         "-" + std::to_string(serial));
         }
         taken.insert(names.ClipStem);
         jobs.push_back({path, names, 0, {}});
@@ -109,8 +109,7 @@ int Report(const std::vector<TFileJob>& jobs) {
     for (const TFileJob& job : jobs) {
         if (!job.Failure.empty()) {
             ++failed;
-            std::fprintf(stderr, "stirwatch scan: %s: %s\n", job.Path.c_str(),
-                         job.Failure.c_str());
+            std::fprintf(stderr, "stirwatch scan: %s: %s\n", job.Path.c_str(), job.Failure.c_str());
             continue;
         }
         std::printf("%s: %d event%s -> %s\n", job.Path.c_str(), job.Events,
@@ -131,15 +130,15 @@ int RunScanCommand(const std::vector<std::string>& arguments) {
     try {
         defaults = StoredScanSettings();
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "stirwatch scan: the stored settings cannot be read (%s); "
-                             "using the built-in defaults\n",
+        std::fprintf(stderr,
+                     "stirwatch scan: the stored settings cannot be read (%s); "
+                     "using the built-in defaults\n",
                      error.what());
     }
     try {
         options = ParseScanOptions(arguments, defaults);
     } catch (const EUsageError& error) {
-        std::fprintf(stderr, "stirwatch scan: %s\nTry \"stirwatch scan --help\".\n",
-                     error.what());
+        std::fprintf(stderr, "stirwatch scan: %s\nTry \"stirwatch scan --help\".\n", error.what());
         return 2;
     }
     if (options.Help) {

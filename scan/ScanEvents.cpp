@@ -84,9 +84,8 @@ std::string EventsCsv(const std::vector<TScanEvent>& events) {
     std::string text = "start,end,duration,peak_percent,start_time,end_time\n";
     for (const TScanEvent& event : events) {
         text += SecondsText(event.StartNs) + "," + SecondsText(event.EndNs) + "," +
-                SecondsText(event.EndNs - event.StartNs) + "," +
-                std::to_string(event.PeakPercent) + "," + TimecodeText(event.StartNs) + "," +
-                TimecodeText(event.EndNs) + "\n";
+                SecondsText(event.EndNs - event.StartNs) + "," + std::to_string(event.PeakPercent) +
+                "," + TimecodeText(event.StartNs) + "," + TimecodeText(event.EndNs) + "\n";
     }
     return text;
 }
@@ -100,8 +99,9 @@ std::string EventsJson(const TEventsHeader& header, const std::vector<TScanEvent
                        ",\n  \"events\": [";
     for (std::size_t i = 0; i < events.size(); ++i) {
         const TScanEvent& event = events[i];
-        text += std::string(i == 0 ? "\n" : ",\n") + "    {\"start\": " +
-                SecondsText(event.StartNs) + ", \"end\": " + SecondsText(event.EndNs) +
+        text += std::string(i == 0 ? "\n" : ",\n") +
+                "    {\"start\": " + SecondsText(event.StartNs) +
+                ", \"end\": " + SecondsText(event.EndNs) +
                 ", \"duration\": " + SecondsText(event.EndNs - event.StartNs) +
                 ", \"peak_percent\": " + std::to_string(event.PeakPercent) + "}";
     }

@@ -59,23 +59,30 @@ TScanOptions ParseScanOptions(const std::vector<std::string>& arguments,
     using TTaker = std::function<void(const std::string& option, const std::string& value)>;
     const std::map<std::string, TTaker> withValue = {
         {"--pixel-tolerance",
-         [&](auto& o, auto& v) { options.Settings.PixelTolerance = int(WholeNumber(o, v, 0, 255)); }},
+         [&](auto& o, auto& v) {
+             options.Settings.PixelTolerance = int(WholeNumber(o, v, 0, 255));
+         }},
         {"--minimal-movement",
          [&](auto& o, auto& v) {
              options.Settings.MinimalMovement = int(WholeNumber(o, v, -2147483647 - 1, 2147483647));
          }},
         {"--step",
-         [&](auto& o, auto& v) { options.Settings.StepNs = WholeNumber(o, v, 0, 86400000) * NsPerMs; }},
+         [&](auto& o, auto& v) {
+             options.Settings.StepNs = WholeNumber(o, v, 0, 86400000) * NsPerMs;
+         }},
         {"--before", [&](auto& o, auto& v) { options.Events.BeforeNs = Seconds(o, v); }},
         {"--after", [&](auto& o, auto& v) { options.Events.AfterNs = Seconds(o, v); }},
         {"--merge", [&](auto& o, auto& v) { options.Events.MergeNs = Seconds(o, v); }},
         {"--output", [&](auto&, auto& v) { options.OutputFolder = v; }},
         {"--jobs", [&](auto& o, auto& v) { options.Jobs = int(WholeNumber(o, v, 1, 256)); }},
     };
-    const std::map<std::string, std::string> shortNames = {
-        {"-t", "--pixel-tolerance"}, {"-m", "--minimal-movement"}, {"-s", "--step"},
-        {"-o", "--output"},          {"-j", "--jobs"},             {"-q", "--quiet"},
-        {"-h", "--help"}};
+    const std::map<std::string, std::string> shortNames = {{"-t", "--pixel-tolerance"},
+                                                           {"-m", "--minimal-movement"},
+                                                           {"-s", "--step"},
+                                                           {"-o", "--output"},
+                                                           {"-j", "--jobs"},
+                                                           {"-q", "--quiet"},
+                                                           {"-h", "--help"}};
     bool filesOnly = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string argument = arguments[i];
@@ -89,8 +96,8 @@ TScanOptions ParseScanOptions(const std::vector<std::string>& arguments,
         }
         std::string value;
         bool hasValue = false;
-        if (const auto equals = argument.find('='); argument.rfind("--", 0) == 0 &&
-                                                    equals != std::string::npos) {
+        if (const auto equals = argument.find('=');
+            argument.rfind("--", 0) == 0 && equals != std::string::npos) {
             value = argument.substr(equals + 1);
             argument.resize(equals);
             hasValue = true;
@@ -148,11 +155,15 @@ std::string ScanHelpText(const TScanSettings& defaults) {
            "  NAME.plot.png       the percentage over the video's time, events shaded\n"
            "\n"
            "Options:\n"
-           "  -t, --pixel-tolerance N   0..255 (now " + number(defaults.PixelTolerance) + ")\n"
+           "  -t, --pixel-tolerance N   0..255 (now " +
+           number(defaults.PixelTolerance) +
+           ")\n"
            "  -m, --minimal-movement N  changed pixels that count as movement (now " +
-           number(defaults.MinimalMovement) + ")\n"
+           number(defaults.MinimalMovement) +
+           ")\n"
            "  -s, --step MS             milliseconds of video between compared frames\n"
-           "                            (now " + number(defaults.StepNs / NsPerMs) +
+           "                            (now " +
+           number(defaults.StepNs / NsPerMs) +
            "; 0 compares every frame)\n"
            "      --every-frame         compare every frame\n"
            "      --before SECONDS      start each event this much earlier (0)\n"

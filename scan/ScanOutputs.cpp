@@ -28,8 +28,12 @@ TLogTime WallTime(std::int64_t madeSeconds, std::int64_t ms) {
     const std::time_t seconds = static_cast<std::time_t>(madeSeconds + ms / 1000);
     std::tm local{};
     localtime_r(&seconds, &local);
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-            local.tm_hour,        local.tm_min,     local.tm_sec,
+    return {local.tm_year + 1900,
+            local.tm_mon + 1,
+            local.tm_mday,
+            local.tm_hour,
+            local.tm_min,
+            local.tm_sec,
             static_cast<int>(ms % 1000)};
 }
 
@@ -86,6 +90,6 @@ TOutputNames OutputNamesFor(const std::string& folder, const std::string& inputP
     const std::filesystem::path base =
         std::filesystem::path(folder) / std::filesystem::path(inputPath).stem();
     const std::string stem = base.string();
-    return {stem + ".movement.csv", stem + ".events.csv", stem + ".events.json",
-            stem + ".plot.png", stem};
+    return {stem + ".movement.csv", stem + ".events.csv", stem + ".events.json", stem + ".plot.png",
+            stem};
 }

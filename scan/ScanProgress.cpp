@@ -10,7 +10,8 @@ constexpr std::size_t NameWidth = 24;
 
 std::string Bar(double fraction) {
     const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * BarWidth);
-    return "[" + std::string(std::size_t(filled), '#') + std::string(std::size_t(BarWidth - filled), '.') + "]";
+    return "[" + std::string(std::size_t(filled), '#') +
+           std::string(std::size_t(BarWidth - filled), '.') + "]";
 }
 
 std::string ShortName(const std::string& name) {

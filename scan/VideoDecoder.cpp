@@ -2,12 +2,15 @@
 
 #include "scan/StepClock.h"
 
+#include <algorithm>
+
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/pbutils/missing-plugins.h>
 #include <gst/video/video.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <sys/stat.h>
@@ -31,6 +34,10 @@ using TSamplePtr = std::unique_ptr<GstSample, TSampleUnref>;
 
 // The caps the reader takes: formats whose bytes the detector reads as they
 // are, so that the converter in front of the reader stays idle for them.
+// How long a pipeline may read nothing and hand out nothing before the file
+// is given up.
+constexpr std::chrono::seconds StallLimit{10};
+
 constexpr const char* ReaderCaps = "video/x-raw,format=(string){I420,NV12,GRAY8,BGR}";
 
 void EnsureGStreamer() {
@@ -97,6 +104,14 @@ std::int64_t StreamTime(GstPad* pad, GstClockTime pts) {
                                        : static_cast<std::int64_t>(time);
 }
 
+TYuvColors YuvColors(const GstVideoColorimetry& colorimetry) {
+    const bool full = colorimetry.range == GST_VIDEO_COLOR_RANGE_0_255;
+    if (colorimetry.matrix == GST_VIDEO_COLOR_MATRIX_BT709) {
+        return full ? TYuvColors::Bt709Full : TYuvColors::Bt709Studio;
+    }
+    return full ? TYuvColors::Bt601Full : TYuvColors::Bt601Studio;
+}
+
 std::string ErrorText(GstMessage* message) {
     GError* error = nullptr;
     gchar* debug = nullptr;
@@ -143,8 +158,12 @@ struct TVideoDecoder::TState {
         Current.reset();
     }
 
+    std::chrono::steady_clock::time_point LastActivity = std::chrono::steady_clock::now();
+    std::int64_t LastBytes = -1;
+
     void Build();
     void Start();
+    void CheckStalled();
     void DrainBus();
     void ReadTags(GstTagList* tags);
     void UpdateProgress();
@@ -218,8 +237,7 @@ void TVideoDecoder::TState::Build() {
     g_object_set(Source.get(), "location", Path.c_str(), nullptr);
     g_object_set(decoder, "expose-all-streams", FALSE, nullptr);
     GstCaps* caps = gst_caps_from_string(ReaderCaps);
-    g_object_set(Sink.get(), "caps", caps, "sync", FALSE, "max-buffers", 4, "drop", FALSE,
-                 nullptr);
+    g_object_set(Sink.get(), "caps", caps, "sync", FALSE, "max-buffers", 4, "drop", FALSE, nullptr);
     gst_caps_unref(caps);
     g_signal_connect(decoder, "autoplug-continue", G_CALLBACK(ContinueOnlyWithVideo), nullptr);
     g_signal_connect(decoder, "pad-added", G_CALLBACK(LinkVideoPad), this);
@@ -270,6 +288,29 @@ void TVideoDecoder::TState::DrainBus() {
     }
 }
 
+// Some damaged files make a demuxer stop without posting an error; the
+// pipeline then waits for ever. A pipeline whose state change failed, or that
+// has neither read a byte nor handed out a frame for a long time, is given up.
+void TVideoDecoder::TState::CheckStalled() {
+    GstState state = GST_STATE_NULL;
+    GstState pending = GST_STATE_NULL;
+    if (gst_element_get_state(Pipeline.get(), &state, &pending, 0) == GST_STATE_CHANGE_FAILURE) {
+        throw EScanFileError("the file cannot be decoded");
+    }
+    gint64 bytes = -1;
+    gst_element_query_position(Source.get(), GST_FORMAT_BYTES, &bytes);
+    const auto now = std::chrono::steady_clock::now();
+    if (bytes != LastBytes) {
+        LastBytes = bytes;
+        LastActivity = now;
+        return;
+    }
+    if (now - LastActivity > StallLimit) {
+        throw EScanFileError(Seen.load() == 0 ? "the file cannot be decoded: nothing came out of it"
+                                              : "the decoding stopped before the end of the file");
+    }
+}
+
 void TVideoDecoder::TState::ReadTags(GstTagList* tags) {
     GstDateTime* made = nullptr;
     if (tags == nullptr || !gst_tag_list_get_date_time(tags, GST_TAG_DATE_TIME, &made)) {
@@ -311,28 +352,29 @@ bool TVideoDecoder::TState::Map(GstSample* sample, TDecodedFrame& frame) {
         return false;
     }
     IsMapped = true;
+    TFrameView& view = frame.View;
+    view = TFrameView{};
     switch (GST_VIDEO_INFO_FORMAT(&info)) {
     case GST_VIDEO_FORMAT_I420:
-        frame.Layout = TFrameLayout::I420;
+        view.Format = TFrameFormat::I420;
         break;
     case GST_VIDEO_FORMAT_NV12:
-        frame.Layout = TFrameLayout::Nv12;
+        view.Format = TFrameFormat::Nv12;
         break;
     case GST_VIDEO_FORMAT_BGR:
-        frame.Layout = TFrameLayout::Bgr24;
+        view.Format = TFrameFormat::Bgr24;
         break;
     default:
-        frame.Layout = TFrameLayout::Gray8;
+        view.Format = TFrameFormat::Gray8;
         break;
     }
-    frame.Width = GST_VIDEO_INFO_WIDTH(&info);
-    frame.Height = GST_VIDEO_INFO_HEIGHT(&info);
-    for (guint plane = 0; plane < 3; ++plane) {
-        const bool present = plane < GST_VIDEO_FRAME_N_PLANES(&Mapped);
-        frame.Planes[plane] =
-            present ? static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&Mapped, plane))
-                    : nullptr;
-        frame.Strides[plane] = present ? GST_VIDEO_FRAME_PLANE_STRIDE(&Mapped, plane) : 0;
+    view.Colors = YuvColors(GST_VIDEO_INFO_COLORIMETRY(&info));
+    view.Width = GST_VIDEO_INFO_WIDTH(&info);
+    view.Height = GST_VIDEO_INFO_HEIGHT(&info);
+    for (guint plane = 0; plane < 3 && plane < GST_VIDEO_FRAME_N_PLANES(&Mapped); ++plane) {
+        view.Plane[plane] =
+            static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&Mapped, plane));
+        view.Stride[plane] = GST_VIDEO_FRAME_PLANE_STRIDE(&Mapped, plane);
     }
     return true;
 }
@@ -374,6 +416,7 @@ bool TVideoDecoder::NextFrame(TDecodedFrame& frame) {
         s.DrainBus();
         if (!sample) {
             if (!gst_app_sink_is_eos(GST_APP_SINK(s.Sink.get()))) {
+                s.CheckStalled();
                 continue;
             }
             if (s.Seen.load() == 0) {
@@ -384,6 +427,7 @@ bool TVideoDecoder::NextFrame(TDecodedFrame& frame) {
             s.Fraction = 1.0;
             return false;
         }
+        s.LastActivity = std::chrono::steady_clock::now();
         GstBuffer* buffer = gst_sample_get_buffer(sample.get());
         if (buffer == nullptr) {
             continue;

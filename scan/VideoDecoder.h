@@ -4,7 +4,7 @@
 // frames the step takes. The frames of an MJPEG stream that the step skips
 // are dropped before the decoder, since each JPEG stands alone.
 
-#include "scan/FrameView.h"
+#include "engine/FrameView.h"
 
 #include <cstdint>
 #include <memory>
@@ -15,6 +15,13 @@
 // A recording that cannot be read; the text says why.
 class EScanFileError : public std::runtime_error {
     using std::runtime_error::runtime_error;
+};
+
+// A decoded frame as the decoder hands it over, and its time in the video
+// (stream time) in nanoseconds.
+struct TDecodedFrame {
+    TFrameView View;
+    std::int64_t TimeNs = 0;
 };
 
 // When the container says the recording was made: UTC seconds since 1970.
