@@ -244,7 +244,7 @@ TEST_F(MainWindowTest, ErrorInsideCreationIsShownAndTheLaterStepsStillRun) {
     ASSERT_NE(Window->Meter(), nullptr);
     ASSERT_NE(Window->Graph(), nullptr);
     ASSERT_NE(Window->Log(), nullptr);
-    ASSERT_NE(PreviousFrame, nullptr);
+    ASSERT_NE(Window->Engine(), nullptr);
     ASSERT_NE(Window->DirectionForm, nullptr);
     EXPECT_TRUE(ImageForm->isVisible());
     StepOn(Frame(4, 4));
@@ -373,8 +373,8 @@ TEST_F(MainWindowTest, StepReportsChangedPixelsAndTruncatedPercent) {
     StepOn(WithBrightPixels(Frame(3, 1), 2));
     EXPECT_EQ(Window->PercentLab->text(), "66");
     EXPECT_EQ(Window->Graph()->Series->YValue(TVideo::GraphPointCount - 1), 66);
-    EXPECT_EQ(PreviousFrame->Width(), 3);
-    EXPECT_EQ(PreviousFrame->PixelFormat(), pf8bit);
+    EXPECT_EQ(Window->Engine()->PreviousFrame().Width(), 3);
+    EXPECT_EQ(Window->Engine()->PreviousFrame().PixelFormat(), pf8bit);
     EXPECT_TRUE(Errors.empty());
 }
 
@@ -404,7 +404,7 @@ TEST_F(MainWindowTest, FailedSaveLeavesTheReadoutsButKeepsTheNewFrame) {
     EXPECT_EQ(Window->PixNumLab->text(), "0");
     EXPECT_EQ(Window->Meter()->Value(), 0);
     // The analysis stage completed: the gray frame and difference image are new.
-    EXPECT_EQ(PreviousFrame->Width(), 40);
+    EXPECT_EQ(Window->Engine()->PreviousFrame().Width(), 40);
     EXPECT_EQ(ImageForm->Image->Picture().width(), 40);
 }
 
@@ -412,14 +412,14 @@ TEST_F(MainWindowTest, DeclinedComparisonCountsNothingAndKeepsTheDirection) {
     Click(Window->SpeedButton12); // nothing on the clipboard
     EXPECT_EQ(Window->PixNumLab->text(), "0");
     EXPECT_EQ(Window->PercentLab->text(), "0");
-    EXPECT_TRUE(PreviousFrame->Empty());
+    EXPECT_TRUE(Window->Engine()->PreviousFrame().Empty());
     EXPECT_EQ(Window->LastDirection().X, 50);
     EXPECT_EQ(Window->LastDirection().Y, 50);
 
     StepOn(Frame(64, 48));
     StepOn(WithBrightPixels(Frame(32, 24), 100)); // the format changed
     EXPECT_EQ(Window->PixNumLab->text(), "0");
-    EXPECT_EQ(PreviousFrame->Width(), 32);
+    EXPECT_EQ(Window->Engine()->PreviousFrame().Width(), 32);
     StepOn(Frame(32, 24));
     EXPECT_EQ(Window->PixNumLab->text(), "100");
     EXPECT_EQ(Window->LastDirection().X, 50); // only darker pixels: no direction
@@ -564,8 +564,8 @@ TEST_F(MainWindowTest, StepsOnTheTestSceneReportChangedPixels) {
     const TScopedEnv source("STIRWATCH_SOURCE", "test");
     Click(Window->SpeedButton3);
     // The source connects in the background; its first frame becomes the reference.
-    ASSERT_TRUE(QTest::qWaitFor([] { return !PreviousFrame->Empty(); }, 10000));
-    EXPECT_EQ(PreviousFrame->PixelFormat(), pf8bit);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->Engine()->PreviousFrame().Empty(); }, 10000));
+    EXPECT_EQ(Window->Engine()->PreviousFrame().PixelFormat(), pf8bit);
     // The scene moves with every new frame; a loaded machine may take a while.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
@@ -586,7 +586,6 @@ TEST_F(MainWindowTest, ClosingReleasesThePartsAndTheEndSavesTheDetectionValues) 
     Close();
     EXPECT_EQ(VideoForm, nullptr);
     EXPECT_EQ(ImageForm, nullptr);
-    EXPECT_EQ(PreviousFrame, nullptr);
 
     Open();
     EXPECT_EQ(Window->VariatLimitSpinBox->Value(), 33);
