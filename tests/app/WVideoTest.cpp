@@ -579,6 +579,33 @@ TEST_F(MainWindowTest, StepsOnTheTestSceneReportChangedPixels) {
     EXPECT_TRUE(Errors.empty()) << Errors.front().toStdString();
 }
 
+// The step's options follow the boxes and checks as they change, and read
+// back from the store as the windows saved them.
+TEST_F(MainWindowTest, StepSettingsFollowTheControlsAndReadBackAsStored) {
+    Window->VariatLimitSpinBox->SetValue(33);
+    Window->MinMoveSpinBox->SetValue(12);
+    Window->CapSpeedSpinBox->SetValue(120);
+    ConfigForm->SaveOMBox->setChecked(true);
+    ConfigForm->LogInAutoCheck->setChecked(true);
+    const TStepSettings live = Window->StepSettings();
+    EXPECT_EQ(live.PixelTolerance, 33);
+    EXPECT_EQ(live.MinimalMovement, 12);
+    EXPECT_EQ(live.CaptureFrequency, 120);
+    EXPECT_FALSE(live.BeepOnMove);
+    EXPECT_TRUE(live.SaveOnMove);
+    EXPECT_TRUE(live.LogInAuto);
+
+    Close();
+    ConfigForm->done(QDialog::Rejected); // the configuration saves as it closes
+    const TStepSettings stored = ReadStepSettings(TVideo::ApplicationKey);
+    EXPECT_EQ(stored.PixelTolerance, 33);
+    EXPECT_EQ(stored.MinimalMovement, 12);
+    EXPECT_EQ(stored.CaptureFrequency, 120);
+    EXPECT_FALSE(stored.BeepOnMove);
+    EXPECT_TRUE(stored.SaveOnMove);
+    EXPECT_TRUE(stored.LogInAuto);
+}
+
 TEST_F(MainWindowTest, ClosingReleasesThePartsAndTheEndSavesTheDetectionValues) {
     Window->VariatLimitSpinBox->SetValue(33);
     Window->MinMoveSpinBox->SetValue(-7);
