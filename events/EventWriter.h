@@ -12,7 +12,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+class TUnfinishedMarker;
 
 class TEventWriter {
 public:
@@ -48,6 +51,8 @@ private:
 
     std::string FPath;
     GstClockTime FOrigin;
+    // Says "unfinished" to the next start while the file is written.
+    std::unique_ptr<TUnfinishedMarker> FMarker;
     GstElement* FPipeline = nullptr;
     GstElement* FSource = nullptr;
     std::string FError;
