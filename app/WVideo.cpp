@@ -229,6 +229,13 @@ void TVideo::CreateControls() {
     SaveStatusLabel = Label(StatusBar1, "SaveStatusLabel", "");
     SaveStatusLabel->setTextFormat(Qt::PlainText);
     StatusBar1->addPermanentWidget(SaveStatusLabel);
+    // Stays while an event is recorded: a menu's status tip cannot wipe it.
+    EventStatusLabel = Label(StatusBar1, "EventStatusLabel", "");
+    EventStatusLabel->setTextFormat(Qt::PlainText);
+    StatusBar1->addPermanentWidget(EventStatusLabel);
+    // A message longer than the line is read whole in the tooltip.
+    connect(StatusBar1, &QStatusBar::messageChanged, StatusBar1,
+            [this](const QString& text) { StatusBar1->setToolTip(text); });
 }
 
 QWidget* TVideo::CreateFirstRow() {
@@ -386,6 +393,8 @@ void TVideo::FormCreate() {
         FEvents = new TEventRecording(this);
         connect(FEvents, &TEventRecording::Status, StatusBar1,
                 [this](const QString& text) { StatusBar1->showMessage(text); });
+        connect(FEvents, &TEventRecording::RecordingChanged, EventStatusLabel,
+                [this](const QString& text) { EventStatusLabel->setText(text); });
         FEvents->Apply(*ConfigForm);
     });
     CreateAuxiliaryWindows();
@@ -519,8 +528,11 @@ void TVideo::StartVideo() {
     WhenFrameReady(this, [this] { HandleEvent([this] { TakeReferenceFrame(); }); });
 }
 
+// The status label goes back to its first words: what the source said last
+// ("Connected to ...", "trying again in 4 s") is no longer true.
 void TVideo::StopVideo() {
     DisconnectCamera();
+    VideoLabel->setText(QStringLiteral("Idle"));
 }
 
 void TVideo::AutoButClick() {
@@ -714,7 +726,14 @@ void TVideo::ReportFrame(int changedPixels, std::int64_t frameArea) {
         FGraph->AddValue(percent);
     }
     if (Timer1->Enabled() && ConfigForm->LogInAutoCheck->isChecked()) {
-        FLog->LogMovement(changedPixels, percent);
+        try {
+            FLog->LogMovement(changedPixels, percent);
+        } catch (...) {
+            // The step ends here, but its difference image is shown: a log
+            // that fails on every step must not leave that window blank.
+            ImageForm->Image->Repaint();
+            throw;
+        }
     }
     ImageForm->Image->Repaint();
     ResumePreview();
