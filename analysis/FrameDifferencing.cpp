@@ -442,27 +442,53 @@ void WriteResult(const TFrameSums& sums, TDifferenceResult& result) {
     result.NegativeSumY = sums.NegativeSumY;
 }
 
-// The centres, the direction point and the three markers, when there are both
-// brightened and darkened pixels.
-void MarkCentres(const TFrameSums& sums, TBitmap& difference, TDifferenceResult& result) {
+// The centres and the direction point, when there are both brightened and
+// darkened pixels.
+void FindCentres(const TFrameSums& sums, TDifferenceResult& result) {
     if (sums.PositiveCount <= 0 || sums.NegativeCount <= 0 || sums.PositiveTotal <= 0) {
         return;
     }
-    const TPoint positiveCentre{static_cast<int>(sums.PositiveSumX / sums.PositiveTotal),
-                                static_cast<int>(sums.PositiveSumY / sums.PositiveTotal)};
-    const TPoint negativeCentre{static_cast<int>(sums.NegativeSumX / sums.NegativeTotal),
-                                static_cast<int>(sums.NegativeSumY / sums.NegativeTotal)};
-    DrawMarker(difference, positiveCentre, PositiveCentreMarker);
-    DrawMarker(difference, negativeCentre, NegativeCentreMarker);
-    const TPoint direction{(positiveCentre.X + negativeCentre.X) / 2,
-                           (positiveCentre.Y + negativeCentre.Y) / 2};
-    DrawMarker(difference, direction, DirectionMarker);
-    result.Direction = direction;
+    result.Centred = true;
+    result.PositiveCentre = {static_cast<int>(sums.PositiveSumX / sums.PositiveTotal),
+                             static_cast<int>(sums.PositiveSumY / sums.PositiveTotal)};
+    result.NegativeCentre = {static_cast<int>(sums.NegativeSumX / sums.NegativeTotal),
+                             static_cast<int>(sums.NegativeSumY / sums.NegativeTotal)};
+    result.Direction = {(result.PositiveCentre.X + result.NegativeCentre.X) / 2,
+                        (result.PositiveCentre.Y + result.NegativeCentre.Y) / 2};
+}
+
+void MarkCentres(const TDifferenceResult& result, TBitmap& difference) {
+    if (!result.Centred) {
+        return;
+    }
+    DrawMarker(difference, result.PositiveCentre, PositiveCentreMarker);
+    DrawMarker(difference, result.NegativeCentre, NegativeCentreMarker);
+    DrawMarker(difference, result.Direction, DirectionMarker);
 }
 
 bool Comparable(const TBitmap& previous, const TBitmap& current) {
     return previous.PixelFormat() == pf8bit && current.PixelFormat() == pf8bit &&
            previous.Width() == current.Width() && previous.Height() == current.Height();
+}
+
+// Compares every row, the colours of row y going to differenceRow(y).
+template <class TDifferenceRow>
+TFrameSums CompareRows(const TBitmap& previous, const TBitmap& current, std::uint8_t tolerance,
+                       TKernelPath path, bool stream, TDifferenceRow differenceRow) {
+    const TRowComparer compareRow = RowComparers.For(path);
+    TFrameSums sums;
+    for (int y = 0; y < previous.Height(); ++y) {
+        TRowSums row;
+        compareRow(previous.ScanLine(y), current.ScanLine(y), differenceRow(y), previous.Width(),
+                   tolerance, stream, row);
+        sums.AddRow(row, y);
+    }
+#ifdef STIRWATCH_X86
+    if (stream) {
+        _mm_sfence(); // the streamed rows are complete before anything else reads or draws
+    }
+#endif
+    return sums;
 }
 
 } // namespace
@@ -480,21 +506,31 @@ int CompareFrames(const TBitmap& Previous, const TBitmap& Current, TBitmap& Diff
     const int width = Previous.Width();
     const int height = Previous.Height();
     Difference.Allocate(width, height, pf24bit);
-    const TRowComparer compareRow = RowComparers.For(path);
     const bool stream = Difference.Stride() * static_cast<std::size_t>(height) >= StreamingBytes;
-    TFrameSums sums;
-    for (int y = 0; y < height; ++y) {
-        TRowSums row;
-        compareRow(Previous.ScanLine(y), Current.ScanLine(y), Difference.ScanLine(y), width,
-                   Tolerance, stream, row);
-        sums.AddRow(row, y);
-    }
-#ifdef STIRWATCH_X86
-    if (stream) {
-        _mm_sfence(); // the streamed rows are complete before anything else reads or draws
-    }
-#endif
+    const TFrameSums sums = CompareRows(Previous, Current, Tolerance, path, stream,
+                                        [&](int y) { return Difference.ScanLine(y); });
     WriteResult(sums, Result);
-    MarkCentres(sums, Difference, Result);
+    FindCentres(sums, Result);
+    MarkCentres(Result, Difference);
+    return ResultDone;
+}
+
+int CountChanges(const TBitmap& Previous, const TBitmap& Current, std::uint8_t Tolerance,
+                 TDifferenceResult& Result, TBitmap& RowScratch) {
+    return CountChanges(Previous, Current, Tolerance, Result, RowScratch, BestKernelPath());
+}
+
+int CountChanges(const TBitmap& Previous, const TBitmap& Current, std::uint8_t Tolerance,
+                 TDifferenceResult& Result, TBitmap& RowScratch, TKernelPath path) {
+    if (!Comparable(Previous, Current)) {
+        return ResultWrongFormat;
+    }
+    // One row, written over and over, stays in the first-level cache.
+    RowScratch.Allocate(std::max(Previous.Width(), 1), 1, pf24bit);
+    std::uint8_t* row = RowScratch.ScanLine(0);
+    const TFrameSums sums =
+        CompareRows(Previous, Current, Tolerance, path, false, [row](int) { return row; });
+    WriteResult(sums, Result);
+    FindCentres(sums, Result);
     return ResultDone;
 }

@@ -21,6 +21,11 @@ struct TDifferenceResult {
     std::int64_t NegativeSumX = 0;
     std::int64_t NegativeSumY = 0;
     TPoint Direction;
+    // Written only when there are both brightened and darkened pixels: the
+    // change-weighted centres of both (truncated); Direction lies halfway.
+    bool Centred = false;
+    TPoint PositiveCentre;
+    TPoint NegativeCentre;
 };
 
 // Colours of the difference image and its markers (TColor, 0x00BBGGRR).
@@ -48,3 +53,12 @@ int CompareFrames(const TBitmap& Previous, const TBitmap& Current, TBitmap& Diff
 // The same on a chosen code path; the path must be supported by this processor.
 int CompareFrames(const TBitmap& Previous, const TBitmap& Current, TBitmap& Difference,
                   std::uint8_t Tolerance, TDifferenceResult& Result, TKernelPath path);
+
+// The counts, sums, centres and direction of CompareFrames without keeping a
+// difference image: each row's colours go to RowScratch, one 24-bit row of
+// the frames' width that is reallocated only when the width changes. Returns
+// ResultWrongFormat (writing nothing) or ResultDone as CompareFrames does.
+int CountChanges(const TBitmap& Previous, const TBitmap& Current, std::uint8_t Tolerance,
+                 TDifferenceResult& Result, TBitmap& RowScratch);
+int CountChanges(const TBitmap& Previous, const TBitmap& Current, std::uint8_t Tolerance,
+                 TDifferenceResult& Result, TBitmap& RowScratch, TKernelPath path);

@@ -420,19 +420,30 @@ int ConvertToGray(const TBitmap& Source, TBitmap& Target, TKernelPath path) {
     if (Source.Empty()) {
         return ResultSourceEmpty;
     }
-    const int width = Source.Width();
-    const int height = Source.Height();
-    Target.Allocate(width, height, pf8bit);
+    Target.Allocate(Source.Width(), Source.Height(), pf8bit);
+    ConvertBgrRowsToGray(Source.ScanLine(0), Source.Stride(), Target.ScanLine(0), Target.Stride(),
+                         Source.Width(), Source.Height(), path);
+    return ResultDone;
+}
+
+void ConvertBgrRowsToGray(const std::uint8_t* source, std::size_t sourceStride,
+                          std::uint8_t* target, std::size_t targetStride, int width, int height) {
+    ConvertBgrRowsToGray(source, sourceStride, target, targetStride, width, height,
+                         BestKernelPath());
+}
+
+void ConvertBgrRowsToGray(const std::uint8_t* source, std::size_t sourceStride,
+                          std::uint8_t* target, std::size_t targetStride, int width, int height,
+                          TKernelPath path) {
     const THalfTable& table = HalfTable();
     const TRowConverter convertRow = RowConverters.For(path);
-    const bool stream = Target.Stride() * static_cast<std::size_t>(height) >= StreamingBytes;
+    const bool stream = targetStride * static_cast<std::size_t>(height) >= StreamingBytes;
     for (int y = 0; y < height; ++y) {
-        convertRow(table, Source.ScanLine(y), Target.ScanLine(y), width, stream);
+        convertRow(table, source + y * sourceStride, target + y * targetStride, width, stream);
     }
 #ifdef STIRWATCH_X86
     if (stream) {
         _mm_sfence(); // the streamed rows are complete before anything reads them
     }
 #endif
-    return ResultDone;
 }

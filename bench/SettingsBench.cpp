@@ -1,9 +1,9 @@
 // Cost of the settings store at program start and close with a large
 // settings file: the main window's creation (every load of every window) and
 // its close and destruction plus one close of the configuration window (every
-// save). The file holds the program's own sections after the given number of
-// megabytes of other sections. Usage: stirwatch_settings_bench [MB ...]
-// (default 10 100).
+// save). The file holds the program's own sections after the given size of
+// other sections. Usage: stirwatch_settings_bench [KB ...] (default 100 1000;
+// a file over 1 MB is refused at start: then the row shows the refusal's cost).
 
 #include "app/TApplication.h"
 #include "app/WVideo.h"
@@ -24,7 +24,7 @@
 
 namespace {
 
-void WriteLargeStore(const std::string& path, long megabytes) {
+void WriteLargeStore(const std::string& path, long kilobytes) {
     QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::WriteOnly)) {
@@ -32,11 +32,12 @@ void WriteLargeStore(const std::string& path, long megabytes) {
         std::exit(1);
     }
     const QByteArray value(60, 'v');
-    const qint64 target = megabytes << 20;
-    for (int section = 0; file.size() < target; ++section) {
+    const qint64 target = kilobytes << 10;
+    const qint64 tail = 140; // the program's own section below
+    for (int section = 0; file.size() + tail < target; ++section) {
         QByteArray block =
             "[Software\\Quellor\\Other\\Section" + QByteArray::number(section) + "]\n";
-        for (int entry = 0; entry < 100; ++entry) {
+        for (int entry = 0; entry < 100 && file.size() + block.size() + tail < target; ++entry) {
             block += "Value" + QByteArray::number(entry) + "=" + value + "\n";
         }
         file.write(block);
@@ -53,18 +54,21 @@ int main(int argc, char** argv) {
     }
     TApplication app(argc, argv);
     TApplication::SetTitle("Stirwatch");
+    TApplication::SetMessageSink([](const QString&, const QString& text) {
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    });
     std::vector<long> sizes;
     for (int i = 1; i < argc; ++i) {
         sizes.push_back(std::atol(argv[i]));
     }
     if (sizes.empty()) {
-        sizes = {10, 100};
+        sizes = {100, 1000};
     }
-    std::printf("%10s %12s %12s\n", "file (MB)", "start (ms)", "close (ms)");
-    for (const long megabytes : sizes) {
+    std::printf("%10s %12s %12s\n", "file (KB)", "start (ms)", "close (ms)");
+    for (const long kilobytes : sizes) {
         QTemporaryDir configHome;
         qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
-        WriteLargeStore(TRegIniFile("Software\\Quellor").FileName(), megabytes);
+        WriteLargeStore(TRegIniFile("Software\\Quellor").FileName(), kilobytes);
 
         // The first run stores every window's values; at the second close
         // they are unchanged.
@@ -82,7 +86,7 @@ int main(int argc, char** argv) {
             DestroyConfigForm();
             const qint64 close = clock.elapsed();
             // The second start reads nothing: this process has the file already.
-            std::printf("%10s %12s %12lld\n", (std::to_string(megabytes) + run).c_str(),
+            std::printf("%10s %12s %12lld\n", (std::to_string(kilobytes) + run).c_str(),
                         *run ? "-" : std::to_string(start).c_str(), static_cast<long long>(close));
         }
     }

@@ -23,6 +23,10 @@ constexpr auto CheckInterval = std::chrono::milliseconds(200);
 // An event whose frames stopped coming ends this long after its post-roll.
 constexpr GstClockTime StalledGrace = GST_SECOND;
 constexpr auto FinishTimeout = std::chrono::seconds(10);
+// After an event file could not be created, the next try waits this long,
+// twice as long after each further failure, up to the longest wait.
+constexpr GstClockTime FirstRetryDelay = GST_SECOND;
+constexpr GstClockTime LongestRetryDelay = 60 * GST_SECOND;
 
 GstClockTime Seconds(double seconds) {
     return static_cast<GstClockTime>(std::llround(std::max(0.0, seconds) * GST_SECOND));
@@ -85,6 +89,8 @@ void TEventRecorder::SetSettings(const TEventSettings& settings) {
     FSettings = settings;
     FRing.SetLimits(Seconds(settings.PreRollSeconds) + FKeyframeInterval, MaxPreRollBytes);
     FRefused = false;
+    FRetryAt = 0;
+    FRetryDelay = FirstRetryDelay;
 }
 
 GstClockTime TEventRecorder::Now() const {
@@ -209,10 +215,14 @@ void TEventRecorder::Movement() {
     if (!FEncodedCaps || FRing.Count() == 0) {
         return; // no frame encoded yet
     }
+    if (now < FRetryAt) {
+        return; // the last file could not be created: not tried again at every step
+    }
     if (StartEvent(now)) {
         FFirstMovement = now;
         FEventEnd = end;
         FRefused = false;
+        FRetryDelay = FirstRetryDelay;
         FWake.notify_all();
     }
 }
@@ -256,9 +266,13 @@ bool TEventRecorder::StartEvent(GstClockTime now) {
     try {
         FWriter = std::make_unique<TEventWriter>(FCodec, FEncodedCaps, path, origin);
     } catch (const std::exception& error) {
-        Report(MakeStatus(TEventStatus::Failed,
-                          std::string("Event recording failed: ") + error.what()));
+        if (!FRefused) {
+            Report(MakeStatus(TEventStatus::Failed,
+                              std::string("Event recording failed: ") + error.what()));
+        }
         FRefused = true;
+        FRetryAt = now + FRetryDelay;
+        FRetryDelay = std::min(FRetryDelay * 2, LongestRetryDelay);
         return false;
     }
     FRing.ForEachFrom(from, [this](GstBuffer* buffer) { FWriter->Push(buffer); });
@@ -388,6 +402,11 @@ void TEventRecorder::FinishFile(TFinishJob job) {
         status.PreRoll = job.FirstMovement - writer.Origin();
         status.Duration = end - writer.Origin();
         Report(status);
+    } else if (writer.Lost()) {
+        Report(MakeStatus(TEventStatus::Failed,
+                          "Event lost: " + FileName(writer.Path()) +
+                              " was removed from the disk while it was being written",
+                          writer.Path()));
     } else {
         Report(MakeStatus(TEventStatus::Failed,
                           "Event recording failed: " + writer.Error() + "; the file was removed",

@@ -124,7 +124,11 @@ private:
     GstClockTime FFirstMovement = GST_CLOCK_TIME_NONE;
     GstClockTime FEventEnd = GST_CLOCK_TIME_NONE;
     std::string FStopNote;
+    // An event could not start: said once, until one starts again.
     bool FRefused = false;
+    // No new event file is tried before this time (after a failed one).
+    GstClockTime FRetryAt = 0;
+    GstClockTime FRetryDelay = GST_SECOND;
 
     std::condition_variable FWake;
     std::deque<TFinishJob> FFinishing;

@@ -9,6 +9,8 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+    # MQTT publishing of motion events
+    libmosquitto-dev
     # `make package`: CPack reads the program's dependencies with dpkg-shlibdeps,
     # which needs `file`
     file
@@ -24,6 +26,8 @@ packages=(
     # manager and its D-Bus session bus) for a virtual camera
     libgstrtspserver-1.0-dev pipewire pipewire-bin wireplumber dbus-daemon
     libgtest-dev libbenchmark-dev
+    # Tests: a private MQTT broker on 127.0.0.1
+    mosquitto
     clang libclang-rt-14-dev
     # make check-style: formatting and static checks
     clang-format clang-tidy python3

@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -26,6 +28,14 @@ namespace {
 const char* const StoreFileName = "Stirwatch.conf";
 // A second copy of the program holds the lock only while it rewrites the file.
 constexpr int LockWaitMs = 5000;
+// A settings file larger than this is not read: no setting of the program
+// comes near it, and reading and rewriting it would freeze the window.
+constexpr off_t MaxStoreBytes = 1 << 20;
+// A save writes beside the file under a name no user file is likely to have:
+// ".Stirwatch.conf.saving-XXXXXX.tmp".
+const char* const TemporaryPrefix = ".Stirwatch.conf.saving-";
+const char* const TemporarySuffix = ".tmp";
+constexpr int TemporaryRandomLength = 6;
 
 std::string LastPart(const std::string& key) {
     const auto slash = key.find_last_of('\\');
@@ -66,6 +76,26 @@ public:
     TStoreLock& operator=(const TStoreLock&) = delete;
     bool Locked = false;
 
+    // The lock file names the temporary file of the save in progress, so that
+    // a save cut short (kill -9, power loss) tells the next start which file
+    // it left; the record is emptied when the save ends either way.
+    bool Record(const std::string& temporary) {
+        return Locked && ftruncate(Fd, 0) == 0 &&
+               pwrite(Fd, temporary.data(), temporary.size(), 0) ==
+                   static_cast<ssize_t>(temporary.size());
+    }
+    std::string Recorded() const {
+        std::string text(PATH_MAX, '\0');
+        const ssize_t got = Locked ? pread(Fd, text.data(), text.size(), 0) : -1;
+        text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        return text;
+    }
+    void ClearRecord() {
+        if (Locked) {
+            [[maybe_unused]] const int ignored = ftruncate(Fd, 0);
+        }
+    }
+
 private:
     int Fd;
 };
@@ -103,6 +133,8 @@ struct TStoreCache {
     bool Loaded = false;
     bool Readable = true;
     std::unique_ptr<TSettingsDocument> Document;
+    // Why the file was refused, told by the next read, once.
+    std::string Refusal;
 };
 
 TStoreCache& Cache() {
@@ -110,41 +142,78 @@ TStoreCache& Cache() {
     return cache;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+enum class TReadOutcome { Read, Unreadable, NotAFile, TooLarge };
+
+// Opened without blocking, so that a FIFO or a device at the path cannot hold
+// the start up; only a regular file of at most MaxStoreBytes is read.
+TReadOutcome ReadWholeFile(const std::string& path, std::string& text) {
+    text.clear();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        return false;
+        return TReadOutcome::Unreadable;
     }
     struct stat info {};
-    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    text.clear();
-    if (ok) {
+    TReadOutcome outcome = TReadOutcome::Read;
+    if (fstat(fd, &info) != 0) {
+        outcome = TReadOutcome::Unreadable;
+    } else if (!S_ISREG(info.st_mode)) {
+        outcome = S_ISDIR(info.st_mode) ? TReadOutcome::Unreadable : TReadOutcome::NotAFile;
+    } else if (info.st_size > MaxStoreBytes) {
+        outcome = TReadOutcome::TooLarge;
+    } else {
         text.reserve(static_cast<std::size_t>(info.st_size));
     }
     char buffer[1 << 16];
-    while (ok) {
+    while (outcome == TReadOutcome::Read) {
         const ssize_t got = read(fd, buffer, sizeof buffer);
         if (got > 0) {
             text.append(buffer, static_cast<std::size_t>(got));
+            if (text.size() > static_cast<std::size_t>(MaxStoreBytes)) {
+                outcome = TReadOutcome::TooLarge; // it grew while being read
+            }
         } else if (got == 0) {
             break;
         } else if (errno != EINTR) {
-            ok = false;
+            outcome = TReadOutcome::Unreadable;
         }
     }
     close(fd);
-    return ok;
+    if (outcome != TReadOutcome::Read) {
+        text.clear();
+    }
+    return outcome;
 }
 
-// Temporary files of a save are named "<file>.XXXXXX". One that exists while
-// nobody holds the lock was left by a copy of the program that ended during
-// its save (kill -9, power loss).
+// Moves a settings file too large to read out of the way, never over another
+// file: "<file>.too-large", or with a number when that name is taken.
+std::string KeepAside(const std::string& path) {
+    for (int number = 1; number < 1000; ++number) {
+        const std::string aside =
+            path + ".too-large" + (number == 1 ? std::string() : "-" + std::to_string(number));
+        if (renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+            return aside;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    return {};
+}
+
+std::string BaseName(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// ".Stirwatch.conf.saving-" + six letters or digits + ".tmp".
 bool IsTemporaryName(const std::string& entry) {
-    const std::string prefix = std::string(StoreFileName) + ".";
-    if (entry.size() != prefix.size() + 6 || entry.compare(0, prefix.size(), prefix) != 0) {
+    const std::string prefix = TemporaryPrefix;
+    const std::string suffix = TemporarySuffix;
+    if (entry.size() != prefix.size() + TemporaryRandomLength + suffix.size() ||
+        !entry.starts_with(prefix) || !entry.ends_with(suffix)) {
         return false;
     }
-    for (std::size_t i = prefix.size(); i < entry.size(); ++i) {
+    for (std::size_t i = prefix.size(); i < prefix.size() + TemporaryRandomLength; ++i) {
         if (!std::isalnum(static_cast<unsigned char>(entry[i]))) {
             return false;
         }
@@ -152,44 +221,66 @@ bool IsTemporaryName(const std::string& entry) {
     return true;
 }
 
-void RemoveStaleTemporaryFiles(const std::string& path) {
-    const std::string folder = FolderOf(path);
-    DIR* directory = opendir(folder.c_str());
-    if (!directory) {
+// A temporary file named in the lock while nobody holds the lock was left by a
+// copy of the program that ended during its save. Only that file is removed,
+// and only when its name is the program's own: nothing a user put beside the
+// settings file is touched.
+void RemoveStaleTemporaryFile(const std::string& path) {
+    if (access(FolderOf(path).c_str(), W_OK) != 0) {
         return;
     }
-    const TStoreLock lock(path + ".lock");
-    while (lock.Locked) {
-        const dirent* entry = readdir(directory);
-        if (!entry) {
-            break;
-        }
-        if (IsTemporaryName(entry->d_name)) {
-            unlink((folder + "/" + entry->d_name).c_str());
-        }
+    TStoreLock lock(path + ".lock");
+    const std::string left = lock.Recorded();
+    if (!left.empty() && IsTemporaryName(BaseName(left))) {
+        unlink(left.c_str());
     }
-    closedir(directory);
+    lock.ClearRecord();
 }
 
 // The document of the store's file, read again only when the file changed on
 // disk (another copy of the program saved, or it was edited). The first use
 // in a run also clears stale temporary files.
+std::string Refusal(TReadOutcome outcome, const std::string& path, const std::string& aside) {
+    switch (outcome) {
+    case TReadOutcome::NotAFile:
+        return "The settings file \"" + path +
+               "\" is not a regular file; it is left alone and the defaults are used";
+    case TReadOutcome::TooLarge:
+        return "The settings file \"" + path + "\" is larger than " +
+               std::to_string(MaxStoreBytes >> 20) + " MB; " +
+               (aside.empty() ? std::string("it is left alone")
+                              : "it was kept as \"" + aside + "\"") +
+               " and the defaults are used";
+    default:
+        return {};
+    }
+}
+
+// The document of the store's file, read again only when the file changed on
+// disk (another copy of the program saved, or it was edited). The first use
+// in a run also clears a temporary file that a cut-short save left.
 TStoreCache& CurrentStore(const std::string& path) {
     TStoreCache& cache = Cache();
-    const TFileStamp stamp = StampOf(path);
+    TFileStamp stamp = StampOf(path);
     if (cache.Loaded && cache.Path == path && cache.Stamp == stamp) {
         return cache;
     }
     if (cache.Path != path) {
-        RemoveStaleTemporaryFiles(path);
+        RemoveStaleTemporaryFile(path);
     }
     std::string text;
-    const bool readable = !stamp.Exists || ReadWholeFile(path, text);
+    const TReadOutcome outcome = stamp.Exists ? ReadWholeFile(path, text) : TReadOutcome::Read;
+    std::string aside;
+    if (outcome == TReadOutcome::TooLarge) {
+        aside = KeepAside(path);
+        stamp = StampOf(path);
+    }
     cache.Path = path;
     cache.Stamp = stamp;
     cache.Loaded = true;
-    cache.Readable = readable;
-    cache.Document = std::make_unique<TSettingsDocument>(readable ? text : std::string());
+    cache.Readable = outcome == TReadOutcome::Read || !stamp.Exists;
+    cache.Refusal = Refusal(outcome, path, aside);
+    cache.Document = std::make_unique<TSettingsDocument>(text);
     return cache;
 }
 
@@ -216,23 +307,28 @@ bool WriteAll(int fd, const std::string& text) {
 // Writes text to a new file beside path and renames it over path. Every
 // write, the flush to disk and the close are checked; after any failure the
 // temporary file is removed and path is left untouched.
-bool ReplaceFile(const std::string& file, const std::string& text) {
+bool ReplaceFile(const std::string& file, const std::string& text, TStoreLock& lock) {
     // A store file that is a symbolic link keeps being one: its target is replaced.
     char* resolved = realpath(file.c_str(), nullptr);
     const std::string path = resolved ? std::string(resolved) : file;
     std::free(resolved);
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    std::string temporary = FolderOf(path) + "/" + TemporaryPrefix + "XXXXXX" + TemporarySuffix;
+    const int suffixLength = static_cast<int>(std::strlen(TemporarySuffix));
+    const int fd = mkostemps(temporary.data(), suffixLength, O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
     struct stat existing {};
     const mode_t mode = stat(path.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0644;
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
+    bool ok = lock.Record(temporary);
+    ok = ok && fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) {
         unlink(temporary.c_str());
+    }
+    lock.ClearRecord();
+    if (!ok) {
         return false;
     }
     const int folder = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -275,7 +371,11 @@ std::optional<std::string> TRegIniFile::ReadText(const std::string& section,
             return value->Text;
         }
     }
-    const TStoredValue value = CurrentStore(FileName()).Document->Find(SectionPath(section), name);
+    TStoreCache& store = CurrentStore(FileName());
+    if (!store.Refusal.empty()) {
+        throw ERegistryException(std::exchange(store.Refusal, {}));
+    }
+    const TStoredValue value = store.Document->Find(SectionPath(section), name);
     switch (value.Kind) {
     case TStoredValue::TKind::Absent:
         return std::nullopt;
@@ -306,7 +406,8 @@ void TRegIniFile::UpdateFile() {
     if (!QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath())) {
         throw ERegistryException("Failed to create key " + batch.front().Section);
     }
-    const TStoreLock lock(path + ".lock");
+    CurrentStore(path); // a first use clears what a cut-short save left, taking the lock itself
+    TStoreLock lock(path + ".lock");
     if (!lock.Locked) {
         FailToSetData(batch.front().Name);
     }
@@ -327,7 +428,9 @@ void TRegIniFile::UpdateFile() {
     if (!changed) {
         return;
     }
-    if (!ReplaceFile(path, store.Document->Text())) {
+    // Never write a file that the next start would refuse.
+    const std::string text = store.Document->Text();
+    if (text.size() > static_cast<std::size_t>(MaxStoreBytes) || !ReplaceFile(path, text, lock)) {
         Forget(store); // the document holds values the file does not
         FailToSetData(batch.front().Name);
     }

@@ -9,6 +9,12 @@
 // UpdateFile: one locked replacement of the whole file, written beside it and
 // renamed over it only when every byte is on disk, so a full disk, a crash or
 // a second copy of the program never leaves a cut, empty or mixed file.
+//
+// Only a regular file of at most 1 MB is read. Anything else at the path (a
+// FIFO, a device) is left alone; a larger file is renamed to
+// "Stirwatch.conf.too-large" (never deleted). Either way the values read as
+// absent, so the defaults apply, and the first read after the refusal throws
+// ERegistryException saying so, once.
 
 #include <optional>
 #include <string>

@@ -259,8 +259,10 @@ void CheckAutomaticMode(TVideo& window, const Folders& folders) {
         ASSERT_GE(bytes.size(), 54);
         EXPECT_TRUE(bytes.startsWith("BM"));
         EXPECT_EQ(LittleEndian(bytes, 28, 2), 24u) << name.toStdString();
-        EXPECT_EQ(static_cast<int>(LittleEndian(bytes, 18, 4)), PreviousFrame->Width());
-        EXPECT_EQ(static_cast<int>(LittleEndian(bytes, 22, 4)), PreviousFrame->Height());
+        EXPECT_EQ(static_cast<int>(LittleEndian(bytes, 18, 4)),
+                  window.Engine()->PreviousFrame().Width());
+        EXPECT_EQ(static_cast<int>(LittleEndian(bytes, 22, 4)),
+                  window.Engine()->PreviousFrame().Height());
         EXPECT_FALSE(QImage(file.fileName()).isNull());
     }
 

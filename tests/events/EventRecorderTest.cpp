@@ -274,3 +274,79 @@ TEST_F(EventRecorderTest, FullDiskStopsEventsWithAStatusAndLosesNothingElse) {
     }
     EXPECT_EQ(fs::file_size(kept), keptSize - 100 * 1024);
 }
+
+namespace {
+
+// Calls Movement() as automatic steps do, until `done` or the deadline.
+template <class Done>
+bool MoveUntil(TEventRecorder& recorder, Done&& done, std::chrono::seconds limit = 20s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        recorder.Movement();
+        std::this_thread::sleep_for(30ms);
+    }
+    return true;
+}
+
+} // namespace
+
+// The events folder removed during an event: the writer finishes a file that
+// no longer has a name. The status says the event is lost, not saved; the
+// next event makes the folder again.
+TEST_F(EventRecorderTest, FolderRemovedDuringAnEventIsReportedAsALostEvent) {
+    TempFolder base;
+    const std::string folder = base.Path + "/events";
+    TStatusLog log;
+    TEventRecorder recorder(Settings(folder, 0.5, 0.5), log.Sink());
+    TLiveTestSource source(320, 240, Fps,
+                           [&](GstSample* sample) { recorder.OnSourceFrame(sample); });
+    WaitForPreRoll(recorder, 1s);
+    recorder.Movement();
+    ASSERT_TRUE(recorder.Recording());
+    const auto recording = log.WaitFor({TEventStatus::Recording});
+    ASSERT_TRUE(recording);
+    std::this_thread::sleep_for(300ms);
+    fs::remove_all(folder);
+
+    const auto ended = log.WaitFor({TEventStatus::Saved, TEventStatus::Failed});
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ended->Kind, TEventStatus::Failed) << ended->Text;
+    EXPECT_EQ(ended->Text, "Event lost: " + fs::path(recording->Path).filename().string() +
+                               " was removed from the disk while it was being written");
+
+    ASSERT_TRUE(MoveUntil(recorder, [&] { return recorder.Recording(); }));
+    EXPECT_TRUE(fs::is_directory(folder));
+}
+
+// A folder that cannot be written, even by root (a read-only mount): the
+// status gives the file sink's reason once, the recorder does not build a
+// writer at every step, and recording resumes once the folder is writable.
+TEST_F(EventRecorderTest, ReadOnlyFolderIsToldOnceWithItsReasonAndRetriedLater) {
+    TempFolder folder;
+    if (mount("tmpfs", folder.Path.c_str(), "tmpfs", MS_RDONLY, "size=1M") != 0) {
+        GTEST_SKIP() << "cannot mount a read-only tmpfs here (not root)";
+    }
+    struct Unmount {
+        std::string Path;
+        ~Unmount() { umount(Path.c_str()); }
+    } unmount{folder.Path};
+    TStatusLog log;
+    TEventRecorder recorder(Settings(folder.Path, 0.5, 0.5), log.Sink());
+    TLiveTestSource source(320, 240, Fps,
+                           [&](GstSample* sample) { recorder.OnSourceFrame(sample); });
+    WaitForPreRoll(recorder, 1s);
+    MoveUntil(
+        recorder, [] { return false; }, 2s);
+    EXPECT_FALSE(recorder.Recording());
+    const auto reports = log.Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].Kind, TEventStatus::Failed);
+    EXPECT_NE(reports[0].Text.find("Read-only file system"), std::string::npos) << reports[0].Text;
+
+    ASSERT_EQ(mount(nullptr, folder.Path.c_str(), nullptr, MS_REMOUNT, "size=1M"), 0);
+    ASSERT_TRUE(MoveUntil(recorder, [&] { return recorder.Recording(); }));
+    EXPECT_EQ(log.Reports().back().Kind, TEventStatus::Recording);
+}

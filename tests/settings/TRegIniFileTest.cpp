@@ -251,7 +251,7 @@ TEST_F(SettingsStore, ReadOnlyStoreFailsTheSaveAndKeepsTheFile) {
 // Files beside the store that a save leaves behind only when it is cut short.
 int TemporaryFiles(const std::string& folder) {
     return static_cast<int>(QDir(QString::fromStdString(folder))
-                                .entryList({"Stirwatch.conf.??????"}, QDir::Files)
+                                .entryList({".Stirwatch.conf.saving-*"}, QDir::Files | QDir::Hidden)
                                 .size());
 }
 
@@ -296,18 +296,99 @@ TEST_F(SettingsStore, SaveOnAFullOrNearlyFullDiskFailsAndKeepsTheFile) {
 }
 
 // A copy of the program killed during a save leaves its temporary file
-// behind; the next start removes such files, and nothing else.
-TEST_F(SettingsStore, StaleTemporaryFilesAreRemovedAtStart) {
+// behind, named in the lock; the next start removes that file. Files of the
+// user beside the settings file, whatever their names, are never touched.
+TEST_F(SettingsStore, StartRemovesOnlyTheTemporaryFileALockNames) {
     StoreText(Section("Kept=1\n"));
     const std::string folder = ConfigHome.path().toStdString() + "/Quellor";
-    WriteFile(folder + "/Stirwatch.conf.a1B2c3", "half a save");
-    WriteFile(folder + "/Stirwatch.conf.Zz09Qx", "");
-    WriteFile(folder + "/Stirwatch.conf.bak", "the user's own copy");
-    WriteFile(folder + "/Stirwatch.conf.a1B2c3d", "not a temporary name");
+    const std::string left = folder + "/.Stirwatch.conf.saving-a1B2c3.tmp";
+    WriteFile(left, "half a save");
+    WriteFile(FilePath() + ".lock", left);
+    const std::vector<std::string> usersFiles = {
+        "Stirwatch.conf.backup", "Stirwatch.conf.a1B2c3", "Stirwatch.conf.bak",
+        ".Stirwatch.conf.saving-Zz09Qx.tmp", ".Stirwatch.conf.saving-a1B2c3.tmp.mine"};
+    for (const std::string& name : usersFiles) {
+        WriteFile(folder + "/" + name, "the user's own " + name);
+    }
     EXPECT_EQ(Store.ReadInteger("Stirwatch", "Kept", 0), 1);
-    EXPECT_EQ(TemporaryFiles(folder), 0);
-    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(folder + "/Stirwatch.conf.bak")));
-    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(folder + "/Stirwatch.conf.a1B2c3d")));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(left)));
+    for (const std::string& name : usersFiles) {
+        EXPECT_EQ(ReadFile(folder + "/" + name), "the user's own " + name);
+    }
+
+    Store.WriteInteger("Stirwatch", "Kept", 2);
+    Store.UpdateFile();
+    EXPECT_EQ(ReadFile(FilePath() + ".lock"), "") << "a finished save leaves no record";
+}
+
+// A lock that names a file which is not the program's temporary file (damage,
+// or another program's doing) removes nothing.
+TEST_F(SettingsStore, LockNamingAUsersFileRemovesNothing) {
+    const std::string folder = ConfigHome.path().toStdString() + "/Quellor";
+    WriteFile(folder + "/notes.txt", "mine");
+    WriteFile(FilePath() + ".lock", folder + "/notes.txt");
+    EXPECT_EQ(Store.ReadInteger("Stirwatch", "X", 3), 3);
+    EXPECT_EQ(ReadFile(folder + "/notes.txt"), "mine");
+}
+
+std::string RefusalOfFirstRead(TRegIniFile& store) {
+    try {
+        store.ReadInteger("Stirwatch", "RunningWindowSize", 250);
+    } catch (const ERegistryException& e) {
+        return e.what();
+    }
+    return "<no refusal>";
+}
+
+// A FIFO at the settings path would block an ordinary open forever.
+TEST_F(SettingsStore, SpecialFileIsRefusedWithoutWaitingAndLeftAlone) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(QString::fromStdString(FilePath())).absolutePath()));
+    ASSERT_EQ(mkfifo(FilePath().c_str(), 0644), 0);
+    EXPECT_EQ(RefusalOfFirstRead(Store),
+              "The settings file \"" + FilePath() +
+                  "\" is not a regular file; it is left alone and the defaults are used");
+    EXPECT_EQ(Store.ReadInteger("Stirwatch", "RunningWindowSize", 250), 250) << "told once";
+    Store.WriteInteger("Stirwatch", "RunningWindowSize", 300);
+    EXPECT_THROW(Store.UpdateFile(), ERegistryException);
+    struct stat info {};
+    ASSERT_EQ(lstat(FilePath().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+// A huge file is not read (that froze the window for seconds): it is kept
+// aside under a name of its own, never over an earlier one, and the program
+// starts with the defaults and saves a new file.
+TEST_F(SettingsStore, FileOverOneMegabyteIsKeptAsideAndTheDefaultsUsed) {
+    const std::string earlier = FilePath() + ".too-large";
+    WriteFile(earlier, "kept by an earlier start");
+    std::string huge = Section("RunningWindowSize=400\n");
+    while (huge.size() <= (1u << 20)) {
+        huge += "junk line of a damaged settings file\n";
+    }
+    StoreText(huge);
+    EXPECT_EQ(RefusalOfFirstRead(Store), "The settings file \"" + FilePath() +
+                                             "\" is larger than 1 MB; it was kept as \"" + earlier +
+                                             "-2\" and the defaults are used");
+    EXPECT_EQ(Store.ReadInteger("Stirwatch", "RunningWindowSize", 250), 250);
+    EXPECT_EQ(ReadFile(earlier + "-2"), huge);
+    EXPECT_EQ(ReadFile(earlier), "kept by an earlier start");
+
+    Store.WriteInteger("Stirwatch", "RunningWindowSize", 300);
+    Store.UpdateFile();
+    EXPECT_EQ(ReadFile(FilePath()), Section("RunningWindowSize=300\n"));
+
+    // A file of exactly the limit is still read.
+    StoreText(Section("") + std::string((1u << 20) - Section("").size() - 4, '#') + "\nA=5");
+    EXPECT_EQ(TRegIniFile("Software\\Quellor").ReadInteger("Stirwatch", "A", 0), 5);
+}
+
+// No save writes a file that the next start would refuse.
+TEST_F(SettingsStore, SaveThatWouldPassTheLimitFailsAndKeepsTheFile) {
+    StoreText(Section("Kept=1\n"));
+    Store.WriteString("Stirwatch", "LogFolder", std::string(1u << 20, 'x'));
+    EXPECT_THROW(Store.UpdateFile(), ERegistryException);
+    EXPECT_EQ(ReadFile(FilePath()), Section("Kept=1\n"));
+    EXPECT_EQ(Store.ReadString("Stirwatch", "LogFolder", "/docs"), "/docs");
 }
 
 TEST_F(SettingsStore, DocumentsFolderFromTheUserDirectoriesOrEmpty) {

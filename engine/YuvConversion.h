@@ -1,0 +1,18 @@
+#pragma once
+// Y, U, V rows to blue-green-red rows, for the gray conversion of decoded
+// YUV frames.
+
+#include "engine/FrameView.h"
+
+#include <cstdint>
+
+// Converts one row of `width` pixels: luma from `luma`, one chroma pair per
+// two pixels from `u` and `v`, read every `chromaStep` bytes (1 for the U and
+// V planes of I420, 2 for the interleaved plane of NV12). Each colour is
+// rounded to nearest and clamped to 0-255.
+void YuvRowToBgr(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+                 int chromaStep, std::uint8_t* bgr, int width, TYuvColors colors);
+
+// The blue-green-red colour of one Y, U, V triple.
+void YuvToBgr(std::uint8_t y, std::uint8_t u, std::uint8_t v, TYuvColors colors,
+              std::uint8_t bgr[3]);

@@ -1,0 +1,169 @@
+#include "integration/MqttPublisher.h"
+
+#include "integration/Payloads.h"
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+constexpr int Qos = 1;
+
+void InitLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+std::string ErrorText(int result) {
+    if (result == MOSQ_ERR_ERRNO) {
+        return std::strerror(errno);
+    }
+    return mosquitto_strerror(result);
+}
+
+} // namespace
+
+void TMqttPublisher::TClientDeleter::operator()(mosquitto* client) const {
+    mosquitto_destroy(client);
+}
+
+TMqttPublisher::TMqttPublisher(TMqttSettings settings, TStatusSink status)
+    : FSettings(std::move(settings)), FStatus(std::move(status)) {
+    InitLibrary();
+    const std::string id =
+        "stirwatch-" + TopicSlug(FSettings.Camera) + "-" + std::to_string(getpid());
+    FClient.reset(mosquitto_new(id.c_str(), true, this));
+    if (!FClient) {
+        throw EMqtt("MQTT: cannot create a client: " + ErrorText(MOSQ_ERR_ERRNO));
+    }
+    mosquitto* client = FClient.get();
+    const std::string offline = "offline";
+    mosquitto_will_set(client, AvailabilityTopic().c_str(), static_cast<int>(offline.size()),
+                       offline.data(), Qos, true);
+    if (!FSettings.User.empty()) {
+        mosquitto_username_pw_set(client, FSettings.User.c_str(), FSettings.Password.c_str());
+    }
+    if (FSettings.Tls) {
+        const int result =
+            mosquitto_tls_set(client, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr);
+        if (result != MOSQ_ERR_SUCCESS) {
+            throw EMqtt("MQTT: cannot use TLS: " + ErrorText(result));
+        }
+    }
+    mosquitto_connect_callback_set(client, &TMqttPublisher::OnConnect);
+    mosquitto_disconnect_callback_set(client, &TMqttPublisher::OnDisconnect);
+    mosquitto_reconnect_delay_set(client, FSettings.RetryMinSeconds, FSettings.RetryMaxSeconds,
+                                  true);
+    mosquitto_threaded_set(client, true);
+    FThread = std::thread([this] { Run(); });
+}
+
+// The connection's thread. A first connection that fails at once is tried
+// again here; once a connection has been started, libmosquitto's loop keeps
+// it, reconnecting with the same growing delay.
+void TMqttPublisher::Run() {
+    mosquitto* client = FClient.get();
+    unsigned delay = std::max(1u, FSettings.RetryMinSeconds);
+    for (;;) {
+        const int connect = mosquitto_connect_async(client, FSettings.Host.c_str(), FSettings.Port,
+                                                    FSettings.KeepAliveSeconds);
+        std::unique_lock lock(FStopMutex);
+        if (FStop) {
+            return;
+        }
+        if (connect == MOSQ_ERR_SUCCESS) {
+            break;
+        }
+        lock.unlock();
+        Report("MQTT: cannot reach " + Address() + " (" + ErrorText(connect) + "); retrying");
+        lock.lock();
+        if (FStopped.wait_for(lock, std::chrono::seconds(delay), [this] { return FStop; })) {
+            return;
+        }
+        delay = std::min(delay * 2, std::max(delay, FSettings.RetryMaxSeconds));
+    }
+    mosquitto_loop_forever(client, 1000, 1);
+}
+
+TMqttPublisher::~TMqttPublisher() {
+    mosquitto* client = FClient.get();
+    if (FConnected) {
+        Publish(AvailabilityTopic(), "offline", true);
+    }
+    {
+        const std::lock_guard lock(FStopMutex);
+        FStop = true;
+    }
+    FStopped.notify_all();
+    // A disconnection asked for ends libmosquitto's loop, also during its wait
+    // before the next try.
+    mosquitto_disconnect(client);
+    FThread.join();
+}
+
+std::string TMqttPublisher::Address() const {
+    return FSettings.Host + ":" + std::to_string(FSettings.Port);
+}
+
+void TMqttPublisher::Report(const std::string& text) {
+    {
+        const std::lock_guard lock(FReportMutex);
+        if (text == FLastReport) {
+            return;
+        }
+        FLastReport = text;
+    }
+    if (FStatus) {
+        FStatus(text);
+    }
+}
+
+void TMqttPublisher::Publish(const std::string& topic, const std::string& payload, bool retain) {
+    mosquitto_publish(FClient.get(), nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                      payload.data(), Qos, retain);
+}
+
+void TMqttPublisher::Announce() {
+    Publish(AvailabilityTopic(), "online", true);
+    Publish(DiscoveryTopic(FSettings.Camera), DiscoveryJson(FSettings.Camera), true);
+    Publish(MotionTopic(FSettings.Camera), FMotion ? "ON" : "OFF", true);
+}
+
+void TMqttPublisher::SetMotion(bool on) {
+    FMotion = on;
+    Publish(MotionTopic(FSettings.Camera), on ? "ON" : "OFF", true);
+}
+
+void TMqttPublisher::PublishEvent(const TEventNotice& notice) {
+    Publish(EventsTopic(FSettings.Camera), EventJson(notice, FSettings.Camera), false);
+}
+
+void TMqttPublisher::OnConnect(mosquitto* /*client*/, void* self, int result) {
+    auto* publisher = static_cast<TMqttPublisher*>(self);
+    if (result != 0) {
+        publisher->FLoginRefused = true;
+        publisher->Report("MQTT: " + publisher->Address() + " refused the login (" +
+                          mosquitto_connack_string(result) + "); retrying");
+        return;
+    }
+    publisher->FLoginRefused = false;
+    publisher->FConnected = true;
+    publisher->FEverConnected = true;
+    publisher->Announce();
+    publisher->Report("MQTT: connected to " + publisher->Address());
+}
+
+void TMqttPublisher::OnDisconnect(mosquitto* /*client*/, void* self, int result) {
+    auto* publisher = static_cast<TMqttPublisher*>(self);
+    const bool wasConnected = publisher->FConnected.exchange(false);
+    if (result == 0 || publisher->FLoginRefused) {
+        return; // asked for, or already named
+    }
+    publisher->Report("MQTT: " + std::string(wasConnected ? "lost " : "cannot reach ") +
+                      publisher->Address() + " (" + ErrorText(result) + "); retrying");
+}

@@ -1,0 +1,158 @@
+// Every frame format reaches the same gray frame as its colours converted to
+// blue-green-red and through the 24-bit gray conversion; bad views are
+// refused with a message.
+
+#include "analysis/GrayConversion.h"
+#include "engine/MotionEngine.h"
+#include "engine/YuvConversion.h"
+#include "types/Exception.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace {
+
+// A YUV picture in I420 and NV12 layouts, with padded rows; odd sizes give a
+// last chroma column and row that cover one pixel only.
+struct TYuvPicture {
+    int Width;
+    int Height;
+    int ChromaWidth;
+    int ChromaHeight;
+    std::vector<std::uint8_t> Y, U, V, UV;
+    static constexpr int Padding = 7;
+
+    TYuvPicture(int width, int height, unsigned seed)
+        : Width(width), Height(height), ChromaWidth((width + 1) / 2),
+          ChromaHeight((height + 1) / 2) {
+        std::mt19937 random(seed);
+        auto fill = [&](std::vector<std::uint8_t>& plane, std::size_t size) {
+            plane.resize(size);
+            for (auto& byte : plane) {
+                byte = static_cast<std::uint8_t>(random());
+            }
+        };
+        fill(Y, std::size_t(LumaStride()) * height);
+        fill(U, std::size_t(ChromaStride()) * ChromaHeight);
+        fill(V, std::size_t(ChromaStride()) * ChromaHeight);
+        UV.assign(std::size_t(InterleavedStride()) * ChromaHeight, 0);
+        for (int y = 0; y < ChromaHeight; ++y) {
+            for (int x = 0; x < ChromaWidth; ++x) {
+                UV[y * InterleavedStride() + 2 * x] = U[y * ChromaStride() + x];
+                UV[y * InterleavedStride() + 2 * x + 1] = V[y * ChromaStride() + x];
+            }
+        }
+    }
+    int LumaStride() const { return Width + Padding; }
+    int ChromaStride() const { return ChromaWidth + Padding; }
+    int InterleavedStride() const { return 2 * ChromaWidth + Padding; }
+
+    TFrameView I420(TYuvColors colors) const {
+        return {TFrameFormat::I420,
+                Width,
+                Height,
+                {Y.data(), U.data(), V.data()},
+                {LumaStride(), ChromaStride(), ChromaStride()},
+                colors};
+    }
+    TFrameView Nv12(TYuvColors colors) const {
+        return {TFrameFormat::Nv12,
+                Width,
+                Height,
+                {Y.data(), UV.data()},
+                {LumaStride(), InterleavedStride()},
+                colors};
+    }
+
+    // Pixel by pixel: the colour of (Y, U, V), then the 24-bit gray conversion.
+    TBitmap ExpectedGray(TYuvColors colors) const {
+        TBitmap colour;
+        colour.Allocate(Width, Height, pf24bit);
+        for (int y = 0; y < Height; ++y) {
+            for (int x = 0; x < Width; ++x) {
+                const int chroma = (y / 2) * ChromaStride() + x / 2;
+                YuvToBgr(Y[y * LumaStride() + x], U[chroma], V[chroma], colors,
+                         colour.ScanLine(y) + 3 * x);
+            }
+        }
+        TBitmap gray;
+        ConvertToGray(colour, gray);
+        return gray;
+    }
+};
+
+void ExpectSameGray(const TBitmap& got, const TBitmap& expected) {
+    ASSERT_EQ(got.Width(), expected.Width());
+    ASSERT_EQ(got.Height(), expected.Height());
+    ASSERT_EQ(got.PixelFormat(), pf8bit);
+    for (int y = 0; y < got.Height(); ++y) {
+        ASSERT_EQ(std::memcmp(got.ScanLine(y), expected.ScanLine(y), got.Width()), 0)
+            << "row " << y;
+    }
+}
+
+TEST(FrameFormats, YuvFramesGiveTheGrayOfTheirColoursInEveryLayoutAndColourSystem) {
+    const TYuvPicture picture(71, 9, 11);
+    for (TYuvColors colors : {TYuvColors::Bt601Studio, TYuvColors::Bt601Full,
+                              TYuvColors::Bt709Studio, TYuvColors::Bt709Full}) {
+        const TBitmap expected = picture.ExpectedGray(colors);
+        TMotionEngine engine;
+        engine.TakeReference(picture.I420(colors));
+        ExpectSameGray(engine.PreviousFrame(), expected);
+        const TStepResult result = engine.Step(picture.Nv12(colors), {0, 0, false});
+        ExpectSameGray(engine.PreviousFrame(), expected);
+        EXPECT_EQ(result.ChangedPixels, 0) << "I420 and NV12 of one picture are equal";
+    }
+}
+
+TEST(FrameFormats, YuvColoursAtTheEndsOfTheirRanges) {
+    std::uint8_t bgr[3];
+    YuvToBgr(16, 128, 128, TYuvColors::Bt601Studio, bgr);
+    EXPECT_EQ(bgr[0] | bgr[1] | bgr[2], 0) << "studio black";
+    YuvToBgr(235, 128, 128, TYuvColors::Bt709Studio, bgr);
+    EXPECT_EQ(bgr[0] & bgr[1] & bgr[2], 255) << "studio white";
+    YuvToBgr(255, 128, 128, TYuvColors::Bt601Full, bgr);
+    EXPECT_EQ(bgr[0] & bgr[1] & bgr[2], 255) << "full-range white";
+    YuvToBgr(5, 128, 128, TYuvColors::Bt601Studio, bgr);
+    EXPECT_EQ(bgr[0] | bgr[1] | bgr[2], 0) << "below black clamps";
+    YuvToBgr(81, 90, 240, TYuvColors::Bt601Studio, bgr); // studio red
+    EXPECT_GE(bgr[2], 254);
+    EXPECT_LE(bgr[0], 1);
+    EXPECT_LE(bgr[1], 1);
+}
+
+TEST(FrameFormats, GrayFramesAreTakenAsTheirLevels) {
+    std::vector<std::uint8_t> levels(10 * 3);
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        levels[i] = static_cast<std::uint8_t>(i * 8);
+    }
+    TMotionEngine engine;
+    engine.TakeReference({TFrameFormat::Gray8, 7, 3, {levels.data()}, {10}});
+    EXPECT_EQ(engine.PreviousFrame().Pixel(6, 2), 0xD0D0D0u) << "level 208";
+    EXPECT_EQ(engine.PreviousFrame().Pixel(0, 1), 0x505050u) << "level 80, after a padded row";
+}
+
+TEST(FrameFormats, ViewsWithoutAPlaneOrWithShortRowsAreRefused) {
+    const TYuvPicture picture(20, 4, 2);
+    TFrameView noV = picture.I420(TYuvColors::Bt601Studio);
+    noV.Plane[2] = nullptr;
+    TFrameView shortRows = picture.Nv12(TYuvColors::Bt601Studio);
+    shortRows.Stride[1] = 19;
+    TFrameView shortBgr{TFrameFormat::Bgr24, 20, 4, {picture.Y.data()}, {59}};
+    TMotionEngine engine;
+    for (const TFrameView& view : {noV, shortRows, shortBgr}) {
+        EXPECT_THROW(engine.Step(view, {}), EInvalidOperation);
+    }
+    try {
+        engine.TakeReference(shortBgr);
+        FAIL();
+    } catch (const EInvalidOperation& error) {
+        EXPECT_STREQ(error.what(),
+                     "Frame plane 0 has rows of 59 bytes, fewer than its 60 bytes of pixels");
+    }
+}
+
+} // namespace
