@@ -151,11 +151,12 @@ inline TCrashFigures KillAtRandomMoments(const std::string& program, int kills,
             !markerLeft) {
             ++figures.MovedAside;
             figures.LongestKilledAt = std::max(figures.LongestKilledAt, killedAt);
-        } else if (clips.size() == 1 && !markerLeft &&
-                   DiscoveredDuration(clips[0].Path) != GST_CLOCK_TIME_NONE) {
+        } else if (const GstClockTime kept =
+                       clips.size() == 1 ? DiscoveredDuration(clips[0].Path) : GST_CLOCK_TIME_NONE;
+                   kept != GST_CLOCK_TIME_NONE && !markerLeft) {
             ++figures.Playable;
-            const double kept = static_cast<double>(DiscoveredDuration(clips[0].Path)) / GST_SECOND;
-            figures.MostSecondsLost = std::max(figures.MostSecondsLost, killedAt - kept);
+            figures.MostSecondsLost = std::max(figures.MostSecondsLost,
+                                               killedAt - static_cast<double>(kept) / GST_SECOND);
         } else {
             ++figures.Unexplained;
             figures.Notes += "kill at " + std::to_string(killedAt) + " s left " +
