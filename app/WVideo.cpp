@@ -241,6 +241,13 @@ void TVideo::CreateControls() {
     SaveStatusLabel = Label(StatusBar1, "SaveStatusLabel", "");
     SaveStatusLabel->setTextFormat(Qt::PlainText);
     StatusBar1->addPermanentWidget(SaveStatusLabel);
+    // Stays while an event is recorded: a menu's status tip cannot wipe it.
+    EventStatusLabel = Label(StatusBar1, "EventStatusLabel", "");
+    EventStatusLabel->setTextFormat(Qt::PlainText);
+    StatusBar1->addPermanentWidget(EventStatusLabel);
+    // A message longer than the line is read whole in the tooltip.
+    connect(StatusBar1, &QStatusBar::messageChanged, StatusBar1,
+            [this](const QString& text) { StatusBar1->setToolTip(text); });
 }
 
 QWidget* TVideo::CreateFirstRow() {
@@ -424,6 +431,8 @@ void TVideo::FormCreate() {
         FEvents = new TEventRecording(this);
         connect(FEvents, &TEventRecording::Status, StatusBar1,
                 [this](const QString& text) { StatusBar1->showMessage(text); });
+        connect(FEvents, &TEventRecording::RecordingChanged, EventStatusLabel,
+                [this](const QString& text) { EventStatusLabel->setText(text); });
         FEvents->Apply(*ConfigForm);
     });
     CreateAuxiliaryWindows();
@@ -557,8 +566,11 @@ void TVideo::StartVideo() {
     WhenFrameReady(this, [this] { HandleEvent([this] { TakeReferenceFrame(); }); });
 }
 
+// The status label goes back to its first words: what the source said last
+// ("Connected to ...", "trying again in 4 s") is no longer true.
 void TVideo::StopVideo() {
     DisconnectCamera();
+    VideoLabel->setText(QStringLiteral("Idle"));
 }
 
 void TVideo::AutoButClick() {
@@ -752,7 +764,14 @@ void TVideo::ReportFrame(const TStepResult& result) {
         FGraph->AddValue(percent);
     }
     if (Timer1->Enabled() && FStepSettings.LogInAuto) {
-        FLog->LogMovement(result.ChangedPixels, percent);
+        try {
+            FLog->LogMovement(result.ChangedPixels, percent);
+        } catch (...) {
+            // The step ends here, but its difference image is shown: a log
+            // that fails on every step must not leave that window blank.
+            ImageForm->Image->Repaint();
+            throw;
+        }
     }
     ImageForm->Image->Repaint();
     ResumePreview();

@@ -76,6 +76,8 @@ public:
     QStatusBar* StatusBar1;
     // On the status line's right: why saving movement images has stopped.
     QLabel* SaveStatusLabel;
+    // On the status line's right while a motion event is recorded.
+    QLabel* EventStatusLabel;
     TTimer* Timer1;
 
     QMenu* Video1;
