@@ -1,6 +1,7 @@
 #include "capture/GstDriver.h"
 
 #include "capture/FrameExchange.h"
+#include "capture/IncomingLimit.h"
 #include "capture/NetworkProbe.h"
 #include "capture/PipelineWorker.h"
 #include "capture/PlatformTypes.h"
@@ -126,6 +127,7 @@ struct TSourceSession : std::enable_shared_from_this<TSourceSession> {
     TGstPtr<GstElement> Pipeline;
     std::shared_ptr<TFrameExchange> Exchange;
     std::shared_ptr<TPipelineWorker> Worker;
+    std::shared_ptr<TIncomingLimit> Incoming; // null for sources without one
     std::shared_ptr<std::atomic<bool>> Looping;
     std::atomic<bool> Stopped{false};
 
@@ -138,7 +140,9 @@ struct TSourceSession : std::enable_shared_from_this<TSourceSession> {
     static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer self);
     void Handle(GstMessage* message);
     void Play();
-    void ConnectionFailed(const std::string& detail);
+    // `problem` names what the source did wrong; without it the connection failed or was lost.
+    void ConnectionFailed(const std::string& detail, const QString& problem = {});
+    void PartTooLarge();
     QString Unreachable(const std::string& detail) const;
 };
 
@@ -259,8 +263,16 @@ QString TSourceSession::Unreachable(const std::string& detail) const {
     }
 }
 
+// Streaming thread: the source sent more than any picture needs without a picture
+// coming of it. The connection is dropped, which also drops what is held of the part.
+void TSourceSession::PartTooLarge() {
+    ConnectionFailed("", QStringLiteral("Frame too large: over %1 MB without an end from %2")
+                             .arg(TIncomingLimit::LargestPart >> 20)
+                             .arg(QString::fromStdString(Source.Location)));
+}
+
 // Any thread: a network source failed or went away; it is tried again after a back-off.
-void TSourceSession::ConnectionFailed(const std::string& detail) {
+void TSourceSession::ConnectionFailed(const std::string& detail, const QString& problem) {
     int delay = 0;
     bool wasLive = false;
     {
@@ -270,18 +282,20 @@ void TSourceSession::ConnectionFailed(const std::string& detail) {
         }
         RetryPending = true;
         wasLive = Exchange->FramesSinceConnecting() > 0;
-        if (wasLive) {
+        // A source that misbehaves is given ever more time, whatever it sent before.
+        if (wasLive && problem.isEmpty()) {
             BackoffSeconds = 1;
         }
         delay = BackoffSeconds;
         BackoffSeconds = std::min(BackoffSeconds * 2, LongestBackoffSeconds);
     }
-    Worker->Post([self = shared_from_this(), detail, delay, wasLive] {
+    Worker->Post([self = shared_from_this(), detail, problem, delay, wasLive] {
         if (self->Stopped) {
             return;
         }
-        const QString what = wasLive ? QStringLiteral("Connection lost: %1").arg(self->Name)
-                                     : self->Unreachable(detail);
+        const QString what = !problem.isEmpty() ? problem
+                             : wasLive ? QStringLiteral("Connection lost: %1").arg(self->Name)
+                                       : self->Unreachable(detail);
         self->Exchange->SetState(TSourceState::Lost,
                                  QStringLiteral("%1 - trying again in %2 s").arg(what).arg(delay),
                                  IDS_CAP_STAT_SOURCE_LOST);
@@ -295,6 +309,9 @@ void TSourceSession::ConnectionFailed(const std::string& detail) {
                 {
                     std::lock_guard lock(self->Mutex);
                     self->RetryPending = false;
+                }
+                if (self->Incoming) {
+                    self->Incoming->Reset();
                 }
                 self->Exchange->SetState(TSourceState::Connecting,
                                          QStringLiteral("Reconnecting to %1").arg(self->Name),
@@ -374,6 +391,15 @@ bool TGstDriver::Start() {
     TGstPtr<GstPad> converted(gst_element_get_static_pad(built.Converter.get(), "src"));
     gst_pad_add_probe(converted.get(), GST_PAD_PROBE_TYPE_BUFFER, TapFrame,
                       new std::shared_ptr<TFrameExchange>(FExchange), DeleteExchange);
+    if (FSource.Network()) {
+        session->Incoming = TIncomingLimit::Install(
+            FSourceElement.get(), built.Converter.get(), TIncomingLimit::LargestPart,
+            [weak = std::weak_ptr<TSourceSession>(session)] {
+                if (const auto alive = weak.lock()) {
+                    alive->PartTooLarge();
+                }
+            });
+    }
     TGstPtr<GstBus> bus(gst_element_get_bus(session->Pipeline.get()));
     gst_bus_set_sync_handler(bus.get(), &TSourceSession::OnBusMessage,
                              new std::shared_ptr<TSourceSession>(session), DeleteSession);
