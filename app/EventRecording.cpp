@@ -40,16 +40,29 @@ void TEventRecording::Apply(const TConfigForm& options) {
     QPointer<TEventRecording> self(this);
     FRecorder = std::make_unique<TEventRecorder>(settings, [self](const TEventStatus& status) {
         const QString text = QString::fromStdString(status.Text);
+        const QString path = QString::fromStdString(status.Path);
+        const TEventStatus::TKind kind = status.Kind;
         QMetaObject::invokeMethod(
             self.data(),
-            [self, text] {
+            [self, text, path, kind] {
                 if (self) {
                     emit self->Status(text);
+                }
+                if (self && !path.isEmpty()) {
+                    self->ReportClip(kind, path);
                 }
             },
             Qt::QueuedConnection);
     });
     AttachToCapture();
+}
+
+void TEventRecording::ReportClip(int kind, const QString& path) {
+    if (kind == TEventStatus::Recording) {
+        emit ClipStarted(path);
+    } else if (kind == TEventStatus::Saved || kind == TEventStatus::Failed) {
+        emit ClipFinished(path);
+    }
 }
 
 void TEventRecording::AttachToCapture() {

@@ -45,8 +45,14 @@ public:
 signals:
     // A text for the status line, on the GUI thread.
     void Status(const QString& text);
+    // An event's file is being written, and is finished (saved or given
+    // up), on the GUI thread.
+    void ClipStarted(const QString& path);
+    void ClipFinished(const QString& path);
 
 private:
+    void ReportClip(int kind, const QString& path);
+
     std::unique_ptr<TEventRecorder> FRecorder;
     QString FFolder;
 };

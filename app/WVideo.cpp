@@ -4,6 +4,7 @@
 #include "analysis/FrameStep.h"
 #include "analysis/GrayConversion.h"
 #include "app/EventRecording.h"
+#include "app/Integration.h"
 #include "app/SaveSpace.h"
 #include "app/TApplication.h"
 #include "app/TTimer.h"
@@ -388,7 +389,22 @@ void TVideo::FormCreate() {
                 [this](const QString& text) { StatusBar1->showMessage(text); });
         FEvents->Apply(*ConfigForm);
     });
+    CreationStep([this] { CreateIntegration(); });
     CreateAuxiliaryWindows();
+}
+
+// Events told to other programs: commands, MQTT and the tray, as the
+// Integration tab has them.
+void TVideo::CreateIntegration() {
+    FIntegration = new TIntegration(this);
+    FIntegration->SetWatching([this] { return Timer1->Enabled(); });
+    connect(FIntegration, &TIntegration::Status, StatusBar1,
+            [this](const QString& text) { StatusBar1->showMessage(text); });
+    connect(FIntegration, &TIntegration::OpenFolderRequested, this,
+            &TVideo::OpenEventsFolder1Click);
+    connect(FEvents, &TEventRecording::ClipStarted, FIntegration, &TIntegration::ClipStarted);
+    connect(FEvents, &TEventRecording::ClipFinished, FIntegration, &TIntegration::ClipFinished);
+    FIntegration->Apply(*ConfigForm);
 }
 
 void TVideo::CreateAuxiliaryWindows() {
@@ -442,6 +458,9 @@ void TVideo::FormClose() {
     DisconnectCamera();
     if (FEvents) {
         FEvents->Stop(); // a running event's file is finished
+    }
+    if (FIntegration) {
+        FIntegration->Stop(); // a running event's end is told
     }
     PreviousFrame.reset();
     if (FGraph) {
@@ -582,6 +601,9 @@ void TVideo::Configuration1Click() {
     if (FEvents) {
         FEvents->Apply(*ConfigForm);
     }
+    if (FIntegration) {
+        FIntegration->Apply(*ConfigForm);
+    }
 }
 
 // Streaming capture of the connected camera to the capture file; without a
@@ -650,6 +672,10 @@ void TVideo::EvolveOne() {
     std::int64_t frameArea = 0;
     AnalyseFrame(minimalMovement, changedPixels, frameArea);
     ReportFrame(changedPixels, frameArea);
+    if (FIntegration) {
+        FIntegration->FrameStep(Timer1->Enabled(), IsMovement(changedPixels, minimalMovement),
+                                MovementPercent(changedPixels, frameArea));
+    }
 }
 
 // Converts and compares the frame, feeds the two auxiliary windows, keeps the

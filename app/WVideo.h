@@ -29,6 +29,7 @@ class TAreaSeries;
 class TChart;
 class TDirectionForm;
 class TEventRecording;
+class TIntegration;
 class TMovementMeter;
 class TSpinEdit;
 class TTimer;
@@ -106,6 +107,8 @@ public:
     TDirectionForm* DirectionForm = nullptr;
     // Motion events as video files, while "Record On Move" is on.
     TEventRecording* Events() const { return FEvents; }
+    // Events told to other programs (commands, MQTT, tray), as configured.
+    TIntegration* Integration() const { return FIntegration; }
 
     // The frame step and the reference grab.
     void EvolveOne();
@@ -157,6 +160,7 @@ private:
     void ConnectHandlers();
     void SetAutoButColor(const QColor& color);
     void CreateAuxiliaryWindows();
+    void CreateIntegration();
     void AnalyseFrame(int minimalMovement, int& changedPixels, std::int64_t& frameArea);
     void ReportFrame(int changedPixels, std::int64_t frameArea);
     void SaveMovementImage();
@@ -166,6 +170,7 @@ private:
     std::unique_ptr<RunningGraph> FGraph;
     std::unique_ptr<MovementLog> FLog;
     TEventRecording* FEvents = nullptr;
+    TIntegration* FIntegration = nullptr;
     TPoint FLastDirection{50, 50};
     TTickErrors FTickErrors;
 

@@ -172,7 +172,9 @@ TEST(MqttPublisher, ABrokerThatIsDownOrRefusesTheLoginIsNamedAndTriedAgain) {
         ASSERT_TRUE(status.WaitFor("MQTT: cannot reach 127.0.0.1:" + std::to_string(down.Port())));
         down.Start();
         ASSERT_TRUE(status.WaitFor("MQTT: connected"));
-    }
+        down.Kill();
+        ASSERT_TRUE(status.WaitFor("MQTT: lost"));
+    } // and it stops while waiting to try again
 
     TMqttTestBroker strict(false);
     strict.Start();
