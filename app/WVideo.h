@@ -5,12 +5,14 @@
 // dialogs, display modes and the configuration window. It also owns the frame
 // step that ties capture, analysis and every output together.
 
-#include "analysis/FrameDifferencing.h"
 #include "analysis/TBitmap.h"
 #include "app/TickErrors.h"
+#include "engine/MotionEngine.h"
+#include "settings/StepSettings.h"
 #include "windows/BaseFormUnit.h"
 
 #include <QColor>
+#include <QImage>
 
 #include <memory>
 #include <string>
@@ -33,10 +35,6 @@ class TIntegration;
 class TMovementMeter;
 class TSpinEdit;
 class TTimer;
-
-// The gray frame of the previous step: what the next step compares against.
-// Exists from the main window's creation until it closes.
-extern std::unique_ptr<TBitmap> PreviousFrame;
 
 // Frames per running window: the window in milliseconds over the capture
 // period, rounded to nearest with ties to even. A period of 0 fails with
@@ -79,6 +77,8 @@ public:
     QStatusBar* StatusBar1;
     // On the status line's right: why saving movement images has stopped.
     QLabel* SaveStatusLabel;
+    // On the status line's right while a motion event is recorded.
+    QLabel* EventStatusLabel;
     TTimer* Timer1;
 
     QMenu* Video1;
@@ -147,7 +147,12 @@ public:
     void OpenEventsFolder1Click();
 
     // The point handed to the direction window by the latest step.
-    TPoint LastDirection() const { return FLastDirection; }
+    TPoint LastDirection() const;
+    // The analysis of the frame steps, holding the previous step's gray frame.
+    // Exists from the window's creation until it closes.
+    const TMotionEngine* Engine() const { return FEngine.get(); }
+    // The options the step runs with, kept by the boxes and checks that show them.
+    const TStepSettings& StepSettings() const { return FStepSettings; }
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -161,9 +166,12 @@ private:
     void SetAutoButColor(const QColor& color);
     void CreateAuxiliaryWindows();
     void CreateIntegration();
-    void AnalyseFrame(int minimalMovement, int& changedPixels, std::int64_t& frameArea);
-    void ReportFrame(int changedPixels, std::int64_t frameArea);
-    void SaveMovementImage();
+    void FollowStepSettings();
+    void FollowConfiguration();
+    TFrameView StepFrame(QImage& grabbed);
+    TStepResult AnalyseFrame(const TFrameView& frame);
+    void ReportFrame(const TStepResult& result);
+    void SaveMovementImage(const TFrameView& frame);
     void RunTimerTick();
 
     std::unique_ptr<TMovementMeter> FMeter;
@@ -171,13 +179,12 @@ private:
     std::unique_ptr<MovementLog> FLog;
     TEventRecording* FEvents = nullptr;
     TIntegration* FIntegration = nullptr;
-    TPoint FLastDirection{50, 50};
+    std::unique_ptr<TMotionEngine> FEngine;
+    TStepSettings FStepSettings;
     TTickErrors FTickErrors;
 
-    // Working images of a step. Each step starts them empty; their storage
-    // is kept between steps so that a step of the same frame size allocates
-    // nothing.
+    // A frame that reaches the step in another form than 24-bit rows (the
+    // clipboard's image without a camera), converted; its storage is kept
+    // between steps so that a step of the same frame size allocates nothing.
     TBitmap FCapturedFrame;
-    TBitmap FGrayFrame;
-    TBitmap FDifferenceImage;
 };

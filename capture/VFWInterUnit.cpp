@@ -142,6 +142,15 @@ void capSetFrameTap(HWND window, TFrameTap* tap) {
     }
 }
 
+bool capGrabbedFrame(HWND window, QImage& frame) {
+    TCaptureWindow* capture = TCaptureWindow::FromHandle(window);
+    if (!capture || !capture->DriverConnected()) {
+        return false;
+    }
+    frame = capture->GrabbedFrame();
+    return true;
+}
+
 void capCallWhenFrameReady(HWND window, QObject* context, std::function<void()> action) {
     if (TCaptureWindow* capture = TCaptureWindow::FromHandle(window)) {
         capture->CallWhenFrameReady(context, std::move(action));

@@ -50,6 +50,9 @@ public:
     // The 24-bit difference image of the latest step that asked for it
     // (empty when that step compared nothing).
     const TBitmap& DifferenceImage() const { return FDifference; }
+    // The same image to take away by swapping: the engine reuses whatever
+    // storage it gets back.
+    TBitmap& DifferenceImage() { return FDifference; }
     // The gray frame the next step compares with.
     const TBitmap& PreviousFrame() const { return FPrevious; }
     TPoint LastDirection() const { return FLastDirection; }

@@ -14,6 +14,7 @@
 #include "meter/Meter.h"
 #include "settings/ConfigUnit.h"
 #include "settings/TSpinEdit.h"
+#include "tests/PaintCounter.h"
 #include "tests/SmallVolume.h"
 #include "tests/TestGuards.h"
 #include "types/Exception.h"
@@ -244,7 +245,7 @@ TEST_F(MainWindowTest, ErrorInsideCreationIsShownAndTheLaterStepsStillRun) {
     ASSERT_NE(Window->Meter(), nullptr);
     ASSERT_NE(Window->Graph(), nullptr);
     ASSERT_NE(Window->Log(), nullptr);
-    ASSERT_NE(PreviousFrame, nullptr);
+    ASSERT_NE(Window->Engine(), nullptr);
     ASSERT_NE(Window->DirectionForm, nullptr);
     EXPECT_TRUE(ImageForm->isVisible());
     StepOn(Frame(4, 4));
@@ -373,8 +374,8 @@ TEST_F(MainWindowTest, StepReportsChangedPixelsAndTruncatedPercent) {
     StepOn(WithBrightPixels(Frame(3, 1), 2));
     EXPECT_EQ(Window->PercentLab->text(), "66");
     EXPECT_EQ(Window->Graph()->Series->YValue(TVideo::GraphPointCount - 1), 66);
-    EXPECT_EQ(PreviousFrame->Width(), 3);
-    EXPECT_EQ(PreviousFrame->PixelFormat(), pf8bit);
+    EXPECT_EQ(Window->Engine()->PreviousFrame().Width(), 3);
+    EXPECT_EQ(Window->Engine()->PreviousFrame().PixelFormat(), pf8bit);
     EXPECT_TRUE(Errors.empty());
 }
 
@@ -404,7 +405,7 @@ TEST_F(MainWindowTest, FailedSaveLeavesTheReadoutsButKeepsTheNewFrame) {
     EXPECT_EQ(Window->PixNumLab->text(), "0");
     EXPECT_EQ(Window->Meter()->Value(), 0);
     // The analysis stage completed: the gray frame and difference image are new.
-    EXPECT_EQ(PreviousFrame->Width(), 40);
+    EXPECT_EQ(Window->Engine()->PreviousFrame().Width(), 40);
     EXPECT_EQ(ImageForm->Image->Picture().width(), 40);
 }
 
@@ -412,14 +413,14 @@ TEST_F(MainWindowTest, DeclinedComparisonCountsNothingAndKeepsTheDirection) {
     Click(Window->SpeedButton12); // nothing on the clipboard
     EXPECT_EQ(Window->PixNumLab->text(), "0");
     EXPECT_EQ(Window->PercentLab->text(), "0");
-    EXPECT_TRUE(PreviousFrame->Empty());
+    EXPECT_TRUE(Window->Engine()->PreviousFrame().Empty());
     EXPECT_EQ(Window->LastDirection().X, 50);
     EXPECT_EQ(Window->LastDirection().Y, 50);
 
     StepOn(Frame(64, 48));
     StepOn(WithBrightPixels(Frame(32, 24), 100)); // the format changed
     EXPECT_EQ(Window->PixNumLab->text(), "0");
-    EXPECT_EQ(PreviousFrame->Width(), 32);
+    EXPECT_EQ(Window->Engine()->PreviousFrame().Width(), 32);
     StepOn(Frame(32, 24));
     EXPECT_EQ(Window->PixNumLab->text(), "100");
     EXPECT_EQ(Window->LastDirection().X, 50); // only darker pixels: no direction
@@ -455,7 +456,12 @@ TEST_F(MainWindowTest, LogFailureEndsTheStepAfterTheGraphUpdate) {
     StepOn(Frame(2, 2));
     ASSERT_EQ(Errors.size(), 1u);
     EXPECT_TRUE(Errors[0].startsWith("Cannot create file")) << Errors[0].toStdString();
+    // The failing step still shows its difference image.
+    PaintCounter paints;
+    ImageForm->Image->installEventFilter(&paints);
     StepOn(WithBrightPixels(Frame(2, 2), 2));
+    ImageForm->Image->removeEventFilter(&paints);
+    EXPECT_GT(paints.Paints, 0);
     ASSERT_EQ(Errors.size(), 2u);
     EXPECT_EQ(Window->PixNumLab->text(), "2");
     EXPECT_EQ(Window->PercentLab->text(), "50");
@@ -514,9 +520,11 @@ TEST_F(MainWindowTest, FailingTicksShowOneBoxPerRunAndOneClickStopsAuto) {
     PutOnClipboard(Frame(8, 8));
     Click(Window->AutoBut);
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return Window->StatusBar1->currentMessage().endsWith("5 more times)"); }, 20000));
-    EXPECT_TRUE(Window->StatusBar1->currentMessage().startsWith("Cannot create file"))
+        [&] { return Window->StatusBar1->currentMessage().startsWith("5 more times: "); }, 20000));
+    EXPECT_TRUE(Window->StatusBar1->currentMessage().contains(": Cannot create file"))
         << Window->StatusBar1->currentMessage().toStdString();
+    // However narrow the line, the whole text is the tooltip.
+    EXPECT_EQ(Window->StatusBar1->toolTip(), Window->StatusBar1->currentMessage());
     EXPECT_EQ(closer.Boxes, 1);
     EXPECT_TRUE(Window->Timer1->Enabled());
     Click(Window->AutoBut);
@@ -564,8 +572,8 @@ TEST_F(MainWindowTest, StepsOnTheTestSceneReportChangedPixels) {
     const TScopedEnv source("STIRWATCH_SOURCE", "test");
     Click(Window->SpeedButton3);
     // The source connects in the background; its first frame becomes the reference.
-    ASSERT_TRUE(QTest::qWaitFor([] { return !PreviousFrame->Empty(); }, 10000));
-    EXPECT_EQ(PreviousFrame->PixelFormat(), pf8bit);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->Engine()->PreviousFrame().Empty(); }, 10000));
+    EXPECT_EQ(Window->Engine()->PreviousFrame().PixelFormat(), pf8bit);
     // The scene moves with every new frame; a loaded machine may take a while.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
@@ -575,8 +583,41 @@ TEST_F(MainWindowTest, StepsOnTheTestSceneReportChangedPixels) {
         },
         30000));
     EXPECT_FALSE(ImageForm->Image->Picture().isNull());
+    EXPECT_TRUE(Window->VideoLabel->text().startsWith("Connected to"))
+        << Window->VideoLabel->text().toStdString();
     Click(Window->SpeedButton7);
+    // Nothing is connected any more, and the line says no otherwise.
+    EXPECT_EQ(Window->VideoLabel->text(), "Idle");
+    QTest::qWait(0);
+    EXPECT_EQ(Window->VideoLabel->text(), "Idle");
     EXPECT_TRUE(Errors.empty()) << Errors.front().toStdString();
+}
+
+// The step's options follow the boxes and checks as they change, and read
+// back from the store as the windows saved them.
+TEST_F(MainWindowTest, StepSettingsFollowTheControlsAndReadBackAsStored) {
+    Window->VariatLimitSpinBox->SetValue(33);
+    Window->MinMoveSpinBox->SetValue(12);
+    Window->CapSpeedSpinBox->SetValue(120);
+    ConfigForm->SaveOMBox->setChecked(true);
+    ConfigForm->LogInAutoCheck->setChecked(true);
+    const TStepSettings live = Window->StepSettings();
+    EXPECT_EQ(live.PixelTolerance, 33);
+    EXPECT_EQ(live.MinimalMovement, 12);
+    EXPECT_EQ(live.CaptureFrequency, 120);
+    EXPECT_FALSE(live.BeepOnMove);
+    EXPECT_TRUE(live.SaveOnMove);
+    EXPECT_TRUE(live.LogInAuto);
+
+    Close();
+    ConfigForm->done(QDialog::Rejected); // the configuration saves as it closes
+    const TStepSettings stored = ReadStepSettings(TVideo::ApplicationKey);
+    EXPECT_EQ(stored.PixelTolerance, 33);
+    EXPECT_EQ(stored.MinimalMovement, 12);
+    EXPECT_EQ(stored.CaptureFrequency, 120);
+    EXPECT_FALSE(stored.BeepOnMove);
+    EXPECT_TRUE(stored.SaveOnMove);
+    EXPECT_TRUE(stored.LogInAuto);
 }
 
 TEST_F(MainWindowTest, ClosingReleasesThePartsAndTheEndSavesTheDetectionValues) {
@@ -586,7 +627,6 @@ TEST_F(MainWindowTest, ClosingReleasesThePartsAndTheEndSavesTheDetectionValues) 
     Close();
     EXPECT_EQ(VideoForm, nullptr);
     EXPECT_EQ(ImageForm, nullptr);
-    EXPECT_EQ(PreviousFrame, nullptr);
 
     Open();
     EXPECT_EQ(Window->VariatLimitSpinBox->Value(), 33);
