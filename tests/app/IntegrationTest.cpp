@@ -84,7 +84,7 @@ protected:
     static std::vector<TMqttMessage> Arrived(TMqttSubscriber& subscriber,
                                              const std::function<bool(const TMqttMessage&)>& match,
                                              std::size_t count = 1) {
-        QTest::qWaitFor([&] { return subscriber.Matching(match).size() >= count; }, 20000);
+        (void)QTest::qWaitFor([&] { return subscriber.Matching(match).size() >= count; }, 20000);
         return subscriber.Matching(match);
     }
     static std::function<bool(const TMqttMessage&)> Is(const std::string& topic,
