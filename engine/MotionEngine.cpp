@@ -33,7 +33,10 @@ bool TMotionEngine::ToGray(const TFrameView& frame, TBitmap& target) {
 }
 
 // Each row goes to blue-green-red and then through the gray conversion of
-// 24-bit frames, so that a YUV frame gives the gray levels of its colours.
+// 24-bit frames, so that a YUV frame gives the gray levels of its colours and
+// Pixel Tolerance means what it means on a BGR frame. The luma plane alone
+// is no substitute: studio-range luma spans 16-235 instead of 0-255, and
+// saturated colours differ from their luma by dozens of levels.
 void TMotionEngine::YuvToGray(const TFrameView& frame, TBitmap& target) {
     FBgrRow.resize(3 * static_cast<std::size_t>(frame.Width));
     const bool interleaved = frame.Format == TFrameFormat::Nv12;

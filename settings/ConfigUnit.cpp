@@ -5,6 +5,7 @@
 #include "types/ErrorRoute.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -19,6 +20,17 @@
 #include <stdexcept>
 
 namespace {
+
+// The log folder when none is stored: the documents folder, else the home
+// folder (never the root of the file system, where no log belongs).
+std::string DefaultLogFolder() {
+    const std::string documents = ReadDocumentsFolder();
+    if (!documents.empty()) {
+        return documents;
+    }
+    const QString home = QDir::homePath();
+    return QDir(home).isRoot() ? std::string() : home.toStdString();
+}
 
 const char* const BaseKey = "Software\\Quellor";
 constexpr int ClientWidth = 563;
@@ -205,8 +217,8 @@ void TConfigForm::LoadSettings(const std::string& applicationKey) {
     BeepOMBox->setChecked(store.ReadBool(section, "BeepOnMove", BeepOMBox->isChecked()));
     SaveOMBox->setChecked(store.ReadBool(section, "SaveOnMove", SaveOMBox->isChecked()));
     LogInAutoCheck->setChecked(store.ReadBool(section, "LogInAuto", LogInAutoCheck->isChecked()));
-    const std::string documents = ReadDocumentsFolder();
-    LogDirEdit->setText(QString::fromStdString(store.ReadString(section, "LogFolder", documents)));
+    LogDirEdit->setText(
+        QString::fromStdString(store.ReadString(section, "LogFolder", DefaultLogFolder())));
     RunningWindowSizeEdit->SetValue(
         store.ReadInteger(section, "RunningWindowSize", RunningWindowSizeEdit->Value()));
     int bar = 1;

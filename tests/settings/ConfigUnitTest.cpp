@@ -145,6 +145,15 @@ TEST_F(ConfigWindow, LogFolderFallsBackToDocumentsOnlyWhenAbsent) {
     EXPECT_EQ(Form.LogDirEdit->text(), "");
 }
 
+// No ~/Documents and no documents entry: the home folder, not an empty field
+// (which would put the log at the root of the file system).
+TEST_F(ConfigWindow, WithoutADocumentsFolderTheLogFolderIsTheHomeFolder) {
+    QTemporaryDir home;
+    const TScopedEnv homeEnv("HOME", home.path().toStdString());
+    Form.LoadSettings("Stirwatch");
+    EXPECT_EQ(Form.LogDirEdit->text(), home.path());
+}
+
 TEST_F(ConfigWindow, ValueOfTheWrongTypeStopsTheLoadThere) {
     StoreText("BeepOnMove=1\nSaveOnMove=1\nLogInAuto=@Variant(\\0\\0\\0\\x1)\nThresholdBar1=50\n");
     EXPECT_THROW(Form.LoadSettings("Stirwatch"), ERegistryException);
