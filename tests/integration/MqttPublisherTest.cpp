@@ -57,6 +57,10 @@ TEST(MqttPublisher, HomeAssistantSeesARetainedMotionSensorItsStateAndEvents) {
     TStatusLog status;
     TMqttPublisher publisher(SettingsFor(broker.Port()), status.Sink());
     ASSERT_TRUE(status.WaitFor("MQTT: connected to 127.0.0.1:"));
+    {
+        TMqttSubscriber early(broker.Port(), "#"); // the announcement is complete
+        early.WaitFor("stirwatch/Front_door/motion", "OFF");
+    }
 
     // A subscriber that comes later gets the retained records, as Home
     // Assistant does when it starts after the program.
