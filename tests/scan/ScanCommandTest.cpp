@@ -150,6 +150,7 @@ TEST_F(ScanCommandTest, FindsTheBallInMjpegH264AndAStreamWithoutDuration) {
         EXPECT_EQ(log.substr(0, 4) == "0000", !madeAt);
         EXPECT_NE(ReadFile(Folder / "out" / (stem + ".events.json")).find("\"start\": 5."),
                   std::string::npos);
+        EXPECT_EQ(ReadFile(Folder / "out" / (stem + ".plot.png")).substr(1, 3), "PNG");
     }
     // Not a terminal: plain progress lines.
     EXPECT_NE(run.Err.find("fps"), std::string::npos);
@@ -176,7 +177,7 @@ TEST_F(ScanCommandTest, SameFilesAndOptionsGiveTheSameBytes) {
         EXPECT_EQ(ReadFile(entry.path()), ReadFile(twin)) << entry.path();
         ++compared;
     }
-    EXPECT_GE(compared, 3 * int(files.size()));
+    EXPECT_EQ(compared, 4 * int(files.size())); // log, events as CSV and JSON, plot
 }
 
 TEST_F(ScanCommandTest, FilesThatCannotBeReadAreNamedAndTheOthersGoOn) {
