@@ -3,6 +3,7 @@
 #include "analysis/BmpWriter.h"
 #include "analysis/FrameStep.h"
 #include "app/EventRecording.h"
+#include "app/Integration.h"
 #include "app/SaveSpace.h"
 #include "app/TApplication.h"
 #include "app/TTimer.h"
@@ -244,6 +245,9 @@ void TVideo::CreateControls() {
     // Stays while an event is recorded: a menu's status tip cannot wipe it.
     EventStatusLabel = Label(StatusBar1, "EventStatusLabel", "");
     EventStatusLabel->setTextFormat(Qt::PlainText);
+    QPalette recording = EventStatusLabel->palette();
+    recording.setColor(QPalette::WindowText, QColor(0xC0, 0, 0));
+    EventStatusLabel->setPalette(recording);
     StatusBar1->addPermanentWidget(EventStatusLabel);
     // A message longer than the line is read whole in the tooltip.
     connect(StatusBar1, &QStatusBar::messageChanged, StatusBar1,
@@ -435,7 +439,22 @@ void TVideo::FormCreate() {
                 [this](const QString& text) { EventStatusLabel->setText(text); });
         FEvents->Apply(*ConfigForm);
     });
+    CreationStep([this] { CreateIntegration(); });
     CreateAuxiliaryWindows();
+}
+
+// Events told to other programs: commands, MQTT and the tray, as the
+// Integration tab has them.
+void TVideo::CreateIntegration() {
+    FIntegration = new TIntegration(this);
+    FIntegration->SetWatching([this] { return Timer1->Enabled(); });
+    connect(FIntegration, &TIntegration::Status, StatusBar1,
+            [this](const QString& text) { StatusBar1->showMessage(text); });
+    connect(FIntegration, &TIntegration::OpenFolderRequested, this,
+            &TVideo::OpenEventsFolder1Click);
+    connect(FEvents, &TEventRecording::ClipStarted, FIntegration, &TIntegration::ClipStarted);
+    connect(FEvents, &TEventRecording::ClipFinished, FIntegration, &TIntegration::ClipFinished);
+    FIntegration->Apply(*ConfigForm);
 }
 
 void TVideo::CreateAuxiliaryWindows() {
@@ -489,6 +508,9 @@ void TVideo::FormClose() {
     DisconnectCamera();
     if (FEvents) {
         FEvents->Stop(); // a running event's file is finished
+    }
+    if (FIntegration) {
+        FIntegration->Stop(); // a running event's end is told
     }
     FEngine.reset();
     if (FGraph) {
@@ -632,6 +654,9 @@ void TVideo::Configuration1Click() {
     if (FEvents) {
         FEvents->Apply(*ConfigForm);
     }
+    if (FIntegration) {
+        FIntegration->Apply(*ConfigForm);
+    }
 }
 
 // Streaming capture of the connected camera to the capture file; without a
@@ -723,6 +748,9 @@ void TVideo::EvolveOne() {
         }
     }
     ReportFrame(result);
+    if (FIntegration) {
+        FIntegration->FrameStep(Timer1->Enabled(), result.Movement, result.Percent);
+    }
 }
 
 // Analyses the frame and feeds the two auxiliary windows. When the

@@ -86,9 +86,12 @@ TConfigForm::TConfigForm(QWidget* parent) : QDialog(parent), FolderChooser(Choos
     PageControl->addTab(MeterSheet, "Meter");
     RecordingSheet = Named(new QWidget, "RecordingSheet");
     PageControl->addTab(RecordingSheet, "Recording");
+    IntegrationSheet = Named(new QWidget, "IntegrationSheet");
+    PageControl->addTab(IntegrationSheet, "Integration");
     BuildEventsSheet();
     BuildMeterSheet();
     BuildRecordingSheet();
+    BuildIntegrationSheet();
 
     // On the dialog itself, in front of the tabs: visible whichever tab is shown.
     GraphCheck = MakeCheck(this, "GraphCheck", "Show movement graph", 24, 272);
@@ -225,6 +228,7 @@ void TConfigForm::LoadSettings(const std::string& applicationKey) {
     }
     GraphCheck->setChecked(store.ReadBool(section, "ShowGraph", GraphCheck->isChecked()));
     LoadRecordingSettings(store);
+    LoadIntegrationSettings(store);
 }
 
 void TConfigForm::SaveSettings() {
@@ -244,6 +248,7 @@ void TConfigForm::SaveSettings() {
     }
     store.WriteBool(section, "ShowGraph", GraphCheck->isChecked());
     SaveRecordingSettings(store);
+    SaveIntegrationSettings(store);
     store.UpdateFile();
 }
 
