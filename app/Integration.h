@@ -48,6 +48,8 @@ public:
     std::string Camera() const;
     TMqttPublisher* Mqtt() const { return FMqtt.get(); }
     TTrayNotifier* Tray() const { return FTray; }
+    // The connected source has a picture (as last looked at).
+    bool CameraLive() const { return FCameraLive; }
 
 signals:
     // A text for the status line.

@@ -245,6 +245,9 @@ void TVideo::CreateControls() {
     // Stays while an event is recorded: a menu's status tip cannot wipe it.
     EventStatusLabel = Label(StatusBar1, "EventStatusLabel", "");
     EventStatusLabel->setTextFormat(Qt::PlainText);
+    QPalette recording = EventStatusLabel->palette();
+    recording.setColor(QPalette::WindowText, QColor(0xC0, 0, 0));
+    EventStatusLabel->setPalette(recording);
     StatusBar1->addPermanentWidget(EventStatusLabel);
     // A message longer than the line is read whole in the tooltip.
     connect(StatusBar1, &QStatusBar::messageChanged, StatusBar1,

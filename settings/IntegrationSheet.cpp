@@ -58,11 +58,11 @@ void TConfigForm::BuildIntegrationSheet() {
     CommandsGroup = Placed(new QGroupBox("Commands (run without a shell)", sheet), "CommandsGroup",
                            Margin, 54, groupWidth, 118);
     Caption(CommandsGroup, "StartCmdLabel", "On event start:", 8, 18);
-    StartCmdEdit = Edit(CommandsGroup, "StartCmdEdit", 130, 18, groupWidth - 140);
+    StartCmdEdit = Edit(CommandsGroup, "StartCmdEdit", 144, 18, groupWidth - 154);
     Caption(CommandsGroup, "EndCmdLabel", "On event end:", 8, 42);
-    EndCmdEdit = Edit(CommandsGroup, "EndCmdEdit", 130, 42, groupWidth - 140);
+    EndCmdEdit = Edit(CommandsGroup, "EndCmdEdit", 144, 42, groupWidth - 154);
     Caption(CommandsGroup, "CameraCmdLabel", "On camera lost/back:", 8, 66);
-    CameraCmdEdit = Edit(CommandsGroup, "CameraCmdEdit", 130, 66, groupWidth - 140);
+    CameraCmdEdit = Edit(CommandsGroup, "CameraCmdEdit", 144, 66, groupWidth - 154);
     Caption(CommandsGroup, "PlaceholdersLabel",
             "{camera} {start} {end} {peak} {clip} {state} {reason}", 8, 91);
     Caption(CommandsGroup, "CmdLimitLabel", "Time limit (s):", 360, 91);

@@ -13,6 +13,7 @@
 #include "settings/ConfigUnit.h"
 #include "settings/TSpinEdit.h"
 #include "tests/integration/MqttTestBroker.h"
+#include "tests/support/RtspTestServer.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -167,6 +168,32 @@ TEST_F(IntegrationTest, AnAutomaticRunReachesTheBrokerTheCommandsAndTheTray) {
         [&] { return Window->Integration()->Tray()->State() == TTrayNotifier::TState::Idle; },
         5000));
     EXPECT_FALSE(Window->Integration()->Tray()->Notify("again", "too soon"));
+    EXPECT_TRUE(Errors.empty()) << Errors.front().toStdString();
+}
+
+TEST_F(IntegrationTest, ACameraLostAndBackRunsItsCommandOnceEach) {
+    TRtspTestServer server;
+    server.Start();
+    qputenv("STIRWATCH_SOURCE", QByteArray::fromStdString(server.Url()));
+    const QString out = WorkFolder.filePath("camera.txt");
+    ConfigForm->CameraNameEdit->setText("Yard");
+    ConfigForm->CameraCmdEdit->setText("'" + Recorder(out) + "' {camera} {state} {reason}");
+    Apply();
+    QTest::mouseClick(Window->SpeedButton3, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Window->Integration()->CameraLive(); }, 30000));
+
+    server.Stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Lines(out).size() >= 4; }, 30000));
+    EXPECT_EQ(Lines(out).mid(0, 2), (QStringList{"Yard", "lost"}));
+    EXPECT_FALSE(Lines(out)[2].isEmpty()) << "the reason";
+    server.Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Lines(out).size() >= 7; }, 60000));
+    EXPECT_EQ(Lines(out).mid(3, 3), (QStringList{"Yard", "back", ""}));
+
+    // Stopping the video loses no camera.
+    QTest::mouseClick(Window->SpeedButton7, Qt::LeftButton);
+    QTest::qWait(1500);
+    EXPECT_EQ(Lines(out).size(), 7); // six lines and the empty rest
     EXPECT_TRUE(Errors.empty()) << Errors.front().toStdString();
 }
 
