@@ -8,7 +8,7 @@ TFileScan ScanFile(const std::string& path, const TScanSettings& settings,
     TFileScan scan;
     progress.Started = true;
     try {
-        TVideoDecoder decoder(path, settings.StepNs);
+        TVideoDecoder decoder(path, settings.StepNs, &progress);
         TMotionEngine engine;
         TEngineOptions options{settings.PixelTolerance, settings.MinimalMovement, false};
         options.SpeckleNeighbours = settings.SpeckleNeighbours;
@@ -26,8 +26,6 @@ TFileScan ScanFile(const std::string& path, const TScanSettings& settings,
                     scan.Steps.push_back(
                         {frame.TimeNs, result.ChangedPixels, result.Percent, result.Movement});
                 }
-                progress.Fraction = decoder.Progress();
-                progress.FramesSeen = decoder.FramesSeen();
             }
         } catch (const EScanFileError& error) {
             scan.Failure = error.what();

@@ -25,9 +25,9 @@ struct TScanSettings {
 
 // What a scan shows while it runs; written by the scan, read by the
 // progress display on another thread.
-struct TScanProgress {
-    std::atomic<double> Fraction{0};
-    std::atomic<std::int64_t> FramesSeen{0};
+struct TScanProgress : TDecodeProgress {
+    // The file's share of all files (its size), for the overall progress.
+    double Weight = 1;
     std::atomic<bool> Started{false};
     std::atomic<bool> Finished{false};
 };
