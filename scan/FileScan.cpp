@@ -11,7 +11,10 @@ TFileScan ScanFile(const std::string& path, const TScanSettings& settings,
     try {
         TVideoDecoder decoder(path, settings.StepNs, &progress);
         TMotionEngine engine;
-        const TEngineOptions options{settings.PixelTolerance, settings.MinimalMovement, false};
+        TEngineOptions options{settings.PixelTolerance, settings.MinimalMovement, false};
+        options.SpeckleNeighbours = settings.SpeckleNeighbours;
+        options.LightGuardPercent = settings.LightGuardPercent;
+        options.Mask = settings.Mask;
         TDecodedFrame frame;
         bool first = true;
         try {
