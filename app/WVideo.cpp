@@ -403,6 +403,9 @@ void TVideo::FollowConfiguration() {
     follow(ConfigForm->BeepOMBox, &TStepSettings::BeepOnMove);
     follow(ConfigForm->SaveOMBox, &TStepSettings::SaveOnMove);
     follow(ConfigForm->LogInAutoCheck, &TStepSettings::LogInAuto);
+    FStepSettings.Detection = ConfigForm->DetectionSettings();
+    connect(ConfigForm, &TConfigForm::DetectionChanged, this,
+            [this] { FStepSettings.Detection = ConfigForm->DetectionSettings(); });
 }
 
 void TVideo::SetAutoButColor(const QColor& color) {
@@ -736,6 +739,11 @@ void TVideo::EvolveOne() {
     QImage grabbed; // shares the grab's pixels until the step ends
     const TFrameView frame = StepFrame(grabbed);
     const TStepResult result = AnalyseFrame(frame);
+    if (result.LightChange) {
+        // Not movement: no beep, no saved frame, no event; the next step
+        // compares with this frame.
+        StatusBar1->showMessage("Light change ignored");
+    }
     if (result.Movement) {
         if (FEvents) {
             FEvents->Movement(Timer1->Enabled());
@@ -758,8 +766,9 @@ void TVideo::EvolveOne() {
 // step counts no changed pixels, shows an empty difference image and hands
 // the direction window the previous point again.
 TStepResult TVideo::AnalyseFrame(const TFrameView& frame) {
-    const TStepResult result =
-        FEngine->Step(frame, {FStepSettings.PixelTolerance, FStepSettings.MinimalMovement, true});
+    TEngineOptions options{FStepSettings.PixelTolerance, FStepSettings.MinimalMovement, true};
+    FDetectionOptions.Apply(FStepSettings.Detection, options);
+    const TStepResult result = FEngine->Step(frame, options);
     ImageForm->Image->TakePicture(FEngine->DifferenceImage());
     DirectionForm->ShowDirection(result.Difference.Direction.X, result.Difference.Direction.Y);
     return result;
@@ -789,7 +798,11 @@ void TVideo::ReportFrame(const TStepResult& result) {
     PercentLab->setText(QString::number(percent));
     FMeter->SetValue(percent);
     if (MovementChart->isVisibleTo(this)) {
-        FGraph->AddValue(percent);
+        if (result.LightChange) {
+            FGraph->AddValue(percent, RunningGraph::LightChangeColor);
+        } else {
+            FGraph->AddValue(percent);
+        }
     }
     if (Timer1->Enabled() && FStepSettings.LogInAuto) {
         try {

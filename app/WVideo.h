@@ -8,6 +8,7 @@
 #include "analysis/TBitmap.h"
 #include "app/TickErrors.h"
 #include "engine/MotionEngine.h"
+#include "settings/DetectionOptions.h"
 #include "settings/StepSettings.h"
 #include "windows/BaseFormUnit.h"
 
@@ -181,6 +182,7 @@ private:
     TIntegration* FIntegration = nullptr;
     std::unique_ptr<TMotionEngine> FEngine;
     TStepSettings FStepSettings;
+    TDetectionOptions FDetectionOptions;
     TTickErrors FTickErrors;
 
     // A frame that reaches the step in another form than 24-bit rows (the
