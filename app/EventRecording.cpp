@@ -41,12 +41,17 @@ void TEventRecording::Apply(const TConfigForm& options) {
     QPointer<TEventRecording> self(this);
     FRecorder = std::make_unique<TEventRecorder>(settings, [self](const TEventStatus& status) {
         const QString text = QString::fromStdString(status.Text);
-        const bool started = status.Kind == TEventStatus::Recording;
+        const QString path = QString::fromStdString(status.Path);
+        const TEventStatus::TKind kind = status.Kind;
+        const bool started = kind == TEventStatus::Recording;
         QMetaObject::invokeMethod(
             self.data(),
-            [self, started, text] {
+            [self, started, text, path, kind] {
                 if (self) {
                     self->OnStatus(started, text);
+                }
+                if (self && !path.isEmpty()) {
+                    self->ReportClip(kind, path);
                 }
             },
             Qt::QueuedConnection);
@@ -56,12 +61,23 @@ void TEventRecording::Apply(const TConfigForm& options) {
 
 // The lasting indicator follows the recorder: a report that is not a start
 // (a saved or failed event, a repaired clip) ends it only when no event runs.
+// A start goes to the lasting indicator only, not to the line's message too.
 void TEventRecording::OnStatus(bool started, const QString& text) {
-    emit Status(text);
     if (started) {
         emit RecordingChanged(text);
-    } else if (!FRecorder || !FRecorder->Recording()) {
+        return;
+    }
+    emit Status(text);
+    if (!FRecorder || !FRecorder->Recording()) {
         emit RecordingChanged({});
+    }
+}
+
+void TEventRecording::ReportClip(int kind, const QString& path) {
+    if (kind == TEventStatus::Recording) {
+        emit ClipStarted(path);
+    } else if (kind == TEventStatus::Saved || kind == TEventStatus::Failed) {
+        emit ClipFinished(path);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "analysis/BmpWriter.h"
 #include "analysis/FrameStep.h"
 #include "app/EventRecording.h"
+#include "app/Integration.h"
 #include "app/SaveSpace.h"
 #include "app/TApplication.h"
 #include "app/TTimer.h"
@@ -244,6 +245,9 @@ void TVideo::CreateControls() {
     // Stays while an event is recorded: a menu's status tip cannot wipe it.
     EventStatusLabel = Label(StatusBar1, "EventStatusLabel", "");
     EventStatusLabel->setTextFormat(Qt::PlainText);
+    QPalette recording = EventStatusLabel->palette();
+    recording.setColor(QPalette::WindowText, QColor(0xC0, 0, 0));
+    EventStatusLabel->setPalette(recording);
     StatusBar1->addPermanentWidget(EventStatusLabel);
     // A message longer than the line is read whole in the tooltip.
     connect(StatusBar1, &QStatusBar::messageChanged, StatusBar1,
@@ -399,6 +403,9 @@ void TVideo::FollowConfiguration() {
     follow(ConfigForm->BeepOMBox, &TStepSettings::BeepOnMove);
     follow(ConfigForm->SaveOMBox, &TStepSettings::SaveOnMove);
     follow(ConfigForm->LogInAutoCheck, &TStepSettings::LogInAuto);
+    FStepSettings.Detection = ConfigForm->DetectionSettings();
+    connect(ConfigForm, &TConfigForm::DetectionChanged, this,
+            [this] { FStepSettings.Detection = ConfigForm->DetectionSettings(); });
 }
 
 void TVideo::SetAutoButColor(const QColor& color) {
@@ -435,7 +442,22 @@ void TVideo::FormCreate() {
                 [this](const QString& text) { EventStatusLabel->setText(text); });
         FEvents->Apply(*ConfigForm);
     });
+    CreationStep([this] { CreateIntegration(); });
     CreateAuxiliaryWindows();
+}
+
+// Events told to other programs: commands, MQTT and the tray, as the
+// Integration tab has them.
+void TVideo::CreateIntegration() {
+    FIntegration = new TIntegration(this);
+    FIntegration->SetWatching([this] { return Timer1->Enabled(); });
+    connect(FIntegration, &TIntegration::Status, StatusBar1,
+            [this](const QString& text) { StatusBar1->showMessage(text); });
+    connect(FIntegration, &TIntegration::OpenFolderRequested, this,
+            &TVideo::OpenEventsFolder1Click);
+    connect(FEvents, &TEventRecording::ClipStarted, FIntegration, &TIntegration::ClipStarted);
+    connect(FEvents, &TEventRecording::ClipFinished, FIntegration, &TIntegration::ClipFinished);
+    FIntegration->Apply(*ConfigForm);
 }
 
 void TVideo::CreateAuxiliaryWindows() {
@@ -489,6 +511,9 @@ void TVideo::FormClose() {
     DisconnectCamera();
     if (FEvents) {
         FEvents->Stop(); // a running event's file is finished
+    }
+    if (FIntegration) {
+        FIntegration->Stop(); // a running event's end is told
     }
     FEngine.reset();
     if (FGraph) {
@@ -632,6 +657,9 @@ void TVideo::Configuration1Click() {
     if (FEvents) {
         FEvents->Apply(*ConfigForm);
     }
+    if (FIntegration) {
+        FIntegration->Apply(*ConfigForm);
+    }
 }
 
 // Streaming capture of the connected camera to the capture file; without a
@@ -711,6 +739,11 @@ void TVideo::EvolveOne() {
     QImage grabbed; // shares the grab's pixels until the step ends
     const TFrameView frame = StepFrame(grabbed);
     const TStepResult result = AnalyseFrame(frame);
+    if (result.LightChange) {
+        // Not movement: no beep, no saved frame, no event; the next step
+        // compares with this frame.
+        StatusBar1->showMessage("Light change ignored");
+    }
     if (result.Movement) {
         if (FEvents) {
             FEvents->Movement(Timer1->Enabled());
@@ -723,6 +756,9 @@ void TVideo::EvolveOne() {
         }
     }
     ReportFrame(result);
+    if (FIntegration) {
+        FIntegration->FrameStep(Timer1->Enabled(), result.Movement, result.Percent);
+    }
 }
 
 // Analyses the frame and feeds the two auxiliary windows. When the
@@ -730,8 +766,9 @@ void TVideo::EvolveOne() {
 // step counts no changed pixels, shows an empty difference image and hands
 // the direction window the previous point again.
 TStepResult TVideo::AnalyseFrame(const TFrameView& frame) {
-    const TStepResult result =
-        FEngine->Step(frame, {FStepSettings.PixelTolerance, FStepSettings.MinimalMovement, true});
+    TEngineOptions options{FStepSettings.PixelTolerance, FStepSettings.MinimalMovement, true};
+    FDetectionOptions.Apply(FStepSettings.Detection, options);
+    const TStepResult result = FEngine->Step(frame, options);
     ImageForm->Image->TakePicture(FEngine->DifferenceImage());
     DirectionForm->ShowDirection(result.Difference.Direction.X, result.Difference.Direction.Y);
     return result;
@@ -761,7 +798,11 @@ void TVideo::ReportFrame(const TStepResult& result) {
     PercentLab->setText(QString::number(percent));
     FMeter->SetValue(percent);
     if (MovementChart->isVisibleTo(this)) {
-        FGraph->AddValue(percent);
+        if (result.LightChange) {
+            FGraph->AddValue(percent, RunningGraph::LightChangeColor);
+        } else {
+            FGraph->AddValue(percent);
+        }
     }
     if (Timer1->Enabled() && FStepSettings.LogInAuto) {
         try {

@@ -8,6 +8,7 @@
 #include "analysis/TBitmap.h"
 #include "app/TickErrors.h"
 #include "engine/MotionEngine.h"
+#include "settings/DetectionOptions.h"
 #include "settings/StepSettings.h"
 #include "windows/BaseFormUnit.h"
 
@@ -31,6 +32,7 @@ class TAreaSeries;
 class TChart;
 class TDirectionForm;
 class TEventRecording;
+class TIntegration;
 class TMovementMeter;
 class TSpinEdit;
 class TTimer;
@@ -106,6 +108,8 @@ public:
     TDirectionForm* DirectionForm = nullptr;
     // Motion events as video files, while "Record On Move" is on.
     TEventRecording* Events() const { return FEvents; }
+    // Events told to other programs (commands, MQTT, tray), as configured.
+    TIntegration* Integration() const { return FIntegration; }
 
     // The frame step and the reference grab.
     void EvolveOne();
@@ -162,6 +166,7 @@ private:
     void ConnectHandlers();
     void SetAutoButColor(const QColor& color);
     void CreateAuxiliaryWindows();
+    void CreateIntegration();
     void FollowStepSettings();
     void FollowConfiguration();
     TFrameView StepFrame(QImage& grabbed);
@@ -174,8 +179,10 @@ private:
     std::unique_ptr<RunningGraph> FGraph;
     std::unique_ptr<MovementLog> FLog;
     TEventRecording* FEvents = nullptr;
+    TIntegration* FIntegration = nullptr;
     std::unique_ptr<TMotionEngine> FEngine;
     TStepSettings FStepSettings;
+    TDetectionOptions FDetectionOptions;
     TTickErrors FTickErrors;
 
     // A frame that reaches the step in another form than 24-bit rows (the

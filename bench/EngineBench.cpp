@@ -48,15 +48,18 @@ struct TFramePair {
     }
 };
 
-void EngineStep(benchmark::State& state, TFrameFormat format, bool wantDifference) {
+void EngineStep(benchmark::State& state, TFrameFormat format, bool wantDifference,
+                int speckle = 0) {
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
     const TFramePair frames(format, width, height);
     TMotionEngine engine;
     engine.TakeReference(frames.View[0]);
+    TEngineOptions options{20, 400, wantDifference};
+    options.SpeckleNeighbours = speckle;
     int i = 1;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(engine.Step(frames.View[i], {20, 400, wantDifference}));
+        benchmark::DoNotOptimize(engine.Step(frames.View[i], options));
         i = 1 - i;
     }
     state.counters["frames_per_second"] =
@@ -70,6 +73,7 @@ void Sizes(benchmark::internal::Benchmark* benchmark) {
 BENCHMARK_CAPTURE(EngineStep, Bgr24_count, TFrameFormat::Bgr24, false)->Apply(Sizes);
 BENCHMARK_CAPTURE(EngineStep, Bgr24_image, TFrameFormat::Bgr24, true)->Apply(Sizes);
 BENCHMARK_CAPTURE(EngineStep, Gray8_count, TFrameFormat::Gray8, false)->Apply(Sizes);
+BENCHMARK_CAPTURE(EngineStep, Gray8_count_speckle3, TFrameFormat::Gray8, false, 3)->Apply(Sizes);
 BENCHMARK_CAPTURE(EngineStep, I420_count, TFrameFormat::I420, false)->Apply(Sizes);
 BENCHMARK_CAPTURE(EngineStep, Nv12_count, TFrameFormat::Nv12, false)->Apply(Sizes);
 

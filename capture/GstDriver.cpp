@@ -148,15 +148,15 @@ void TSourceSession::Handle(GstMessage* message) {
             std::lock_guard lock(Mutex);
             missing = Missing;
         }
-        if (Source.Network() && missing.empty()) {
-            // Refused, timed out, gone, or nothing usable came: tried again later.
-            ConnectionFailed(error ? error->message : "");
-            break;
-        }
         // Several errors follow one another: the one that says most is kept. A missing
         // plug-in says most; "Internal data stream error" only follows what happened.
         const bool generic =
             error && error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_FAILED;
+        if (Source.Network() && missing.empty()) {
+            // Refused, timed out, gone, or nothing usable came: tried again later.
+            ConnectionFailed(error && !generic ? error->message : "");
+            break;
+        }
         const int weight = !missing.empty() ? 3 : generic ? 1 : 2;
         {
             std::lock_guard lock(Mutex);
@@ -304,9 +304,19 @@ QString TSourceSession::Unreachable(const std::string& detail) const {
         return QStringLiteral("Connection refused by %1").arg(where);
     case TReachability::TimedOut:
         return QStringLiteral("Connection timed out: %1").arg(where);
+    case TReachability::Open:
+        if (detail.empty()) {
+            // The server takes the connection, and no error says more.
+            return QStringLiteral("No picture from %1: the server accepts the connection but "
+                                  "sends no video")
+                .arg(where);
+        }
+        [[fallthrough]];
     default:
         return QStringLiteral("Cannot connect to %1 (%2)")
-            .arg(QString::fromStdString(Source.Location), QString::fromStdString(detail));
+            .arg(QString::fromStdString(Source.Location), detail.empty()
+                                                              ? QStringLiteral("no picture arrived")
+                                                              : QString::fromStdString(detail));
     }
 }
 
@@ -469,7 +479,7 @@ void TGstDriver::Watch() {
     if (FSource.Network()) {
         if ((signal.State == TSourceState::Stalled && quiet > NetworkStallLimit) ||
             (signal.State == TSourceState::Connecting && quiet > FirstFrameLimit)) {
-            FSession->ConnectionFailed("no picture arrived");
+            FSession->ConnectionFailed({}); // no picture arrived, and no error said why
         }
     } else if (signal.State == TSourceState::Connecting && quiet > FirstFrameLimit &&
                signal.Reason.isEmpty()) {

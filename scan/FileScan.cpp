@@ -8,9 +8,12 @@ TFileScan ScanFile(const std::string& path, const TScanSettings& settings,
     TFileScan scan;
     progress.Started = true;
     try {
-        TVideoDecoder decoder(path, settings.StepNs);
+        TVideoDecoder decoder(path, settings.StepNs, &progress);
         TMotionEngine engine;
-        const TEngineOptions options{settings.PixelTolerance, settings.MinimalMovement, false};
+        TEngineOptions options{settings.PixelTolerance, settings.MinimalMovement, false};
+        options.SpeckleNeighbours = settings.SpeckleNeighbours;
+        options.LightGuardPercent = settings.LightGuardPercent;
+        options.Mask = settings.Mask;
         TDecodedFrame frame;
         bool first = true;
         try {
@@ -23,8 +26,6 @@ TFileScan ScanFile(const std::string& path, const TScanSettings& settings,
                     scan.Steps.push_back(
                         {frame.TimeNs, result.ChangedPixels, result.Percent, result.Movement});
                 }
-                progress.Fraction = decoder.Progress();
-                progress.FramesSeen = decoder.FramesSeen();
             }
         } catch (const EScanFileError& error) {
             scan.Failure = error.what();

@@ -3,6 +3,7 @@
 #include "scan/FileScan.h"
 #include "scan/ScanOptions.h"
 #include "scan/ScanOutputs.h"
+#include "scan/ScanPlot.h"
 #include "scan/ScanProgress.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <thread>
 #include <unistd.h>
@@ -50,6 +52,18 @@ void WriteResults(TFileJob& job, const TScanOptions& options, const TFileScan& s
                          options.Settings.MinimalMovement, options.Settings.StepNs,
                          scan.VideoEndNs};
     WriteWholeFile(job.Names.EventsJson, EventsJson(header, events));
+    if (options.Plot) {
+        const std::string title = std::filesystem::path(job.Path).filename().string();
+        const std::string subtitle =
+            "Pixel Tolerance " + std::to_string(options.Settings.PixelTolerance) +
+            ", Minimal Movement " + std::to_string(options.Settings.MinimalMovement) +
+            " px, step " +
+            (options.Settings.StepNs > 0 ? std::to_string(options.Settings.StepNs / 1000000) + " ms"
+                                         : std::string("every frame")) +
+            "; " + std::to_string(events.size()) + " event" + (events.size() == 1 ? "" : "s") +
+            " (shaded)";
+        WritePlot(job.Names.Plot, {title, subtitle, scan.Steps, events, scan.VideoEndNs});
+    }
 }
 
 void RunJob(TFileJob& job, const TScanOptions& options, TScanProgress& progress) {
@@ -73,6 +87,11 @@ int JobCount(const TScanOptions& options, std::size_t files) {
 
 void RunJobs(std::vector<TFileJob>& jobs, const TScanOptions& options) {
     std::deque<TScanProgress> progress(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        std::error_code error;
+        const std::uintmax_t bytes = std::filesystem::file_size(jobs[i].Path, error);
+        progress[i].Weight = error ? 1.0 : std::max(1.0, double(bytes));
+    }
     std::atomic<std::size_t> next{0};
     std::atomic<int> running{JobCount(options, jobs.size())};
     std::vector<std::thread> workers;
@@ -153,6 +172,10 @@ int RunScanCommand(const std::vector<std::string>& arguments) {
         return 1;
     }
     std::vector<TFileJob> jobs = PlanJobs(options);
+    std::optional<TPlotSupport> plotting;
+    if (options.Plot) {
+        plotting.emplace();
+    }
     RunJobs(jobs, options);
     return Report(jobs);
 }

@@ -392,6 +392,24 @@ TEST_F(MainWindowTest, SavesTheFrameOnlyWhenChangedPixelsExceedTheMinimalMovemen
     EXPECT_TRUE(Errors.empty());
 }
 
+TEST_F(MainWindowTest, LightChangeIsNeitherSavedNorMovementAndShowsGray) {
+    ASSERT_TRUE(QDir().mkdir("images"));
+    ConfigForm->SaveOMBox->setChecked(true);
+    ConfigForm->LightGuardCheck->setChecked(true); // at 60 %
+    Window->MinMoveSpinBox->SetValue(2);
+    StepOn(Frame(40, 30, 40));
+    StepOn(Frame(40, 30, 160)); // the light goes on
+    EXPECT_EQ(Window->PercentLab->text(), "100");
+    EXPECT_EQ(Window->StatusBar1->currentMessage(), "Light change ignored");
+    EXPECT_EQ(Window->Graph()->Elements.back().Color, RunningGraph::LightChangeColor);
+    EXPECT_EQ(CountFiles("images", "*.bmp"), 0);
+    StepOn(WithBrightPixels(Frame(40, 30, 160), 5)); // movement in the lit room
+    EXPECT_EQ(Window->PixNumLab->text(), "5");
+    EXPECT_EQ(CountFiles("images", "*.bmp"), 1);
+    EXPECT_NE(Window->Graph()->Elements.back().Color, RunningGraph::LightChangeColor);
+    EXPECT_TRUE(Errors.empty());
+}
+
 TEST_F(MainWindowTest, FailedSaveLeavesTheReadoutsButKeepsTheNewFrame) {
     ConfigForm->SaveOMBox->setChecked(true);
     Window->MinMoveSpinBox->SetValue(-1);

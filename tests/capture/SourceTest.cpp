@@ -243,6 +243,28 @@ TEST_F(SourceTest, EveryFailureIsNamedOnTheStatusLineAndTheWindow) {
     }
 }
 
+// An address that is no camera: a web page says it is one; a server that
+// takes the connection and never answers says that.
+TEST_F(SourceTest, AWebPageOrASilentServerIsNamedForWhatItIs) {
+    TMjpegHttpServer page(TMjpegMode::WebPage);
+    page.Start();
+    TMjpegHttpServer silent(TMjpegMode::Multipart);
+    silent.Start();
+    silent.SetStalled(true);
+    const std::vector<std::pair<std::string, QString>> cases = {
+        {page.Url(), QString::fromStdString(page.Url()) + " is a web page, not a video stream"},
+        {silent.Url(), "No picture from 127.0.0.1:" + QString::number(silent.Port()) +
+                           ": the server accepts the connection but sends no video"},
+    };
+    for (const auto& [source, status] : cases) {
+        SCOPED_TRACE(source);
+        UseSource(QString::fromStdString(source));
+        ASSERT_TRUE(ConnectCamera());
+        EXPECT_TRUE(WaitForStatusStartingWith(status, 60000)) << Label->text().toStdString();
+        EXPECT_TRUE(Grab().Empty());
+    }
+}
+
 TEST_F(SourceTest, StartVideoKeepsTheWindowResponsiveWhateverTheSource) {
     TMjpegHttpServer silent(TMjpegMode::Multipart);
     silent.Start();

@@ -149,15 +149,6 @@ void CheckLiveVideo(TVideo& window, const Folders& folders) {
 }
 
 void CheckEvolveOne(TVideo& window, const Folders& folders) {
-    // Steps until one finds the scene moved; a loaded machine may take a while.
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            QTest::qWait(50);
-            Click(window.SpeedButton12);
-            return window.PixNumLab->text().toInt() > 0;
-        },
-        30000));
-    const QImage difference = ImageForm->Image->Picture();
     auto pure = [](int hue) {
         return [hue](const QColor& c) {
             const int channels[] = {c.red(), c.green(), c.blue()};
@@ -169,6 +160,18 @@ void CheckEvolveOne(TVideo& window, const Folders& folders) {
             return true;
         };
     };
+    // Steps until one finds the ball moved far enough to leave brighter and
+    // darker pixels; a loaded machine may take a while.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            QTest::qWait(100);
+            Click(window.SpeedButton12);
+            const QImage picture = ImageForm->Image->Picture();
+            return window.PixNumLab->text().toInt() > 0 && CountPixels(picture, pure(0)) > 0 &&
+                   CountPixels(picture, pure(2)) > 0;
+        },
+        30000));
+    const QImage difference = ImageForm->Image->Picture();
     EXPECT_GT(CountPixels(difference, pure(0)), 0) << "no brighter (red) pixels";
     EXPECT_GT(CountPixels(difference, pure(2)), 0) << "no darker (blue) pixels";
     EXPECT_GT(CountPixels(difference, [](const QColor& c) { return c == QColor(0, 128, 0); }), 0)

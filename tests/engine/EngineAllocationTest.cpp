@@ -102,4 +102,31 @@ TEST(EngineMemory, StepsAtAnUnchangedSizeAllocateNothingInAnyFormat) {
 #endif
 }
 
+TEST(EngineMemory, FilteredStepsAtAnUnchangedSizeAllocateNothing) {
+#ifndef STIRWATCH_COUNT_ALLOCATIONS
+    GTEST_SKIP() << "allocations are not counted under AddressSanitizer";
+#else
+    const int width = 70;
+    const int height = 20;
+    std::vector<std::uint8_t> pictures[2];
+    for (int i = 0; i < 2; ++i) {
+        pictures[i].assign(std::size_t(width) * height, static_cast<std::uint8_t>(60 + 100 * i));
+    }
+    TEngineOptions options{20, 0, true};
+    options.SpeckleNeighbours = 3;
+    options.LightGuardPercent = 60;
+    options.Mask = std::make_shared<TDetectionMask>(ParseMask("ignore\n0,0 0.5,0 0.5,1\n"));
+    TMotionEngine engine;
+    Allocations = 0;
+    for (int i = 0; i < 8; ++i) {
+        Counting = i >= 2; // the first steps size the working frames and the mask
+        engine.Step(
+            TFrameView{TFrameFormat::Gray8, width, height, {pictures[i % 2].data()}, {width}},
+            options);
+    }
+    Counting = false;
+    EXPECT_EQ(Allocations.load(), 0);
+#endif
+}
+
 } // namespace

@@ -153,6 +153,13 @@ void TMjpegHttpServer::TImpl::Serve(int fd) {
             }
             endless = Endless;
         }
+        if (Mode == TMjpegMode::WebPage) {
+            SendAll(fd, "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n\r\n"
+                        "<!DOCTYPE html><html><head><title>Camera login</title></head><body>"
+                        "<form><input name=user><input name=password type=password></form>"
+                        "</body></html>\n");
+            break;
+        }
         if (!headerSent) {
             open = headerSent = SendAll(fd, Header());
         }

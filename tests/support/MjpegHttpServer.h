@@ -7,7 +7,8 @@
 #include <memory>
 #include <string>
 
-enum class TMjpegMode { Multipart, Plain };
+// WebPage: no camera at all, a web page (a camera's login page, say).
+enum class TMjpegMode { Multipart, Plain, WebPage };
 
 class TMjpegHttpServer {
 public:

@@ -255,7 +255,7 @@ std::string MakeBallClip(const std::string& folder, TClipKind kind, const TBallC
         name += "-mpeg4.avi";
         break;
     case TClipKind::RawBgrAvi:
-        encode = "avimux";
+        encode = "videoconvert ! video/x-raw,format=BGR,pixel-aspect-ratio=1/1 ! avimux";
         name += "-bgr.avi";
         break;
     case TClipKind::MjpegStreamMkv:
