@@ -21,6 +21,7 @@
 #include "types/Exception.h"
 #include "windows/DirectionUnit.h"
 #include "windows/ImageFormUnit.h"
+#include "windows/MaskEditor.h"
 #include "windows/VideoFormUnit.h"
 
 #include <QAction>
@@ -187,6 +188,8 @@ void TVideo::CreateMenu() {
     VideoDisplay1 = MenuItem(Video1, "VideoDisplay1", "Video Display");
     VideoSource1 = MenuItem(Video1, "VideoSource1", "Video Source");
     VideoFormat1 = MenuItem(Video1, "VideoFormat1", "Video Format");
+    EditMask1 = MenuItem(Video1, "EditMask1", "Edit Mask...");
+    EditMask1->setCheckable(true);
     N3 = Separator(Video1, "N3");
     VideoWindow1 = Video1->addMenu("Video Window");
     VideoWindow1->setObjectName("VideoWindow1");
@@ -379,6 +382,7 @@ void TVideo::ConnectHandlers() {
     on(LiveVideo1, &QAction::triggered, &TVideo::LiveVideo1Click);
     on(Image1, &QAction::triggered, &TVideo::Image1Click);
     on(OpenEventsFolder1, &QAction::triggered, &TVideo::OpenEventsFolder1Click);
+    on(EditMask1, &QAction::triggered, &TVideo::EditMask1Click);
 }
 
 // The step reads its options from FStepSettings alone; the boxes of this
@@ -404,8 +408,51 @@ void TVideo::FollowConfiguration() {
     follow(ConfigForm->SaveOMBox, &TStepSettings::SaveOnMove);
     follow(ConfigForm->LogInAutoCheck, &TStepSettings::LogInAuto);
     FStepSettings.Detection = ConfigForm->DetectionSettings();
-    connect(ConfigForm, &TConfigForm::DetectionChanged, this,
-            [this] { FStepSettings.Detection = ConfigForm->DetectionSettings(); });
+    connect(ConfigForm, &TConfigForm::DetectionChanged, this, &TVideo::DetectionChanged);
+}
+
+void TVideo::DetectionChanged() {
+    FStepSettings.Detection = ConfigForm->DetectionSettings();
+    if (ImageForm) {
+        ImageForm->Image->SetHatching(FStepSettings.Detection.Mask.empty()
+                                          ? QPainterPath()
+                                          : UnwatchedArea(ParseMask(FStepSettings.Detection.Mask)));
+        ImageForm->Image->update();
+    }
+}
+
+// Lays the mask editor over the Live Video window, on a still of the latest
+// compared frame; a second click takes it away. Each change goes to the
+// Detection tab, which keeps it and hands it to the steps.
+void TVideo::EditMask1Click() {
+    if (FMaskEditor) {
+        delete FMaskEditor.data();
+        EditMask1->setChecked(false);
+        return;
+    }
+    if (!::VideoForm) {
+        EditMask1->setChecked(false);
+        return;
+    }
+    ::VideoForm->show();
+    ::VideoForm->raise();
+    const TBitmap& frame = FEngine ? FEngine->PreviousFrame() : TBitmap();
+    QImage still;
+    if (!frame.Empty()) {
+        still = QImage(frame.ScanLine(0), frame.Width(), frame.Height(),
+                       static_cast<qsizetype>(frame.Stride()), QImage::Format_Grayscale8)
+                    .copy();
+    }
+    const TDetectionSettings& detection = FStepSettings.Detection;
+    FMaskEditor =
+        new TMaskEditor(::VideoForm->VideoArea, still,
+                        detection.Mask.empty() ? TDetectionMask{} : ParseMask(detection.Mask));
+    connect(FMaskEditor, &TMaskEditor::Changed, this, [this] {
+        TDetectionSettings settings = ConfigForm->DetectionSettings();
+        settings.Mask = MaskText(FMaskEditor->Mask());
+        ConfigForm->SetDetectionSettings(settings);
+    });
+    EditMask1->setChecked(true);
 }
 
 void TVideo::SetAutoButColor(const QColor& color) {
@@ -444,6 +491,7 @@ void TVideo::FormCreate() {
     });
     CreationStep([this] { CreateIntegration(); });
     CreateAuxiliaryWindows();
+    CreationStep([this] { DetectionChanged(); }); // the stored mask's hatching
 }
 
 // Events told to other programs: commands, MQTT and the tray, as the
