@@ -6,6 +6,7 @@
 TFileScan ScanFile(const std::string& path, const TScanSettings& settings,
                    TScanProgress& progress) {
     TFileScan scan;
+    progress.StartTicks = std::chrono::steady_clock::now().time_since_epoch().count();
     progress.Started = true;
     try {
         TVideoDecoder decoder(path, settings.StepNs, &progress);

@@ -7,6 +7,7 @@
 #include "scan/VideoDecoder.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,6 +30,8 @@ struct TScanProgress : TDecodeProgress {
     // The file's share of all files (its size), for the overall progress.
     double Weight = 1;
     std::atomic<bool> Started{false};
+    // When the scan started, on the steady clock.
+    std::atomic<std::chrono::steady_clock::rep> StartTicks{0};
     std::atomic<bool> Finished{false};
 };
 

@@ -94,7 +94,7 @@ void TProgressDisplay::Update() {
     for (std::size_t i = 0; i < States.size(); ++i) {
         if (!States[i].Seen && Progress[i].Started) {
             States[i].Seen = true;
-            States[i].Start = now;
+            States[i].Start = TClock::time_point(TClock::duration(Progress[i].StartTicks.load()));
         }
     }
     if (Terminal) {
