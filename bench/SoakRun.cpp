@@ -118,7 +118,7 @@ public:
 
 private:
     void WaitForVideo() {
-        if (!PreviousFrame || PreviousFrame->Empty()) {
+        if (!Window.Engine() || Window.Engine()->PreviousFrame().Empty()) {
             return;
         }
         Poll.stop();
@@ -136,7 +136,7 @@ private:
     }
 
     void Step() {
-        if (++Steps % StepsPerSample == 0) {
+        if (++Steps % SampleSteps == 0) {
             Sample();
         }
     }
@@ -176,6 +176,10 @@ private:
     bool Moving = true;
     long Steps = 0;
     long Events = 0;
+    // Samples are taken this often ($SOAK_SAMPLE_STEPS); growth is still given per 10,000 steps.
+    long SampleSteps = std::getenv("SOAK_SAMPLE_STEPS")
+                           ? std::atol(std::getenv("SOAK_SAMPLE_STEPS"))
+                           : StepsPerSample;
     std::vector<TSample> Samples;
 };
 
