@@ -74,8 +74,9 @@ bench:
 	./scripts/install-deps.sh libopencv-dev
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIRWATCH_BENCH=ON \
 		-DSTIRWATCH_BENCH_OPENCV=ON
-	cmake --build $(BUILD) -j $(JOBS) --target stirwatch_bench stirwatch_app_bench
+	cmake --build $(BUILD) -j $(JOBS) --target stirwatch_bench stirwatch_engine_bench stirwatch_app_bench
 	./$(BUILD)/bench/stirwatch_bench
+	./$(BUILD)/bench/stirwatch_engine_bench
 	./$(BUILD)/bench/stirwatch_app_bench
 
 # Screenshots of every window, taken by the end-to-end run on Xvfb, for the README.

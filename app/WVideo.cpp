@@ -3,6 +3,7 @@
 #include "analysis/BmpWriter.h"
 #include "analysis/FrameStep.h"
 #include "app/EventRecording.h"
+#include "app/Integration.h"
 #include "app/SaveSpace.h"
 #include "app/TApplication.h"
 #include "app/TTimer.h"
@@ -241,6 +242,13 @@ void TVideo::CreateControls() {
     SaveStatusLabel = Label(StatusBar1, "SaveStatusLabel", "");
     SaveStatusLabel->setTextFormat(Qt::PlainText);
     StatusBar1->addPermanentWidget(SaveStatusLabel);
+    // Stays while an event is recorded: a menu's status tip cannot wipe it.
+    EventStatusLabel = Label(StatusBar1, "EventStatusLabel", "");
+    EventStatusLabel->setTextFormat(Qt::PlainText);
+    StatusBar1->addPermanentWidget(EventStatusLabel);
+    // A message longer than the line is read whole in the tooltip.
+    connect(StatusBar1, &QStatusBar::messageChanged, StatusBar1,
+            [this](const QString& text) { StatusBar1->setToolTip(text); });
 }
 
 QWidget* TVideo::CreateFirstRow() {
@@ -424,9 +432,26 @@ void TVideo::FormCreate() {
         FEvents = new TEventRecording(this);
         connect(FEvents, &TEventRecording::Status, StatusBar1,
                 [this](const QString& text) { StatusBar1->showMessage(text); });
+        connect(FEvents, &TEventRecording::RecordingChanged, EventStatusLabel,
+                [this](const QString& text) { EventStatusLabel->setText(text); });
         FEvents->Apply(*ConfigForm);
     });
+    CreationStep([this] { CreateIntegration(); });
     CreateAuxiliaryWindows();
+}
+
+// Events told to other programs: commands, MQTT and the tray, as the
+// Integration tab has them.
+void TVideo::CreateIntegration() {
+    FIntegration = new TIntegration(this);
+    FIntegration->SetWatching([this] { return Timer1->Enabled(); });
+    connect(FIntegration, &TIntegration::Status, StatusBar1,
+            [this](const QString& text) { StatusBar1->showMessage(text); });
+    connect(FIntegration, &TIntegration::OpenFolderRequested, this,
+            &TVideo::OpenEventsFolder1Click);
+    connect(FEvents, &TEventRecording::ClipStarted, FIntegration, &TIntegration::ClipStarted);
+    connect(FEvents, &TEventRecording::ClipFinished, FIntegration, &TIntegration::ClipFinished);
+    FIntegration->Apply(*ConfigForm);
 }
 
 void TVideo::CreateAuxiliaryWindows() {
@@ -480,6 +505,9 @@ void TVideo::FormClose() {
     DisconnectCamera();
     if (FEvents) {
         FEvents->Stop(); // a running event's file is finished
+    }
+    if (FIntegration) {
+        FIntegration->Stop(); // a running event's end is told
     }
     FEngine.reset();
     if (FGraph) {
@@ -557,8 +585,11 @@ void TVideo::StartVideo() {
     WhenFrameReady(this, [this] { HandleEvent([this] { TakeReferenceFrame(); }); });
 }
 
+// The status label goes back to its first words: what the source said last
+// ("Connected to ...", "trying again in 4 s") is no longer true.
 void TVideo::StopVideo() {
     DisconnectCamera();
+    VideoLabel->setText(QStringLiteral("Idle"));
 }
 
 void TVideo::AutoButClick() {
@@ -619,6 +650,9 @@ void TVideo::Configuration1Click() {
     ConfigForm->exec();
     if (FEvents) {
         FEvents->Apply(*ConfigForm);
+    }
+    if (FIntegration) {
+        FIntegration->Apply(*ConfigForm);
     }
 }
 
@@ -711,6 +745,9 @@ void TVideo::EvolveOne() {
         }
     }
     ReportFrame(result);
+    if (FIntegration) {
+        FIntegration->FrameStep(Timer1->Enabled(), result.Movement, result.Percent);
+    }
 }
 
 // Analyses the frame and feeds the two auxiliary windows. When the
@@ -752,7 +789,14 @@ void TVideo::ReportFrame(const TStepResult& result) {
         FGraph->AddValue(percent);
     }
     if (Timer1->Enabled() && FStepSettings.LogInAuto) {
-        FLog->LogMovement(result.ChangedPixels, percent);
+        try {
+            FLog->LogMovement(result.ChangedPixels, percent);
+        } catch (...) {
+            // The step ends here, but its difference image is shown: a log
+            // that fails on every step must not leave that window blank.
+            ImageForm->Image->Repaint();
+            throw;
+        }
     }
     ImageForm->Image->Repaint();
     ResumePreview();

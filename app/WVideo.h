@@ -31,6 +31,7 @@ class TAreaSeries;
 class TChart;
 class TDirectionForm;
 class TEventRecording;
+class TIntegration;
 class TMovementMeter;
 class TSpinEdit;
 class TTimer;
@@ -76,6 +77,8 @@ public:
     QStatusBar* StatusBar1;
     // On the status line's right: why saving movement images has stopped.
     QLabel* SaveStatusLabel;
+    // On the status line's right while a motion event is recorded.
+    QLabel* EventStatusLabel;
     TTimer* Timer1;
 
     QMenu* Video1;
@@ -104,6 +107,8 @@ public:
     TDirectionForm* DirectionForm = nullptr;
     // Motion events as video files, while "Record On Move" is on.
     TEventRecording* Events() const { return FEvents; }
+    // Events told to other programs (commands, MQTT, tray), as configured.
+    TIntegration* Integration() const { return FIntegration; }
 
     // The frame step and the reference grab.
     void EvolveOne();
@@ -160,6 +165,7 @@ private:
     void ConnectHandlers();
     void SetAutoButColor(const QColor& color);
     void CreateAuxiliaryWindows();
+    void CreateIntegration();
     void FollowStepSettings();
     void FollowConfiguration();
     TFrameView StepFrame(QImage& grabbed);
@@ -172,6 +178,7 @@ private:
     std::unique_ptr<RunningGraph> FGraph;
     std::unique_ptr<MovementLog> FLog;
     TEventRecording* FEvents = nullptr;
+    TIntegration* FIntegration = nullptr;
     std::unique_ptr<TMotionEngine> FEngine;
     TStepSettings FStepSettings;
     TTickErrors FTickErrors;

@@ -1,6 +1,7 @@
 #include "capture/GstDriver.h"
 
 #include "capture/FrameExchange.h"
+#include "capture/IncomingLimit.h"
 #include "capture/NetworkProbe.h"
 #include "capture/PipelineWorker.h"
 #include "capture/PlatformTypes.h"
@@ -14,6 +15,8 @@
 
 #include <gst/app/gstappsink.h>
 #include <gst/pbutils/missing-plugins.h>
+
+#include <malloc.h>
 
 #include <algorithm>
 #include <mutex>
@@ -107,6 +110,14 @@ std::string ShortName(const TSource& source) {
                                                                                : source.Name;
 }
 
+// Worker thread, after a source was torn down. Every reconnection runs on new
+// streaming threads, and the C library gives threads heaps of their own that keep
+// what was freed in them: without this the program grows by about a megabyte at
+// each reconnection until every heap has had its turn.
+void ReturnFreedMemory() {
+    malloc_trim(0);
+}
+
 } // namespace
 
 // What the pipeline's threads and the worker share with the driver.
@@ -116,6 +127,7 @@ struct TSourceSession : std::enable_shared_from_this<TSourceSession> {
     TGstPtr<GstElement> Pipeline;
     std::shared_ptr<TFrameExchange> Exchange;
     std::shared_ptr<TPipelineWorker> Worker;
+    std::shared_ptr<TIncomingLimit> Incoming; // null for sources without one
     std::shared_ptr<std::atomic<bool>> Looping;
     std::atomic<bool> Stopped{false};
 
@@ -128,13 +140,18 @@ struct TSourceSession : std::enable_shared_from_this<TSourceSession> {
     static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer self);
     void Handle(GstMessage* message);
     void Play();
-    void ConnectionFailed(const std::string& detail);
+    // `problem` names what the source did wrong; without it the connection failed or was lost.
+    void ConnectionFailed(const std::string& detail, const QString& problem = {});
+    void PartTooLarge();
     QString Unreachable(const std::string& detail) const;
 };
 
 GstBusSyncReply TSourceSession::OnBusMessage(GstBus*, GstMessage* message, gpointer self) {
+    // Everything is handled here, so nothing piles up on the bus. A handler that drops a
+    // message owns it: each message holds its source element (and through it the whole
+    // torn-down source of a reconnection, sockets included) until it is released.
+    const TMessagePtr owned(message);
     (*static_cast<std::shared_ptr<TSourceSession>*>(self))->Handle(message);
-    // Everything is handled here: nothing piles up on the bus.
     return GST_BUS_DROP;
 }
 
@@ -155,15 +172,15 @@ void TSourceSession::Handle(GstMessage* message) {
             std::lock_guard lock(Mutex);
             missing = Missing;
         }
-        if (Source.Network() && missing.empty()) {
-            // Refused, timed out, gone, or nothing usable came: tried again later.
-            ConnectionFailed(error ? error->message : "");
-            break;
-        }
         // Several errors follow one another: the one that says most is kept. A missing
         // plug-in says most; "Internal data stream error" only follows what happened.
         const bool generic =
             error && error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_FAILED;
+        if (Source.Network() && missing.empty()) {
+            // Refused, timed out, gone, or nothing usable came: tried again later.
+            ConnectionFailed(error && !generic ? error->message : "");
+            break;
+        }
         const int weight = !missing.empty() ? 3 : generic ? 1 : 2;
         {
             std::lock_guard lock(Mutex);
@@ -240,14 +257,32 @@ QString TSourceSession::Unreachable(const std::string& detail) const {
         return QStringLiteral("Connection refused by %1").arg(where);
     case TReachability::TimedOut:
         return QStringLiteral("Connection timed out: %1").arg(where);
+    case TReachability::Open:
+        if (detail.empty()) {
+            // The server takes the connection, and no error says more.
+            return QStringLiteral("No picture from %1: the server accepts the connection but "
+                                  "sends no video")
+                .arg(where);
+        }
+        [[fallthrough]];
     default:
         return QStringLiteral("Cannot connect to %1 (%2)")
-            .arg(QString::fromStdString(Source.Location), QString::fromStdString(detail));
+            .arg(QString::fromStdString(Source.Location), detail.empty()
+                                                              ? QStringLiteral("no picture arrived")
+                                                              : QString::fromStdString(detail));
     }
 }
 
+// Streaming thread: the source sent more than any picture needs without a picture
+// coming of it. The connection is dropped, which also drops what is held of the part.
+void TSourceSession::PartTooLarge() {
+    ConnectionFailed("", QStringLiteral("Frame too large: over %1 MB without an end from %2")
+                             .arg(TIncomingLimit::LargestPart >> 20)
+                             .arg(QString::fromStdString(Source.Location)));
+}
+
 // Any thread: a network source failed or went away; it is tried again after a back-off.
-void TSourceSession::ConnectionFailed(const std::string& detail) {
+void TSourceSession::ConnectionFailed(const std::string& detail, const QString& problem) {
     int delay = 0;
     bool wasLive = false;
     {
@@ -257,22 +292,25 @@ void TSourceSession::ConnectionFailed(const std::string& detail) {
         }
         RetryPending = true;
         wasLive = Exchange->FramesSinceConnecting() > 0;
-        if (wasLive) {
+        // A source that misbehaves is given ever more time, whatever it sent before.
+        if (wasLive && problem.isEmpty()) {
             BackoffSeconds = 1;
         }
         delay = BackoffSeconds;
         BackoffSeconds = std::min(BackoffSeconds * 2, LongestBackoffSeconds);
     }
-    Worker->Post([self = shared_from_this(), detail, delay, wasLive] {
+    Worker->Post([self = shared_from_this(), detail, problem, delay, wasLive] {
         if (self->Stopped) {
             return;
         }
-        const QString what = wasLive ? QStringLiteral("Connection lost: %1").arg(self->Name)
-                                     : self->Unreachable(detail);
+        const QString what = !problem.isEmpty() ? problem
+                             : wasLive ? QStringLiteral("Connection lost: %1").arg(self->Name)
+                                       : self->Unreachable(detail);
         self->Exchange->SetState(TSourceState::Lost,
                                  QStringLiteral("%1 - trying again in %2 s").arg(what).arg(delay),
                                  IDS_CAP_STAT_SOURCE_LOST);
         gst_element_set_state(self->Pipeline.get(), GST_STATE_NULL);
+        ReturnFreedMemory();
         self->Worker->Post(
             [self] {
                 if (self->Stopped) {
@@ -281,6 +319,9 @@ void TSourceSession::ConnectionFailed(const std::string& detail) {
                 {
                     std::lock_guard lock(self->Mutex);
                     self->RetryPending = false;
+                }
+                if (self->Incoming) {
+                    self->Incoming->Reset();
                 }
                 self->Exchange->SetState(TSourceState::Connecting,
                                          QStringLiteral("Reconnecting to %1").arg(self->Name),
@@ -360,6 +401,15 @@ bool TGstDriver::Start() {
     TGstPtr<GstPad> converted(gst_element_get_static_pad(built.Converter.get(), "src"));
     gst_pad_add_probe(converted.get(), GST_PAD_PROBE_TYPE_BUFFER, TapFrame,
                       new std::shared_ptr<TFrameExchange>(FExchange), DeleteExchange);
+    if (FSource.Network()) {
+        session->Incoming = TIncomingLimit::Install(
+            FSourceElement.get(), built.Converter.get(), TIncomingLimit::LargestPart,
+            [weak = std::weak_ptr<TSourceSession>(session)] {
+                if (const auto alive = weak.lock()) {
+                    alive->PartTooLarge();
+                }
+            });
+    }
     TGstPtr<GstBus> bus(gst_element_get_bus(session->Pipeline.get()));
     gst_bus_set_sync_handler(bus.get(), &TSourceSession::OnBusMessage,
                              new std::shared_ptr<TSourceSession>(session), DeleteSession);
@@ -434,7 +484,7 @@ void TGstDriver::Watch() {
     if (FSource.Network()) {
         if ((signal.State == TSourceState::Stalled && quiet > NetworkStallLimit) ||
             (signal.State == TSourceState::Connecting && quiet > FirstFrameLimit)) {
-            FSession->ConnectionFailed("no picture arrived");
+            FSession->ConnectionFailed({}); // no picture arrived, and no error said why
         }
     } else if (signal.State == TSourceState::Connecting && quiet > FirstFrameLimit &&
                signal.Reason.isEmpty()) {

@@ -1,5 +1,6 @@
 #include "events/EventRecorder.h"
 
+#include "events/EventRepair.h"
 #include "events/EventWriter.h"
 #include "events/EventsFolder.h"
 #include "events/FrameEncoder.h"
@@ -10,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -51,7 +53,8 @@ TEventStatus MakeStatus(TEventStatus::TKind kind, std::string text, std::string 
 
 TEventRecorder::TEventRecorder(TEventSettings settings, TStatusSink status)
     : FStatus(std::move(status)), FSettings(std::move(settings)),
-      FRing(Seconds(FSettings.PreRollSeconds) + GST_SECOND / 2, MaxPreRollBytes) {
+      FRing(Seconds(FSettings.PreRollSeconds) + GST_SECOND / 2, MaxPreRollBytes),
+      FRepairFolder(FSettings.Folder) {
     if (!gst_is_initialized()) {
         gst_init(nullptr, nullptr);
     }
@@ -79,6 +82,10 @@ TEventRecorder::~TEventRecorder() {
 
 void TEventRecorder::SetSettings(const TEventSettings& settings) {
     std::lock_guard lock(FMutex);
+    if (settings.Folder != FSettings.Folder) {
+        FRepairFolder = settings.Folder;
+        FWake.notify_all();
+    }
     FSettings = settings;
     FRing.SetLimits(Seconds(settings.PreRollSeconds) + FKeyframeInterval, MaxPreRollBytes);
     FRefused = false;
@@ -270,7 +277,10 @@ bool TEventRecorder::StartEvent(GstClockTime now) {
     }
     FRing.ForEachFrom(from, [this](GstBuffer* buffer) { FWriter->Push(buffer); });
     FStopNote.clear();
-    Report(MakeStatus(TEventStatus::Recording, "Recording event " + FileName(path) + " ...", path));
+    TEventStatus status =
+        MakeStatus(TEventStatus::Recording, "Recording event " + FileName(path) + " ...", path);
+    status.PreRoll = now - origin;
+    Report(status);
     return true;
 }
 
@@ -299,7 +309,8 @@ void TEventRecorder::Work() {
     auto lastLimitCheck = std::chrono::steady_clock::now();
     std::unique_lock lock(FMutex);
     while (true) {
-        FWake.wait_for(lock, CheckInterval, [this] { return FQuit || !FFinishing.empty(); });
+        FWake.wait_for(lock, CheckInterval,
+                       [this] { return FQuit || !FFinishing.empty() || !FRepairFolder.empty(); });
         while (!FFinishing.empty()) {
             TFinishJob job = std::move(FFinishing.front());
             FFinishing.pop_front();
@@ -309,6 +320,12 @@ void TEventRecorder::Work() {
         }
         if (FQuit) {
             return;
+        }
+        if (!FRepairFolder.empty()) {
+            const std::string folder = std::exchange(FRepairFolder, {});
+            lock.unlock();
+            RepairFolder(folder);
+            lock.lock();
         }
         if (FWriter &&
             std::chrono::steady_clock::now() - lastLimitCheck >= std::chrono::seconds(1)) {
@@ -361,6 +378,18 @@ void TEventRecorder::CheckRunningEvent() {
     }
 }
 
+// Outside FMutex: clips that a killed program left unfinished in `folder`
+// are repaired or moved aside, each said once on the status line.
+void TEventRecorder::RepairFolder(const std::string& folder) {
+    for (const TRepairResult& result : RepairUnfinishedEvents(folder)) {
+        TEventStatus status = MakeStatus(
+            result.Kind == TRepairResult::MovedAside ? TEventStatus::Failed : TEventStatus::Saved,
+            result.Text, result.Path);
+        status.Duration = result.Duration;
+        Report(status);
+    }
+}
+
 void TEventRecorder::FinishFile(TFinishJob job) {
     TEventWriter& writer = *job.Writer;
     const GstClockTime end = writer.End();
@@ -393,6 +422,11 @@ bool TEventRecorder::Recording() const {
 std::size_t TEventRecorder::PreRollBytes() const {
     std::lock_guard lock(FMutex);
     return FRing.Bytes();
+}
+
+GstClockTime TEventRecorder::PreRollSpan() const {
+    std::lock_guard lock(FMutex);
+    return FRing.Count() > 0 ? FRing.NewestPts() - FRing.OldestPts() : 0;
 }
 
 std::string TEventRecorder::CodecName() const {

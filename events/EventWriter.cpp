@@ -1,6 +1,7 @@
 #include "events/EventWriter.h"
 
 #include "events/EventCodec.h"
+#include "events/EventRepair.h"
 
 #include <gst/app/gstappsrc.h>
 
@@ -28,8 +29,11 @@ std::pair<dev_t, ino_t> IdentityOf(const std::string& path) {
 TEventWriter::TEventWriter(const TEventCodec& codec, GstCaps* encodedCaps, const std::string& path,
                            GstClockTime origin)
     : FPath(path), FOrigin(origin) {
+    // Unbuffered: what the muxer has written is in the file even when the
+    // program is killed a moment later.
     const std::string description = "appsrc name=src format=time block=false max-bytes=0 ! " +
-                                    codec.Muxer + " ! filesink name=sink sync=false";
+                                    codec.Muxer +
+                                    " ! filesink name=sink sync=false buffer-mode=unbuffered";
     GError* error = nullptr;
     FPipeline = gst_parse_launch(description.c_str(), &error);
     if (error) {
@@ -45,6 +49,7 @@ TEventWriter::TEventWriter(const TEventCodec& codec, GstCaps* encodedCaps, const
     GstElement* sink = gst_bin_get_by_name(GST_BIN(FPipeline), "sink");
     g_object_set(sink, "location", path.c_str(), nullptr);
     gst_object_unref(sink);
+    FMarker = std::make_unique<TUnfinishedMarker>(path);
     // The bus is read whatever set_state says: a file sink that cannot open
     // its file fails the state change and leaves the reason there.
     const bool started =
@@ -53,6 +58,7 @@ TEventWriter::TEventWriter(const TEventCodec& codec, GstCaps* encodedCaps, const
         const std::string text = FError.empty() ? "cannot start the writer" : FError;
         Stop();
         std::remove(path.c_str());
+        FMarker->Remove();
         gst_object_unref(FSource);
         gst_object_unref(FPipeline);
         throw std::runtime_error("Cannot create file \"" + path + "\". " + text);
@@ -155,6 +161,7 @@ bool TEventWriter::Finish(std::chrono::milliseconds timeout) {
     } else if (!complete) {
         std::remove(FPath.c_str());
     }
+    FMarker->Remove();
     return complete;
 }
 

@@ -12,9 +12,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <utility>
+
+class TUnfinishedMarker;
 
 class TEventWriter {
 public:
@@ -53,6 +56,8 @@ private:
 
     std::string FPath;
     GstClockTime FOrigin;
+    // Says "unfinished" to the next start while the file is written.
+    std::unique_ptr<TUnfinishedMarker> FMarker;
     GstElement* FPipeline = nullptr;
     GstElement* FSource = nullptr;
     std::string FError;

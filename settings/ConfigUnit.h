@@ -66,6 +66,24 @@ public:
     QLineEdit* EventsDirEdit;
     QPushButton* EventsDirBtn;
     TSpinEdit* EventsLimitEdit;
+    // Tab "Integration": telling other programs about events (all off by
+    // default): a camera name, commands, MQTT and a tray notification.
+    QWidget* IntegrationSheet;
+    QGroupBox* CameraGroup;
+    QLineEdit* CameraNameEdit; // empty: the source's name
+    QCheckBox* TrayCheck;
+    QGroupBox* CommandsGroup;
+    QLineEdit* StartCmdEdit;
+    QLineEdit* EndCmdEdit;
+    QLineEdit* CameraCmdEdit;
+    TSpinEdit* CmdLimitEdit;
+    QGroupBox* MqttGroup;
+    QCheckBox* MqttCheck;
+    QLineEdit* MqttHostEdit;
+    TSpinEdit* MqttPortEdit;
+    QCheckBox* MqttTlsCheck;
+    QLineEdit* MqttUserEdit;
+    QLineEdit* MqttPasswordEdit;
 
     // The section of the settings store this window reads and writes; empty
     // until LoadSettings has run.
@@ -109,6 +127,9 @@ private:
     void BuildRecordingSheet();
     void LoadRecordingSettings(TRegIniFile& store);
     void SaveRecordingSettings(TRegIniFile& store);
+    void BuildIntegrationSheet();
+    void LoadIntegrationSettings(TRegIniFile& store);
+    void SaveIntegrationSettings(TRegIniFile& store);
 };
 
 // The program-wide configuration window: created hidden and without an owner

@@ -14,6 +14,7 @@
 #include "meter/Meter.h"
 #include "settings/ConfigUnit.h"
 #include "settings/TSpinEdit.h"
+#include "tests/PaintCounter.h"
 #include "tests/SmallVolume.h"
 #include "tests/TestGuards.h"
 #include "types/Exception.h"
@@ -455,7 +456,12 @@ TEST_F(MainWindowTest, LogFailureEndsTheStepAfterTheGraphUpdate) {
     StepOn(Frame(2, 2));
     ASSERT_EQ(Errors.size(), 1u);
     EXPECT_TRUE(Errors[0].startsWith("Cannot create file")) << Errors[0].toStdString();
+    // The failing step still shows its difference image.
+    PaintCounter paints;
+    ImageForm->Image->installEventFilter(&paints);
     StepOn(WithBrightPixels(Frame(2, 2), 2));
+    ImageForm->Image->removeEventFilter(&paints);
+    EXPECT_GT(paints.Paints, 0);
     ASSERT_EQ(Errors.size(), 2u);
     EXPECT_EQ(Window->PixNumLab->text(), "2");
     EXPECT_EQ(Window->PercentLab->text(), "50");
@@ -514,9 +520,11 @@ TEST_F(MainWindowTest, FailingTicksShowOneBoxPerRunAndOneClickStopsAuto) {
     PutOnClipboard(Frame(8, 8));
     Click(Window->AutoBut);
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return Window->StatusBar1->currentMessage().endsWith("5 more times)"); }, 20000));
-    EXPECT_TRUE(Window->StatusBar1->currentMessage().startsWith("Cannot create file"))
+        [&] { return Window->StatusBar1->currentMessage().startsWith("5 more times: "); }, 20000));
+    EXPECT_TRUE(Window->StatusBar1->currentMessage().contains(": Cannot create file"))
         << Window->StatusBar1->currentMessage().toStdString();
+    // However narrow the line, the whole text is the tooltip.
+    EXPECT_EQ(Window->StatusBar1->toolTip(), Window->StatusBar1->currentMessage());
     EXPECT_EQ(closer.Boxes, 1);
     EXPECT_TRUE(Window->Timer1->Enabled());
     Click(Window->AutoBut);
@@ -575,7 +583,13 @@ TEST_F(MainWindowTest, StepsOnTheTestSceneReportChangedPixels) {
         },
         30000));
     EXPECT_FALSE(ImageForm->Image->Picture().isNull());
+    EXPECT_TRUE(Window->VideoLabel->text().startsWith("Connected to"))
+        << Window->VideoLabel->text().toStdString();
     Click(Window->SpeedButton7);
+    // Nothing is connected any more, and the line says no otherwise.
+    EXPECT_EQ(Window->VideoLabel->text(), "Idle");
+    QTest::qWait(0);
+    EXPECT_EQ(Window->VideoLabel->text(), "Idle");
     EXPECT_TRUE(Errors.empty()) << Errors.front().toStdString();
 }
 

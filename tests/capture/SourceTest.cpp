@@ -22,12 +22,33 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
+
+long StatusKb(const char* field) {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field)) {
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
+        }
+    }
+    return 0;
+}
+
+// The peak memory of the process from now on is read as VmHWM.
+void ResetPeakMemory() {
+    QFile clear("/proc/self/clear_refs");
+    ASSERT_TRUE(clear.open(QIODevice::WriteOnly));
+    clear.write("5");
+}
 
 class SourceTest : public TCaptureFixture {
 protected:
@@ -160,6 +181,28 @@ TEST_F(SourceTest, EveryFailureIsNamedOnTheStatusLineAndTheWindow) {
     }
 }
 
+// An address that is no camera: a web page says it is one; a server that
+// takes the connection and never answers says that.
+TEST_F(SourceTest, AWebPageOrASilentServerIsNamedForWhatItIs) {
+    TMjpegHttpServer page(TMjpegMode::WebPage);
+    page.Start();
+    TMjpegHttpServer silent(TMjpegMode::Multipart);
+    silent.Start();
+    silent.SetStalled(true);
+    const std::vector<std::pair<std::string, QString>> cases = {
+        {page.Url(), QString::fromStdString(page.Url()) + " is a web page, not a video stream"},
+        {silent.Url(), "No picture from 127.0.0.1:" + QString::number(silent.Port()) +
+                           ": the server accepts the connection but sends no video"},
+    };
+    for (const auto& [source, status] : cases) {
+        SCOPED_TRACE(source);
+        UseSource(QString::fromStdString(source));
+        ASSERT_TRUE(ConnectCamera());
+        EXPECT_TRUE(WaitForStatusStartingWith(status, 60000)) << Label->text().toStdString();
+        EXPECT_TRUE(Grab().Empty());
+    }
+}
+
 TEST_F(SourceTest, StartVideoKeepsTheWindowResponsiveWhateverTheSource) {
     TMjpegHttpServer silent(TMjpegMode::Multipart);
     silent.Start();
@@ -262,6 +305,31 @@ TEST_F(SourceTest, NetworkSourcesComeBackAfterTheServerRestarts) {
     UseSource(QString::fromStdString(http.Url()));
     ASSERT_TRUE(ConnectAndWaitForAFrame());
     LoseAndRegain([&] { http.Stop(); }, [&] { http.Start(); }, *Label);
+}
+
+// A broken or hostile camera sends a part that never ends: the part is cut off at
+// a bound, the connection dropped and the problem named; the camera is tried
+// again later and comes back once it behaves.
+TEST_F(SourceTest, AnEndlessHttpPartIsCutOffAndNamedWithoutTakingTheMemory) {
+    for (TMjpegMode mode : {TMjpegMode::Multipart, TMjpegMode::Plain}) {
+        TMjpegHttpServer http(mode);
+        http.Start();
+        UseSource(QString::fromStdString(http.Url()));
+        ASSERT_TRUE(ConnectAndWaitForAFrame());
+        ResetPeakMemory();
+        const long before = StatusKb("VmRSS:");
+        http.SetEndlessPart(true);
+        EXPECT_TRUE(WaitForStatusStartingWith("Frame too large", 20000))
+            << Label->text().toStdString();
+        const long peak = StatusKb("VmHWM:");
+        std::printf("RSS %ld kB, peak %ld kB while the endless part came\n", before, peak);
+        // The part is bounded at 16 MB; the pipeline's copies of it stay within a few times that.
+        EXPECT_LT(peak - before, 80 * 1024);
+        http.SetEndlessPart(false);
+        EXPECT_TRUE(RunEventsUntil([&] { return Label->text().endsWith(" again"); }, 40000))
+            << Label->text().toStdString();
+        DisconnectCamera();
+    }
 }
 
 } // namespace
