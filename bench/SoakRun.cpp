@@ -107,7 +107,8 @@ public:
         connect(Window.Timer1, &TTimer::OnTimer, this, [this] { Step(); });
         connect(Window.StatusBar1, &QStatusBar::messageChanged, this, [this](const QString& text) {
             Events += text.startsWith("Event saved") ? 1 : 0;
-            if (text.startsWith("Event recording failed") || text.startsWith("Event encoder")) {
+            if (text.startsWith("Event recording failed") || text.startsWith("Event lost") ||
+                text.startsWith("Event encoder")) {
                 std::printf("status: %s\n", text.toLocal8Bit().constData());
             }
         });
