@@ -69,15 +69,18 @@ check-style: build
 
 test: test-core test-release test-asan test-fuzz check-style
 
-# OpenCV is installed for the comparison rows of the analysis benchmark only.
+# OpenCV is installed for the comparison rows of the analysis and scan benchmarks only.
+# The scan benchmark makes its two recordings once, in $(BUILD)/scan-bench-clips.
 bench:
 	./scripts/install-deps.sh libopencv-dev
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIRWATCH_BENCH=ON \
 		-DSTIRWATCH_BENCH_OPENCV=ON
-	cmake --build $(BUILD) -j $(JOBS) --target stirwatch_bench stirwatch_engine_bench stirwatch_app_bench
+	cmake --build $(BUILD) -j $(JOBS) --target stirwatch_bench stirwatch_engine_bench stirwatch_app_bench \
+		stirwatch_scan_bench
 	./$(BUILD)/bench/stirwatch_bench
 	./$(BUILD)/bench/stirwatch_engine_bench
 	./$(BUILD)/bench/stirwatch_app_bench
+	./$(BUILD)/bench/stirwatch_scan_bench $(BUILD)/scan-bench-clips
 
 # Screenshots of every window, taken by the end-to-end run on Xvfb, for the README.
 screenshots: build

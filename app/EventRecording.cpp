@@ -61,11 +61,14 @@ void TEventRecording::Apply(const TConfigForm& options) {
 
 // The lasting indicator follows the recorder: a report that is not a start
 // (a saved or failed event, a repaired clip) ends it only when no event runs.
+// A start goes to the lasting indicator only, not to the line's message too.
 void TEventRecording::OnStatus(bool started, const QString& text) {
-    emit Status(text);
     if (started) {
         emit RecordingChanged(text);
-    } else if (!FRecorder || !FRecorder->Recording()) {
+        return;
+    }
+    emit Status(text);
+    if (!FRecorder || !FRecorder->Recording()) {
         emit RecordingChanged({});
     }
 }

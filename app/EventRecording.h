@@ -44,7 +44,8 @@ public:
     void OnSourceGone() override;
 
 signals:
-    // A text for the status line, on the GUI thread.
+    // A text for the status line (a saved or failed event, a repaired
+    // clip), on the GUI thread.
     void Status(const QString& text);
     // An event's file is being written, and is finished (saved or given
     // up), on the GUI thread.

@@ -1,11 +1,19 @@
 #include "app/TrayNotifier.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
 #include <QSystemTrayIcon>
 
 namespace {
+
+const char* const NotifyService = "org.freedesktop.Notifications";
+const char* const NotifyPath = "/org/freedesktop/Notifications";
+const char* const NotifyInterface = "org.freedesktop.Notifications";
 
 // A round lamp: gray idle, green watching, red recording.
 QIcon Lamp(TTrayNotifier::TState state) {
@@ -31,6 +39,9 @@ TTrayNotifier::TTrayNotifier(QObject* parent) : QObject(parent), FIcon(new QSyst
     FIcon->setIcon(Lamp(FState));
     FIcon->setToolTip(ToolTip());
     connect(FIcon, &QSystemTrayIcon::messageClicked, this, &TTrayNotifier::Clicked);
+    QDBusConnection::sessionBus().connect(NotifyService, NotifyPath, NotifyInterface,
+                                          "ActionInvoked", this,
+                                          SLOT(OnActionInvoked(uint, QString)));
     FIcon->show();
 }
 
@@ -65,6 +76,41 @@ bool TTrayNotifier::Notify(const QString& title, const QString& text,
         return false;
     }
     FLastNotice = now;
-    FIcon->showMessage(title, text, QSystemTrayIcon::Information);
+    if (!NotifyOverDBus(title, text)) {
+        FIcon->showMessage(title, text, QSystemTrayIcon::Information);
+    }
     return true;
+}
+
+// Sent without waiting for the server's answer; the answer's id tells which
+// notification a later click belongs to. Without a server the tray icon
+// shows the message.
+bool TTrayNotifier::NotifyOverDBus(const QString& title, const QString& text) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        return false;
+    }
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(NotifyService, NotifyPath, NotifyInterface, "Notify");
+    call << QStringLiteral("Stirwatch") << uint(0) << QStringLiteral("org.stirwatch.Stirwatch")
+         << title << text << QStringList{"default", "Open events folder"} << QVariantMap()
+         << int(-1);
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, title, text](QDBusPendingCallWatcher* done) {
+                const QDBusPendingReply<uint> reply = *done;
+                if (reply.isValid()) {
+                    FNoticeId = reply.value();
+                } else {
+                    FIcon->showMessage(title, text, QSystemTrayIcon::Information);
+                }
+                done->deleteLater();
+            });
+    return true;
+}
+
+void TTrayNotifier::OnActionInvoked(uint id, const QString& action) {
+    if (id != 0 && id == FNoticeId && action == "default") {
+        emit Clicked();
+    }
 }

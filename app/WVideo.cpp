@@ -21,6 +21,7 @@
 #include "types/Exception.h"
 #include "windows/DirectionUnit.h"
 #include "windows/ImageFormUnit.h"
+#include "windows/MaskEditor.h"
 #include "windows/VideoFormUnit.h"
 
 #include <QAction>
@@ -187,6 +188,8 @@ void TVideo::CreateMenu() {
     VideoDisplay1 = MenuItem(Video1, "VideoDisplay1", "Video Display");
     VideoSource1 = MenuItem(Video1, "VideoSource1", "Video Source");
     VideoFormat1 = MenuItem(Video1, "VideoFormat1", "Video Format");
+    EditMask1 = MenuItem(Video1, "EditMask1", "Edit Mask...");
+    EditMask1->setCheckable(true);
     N3 = Separator(Video1, "N3");
     VideoWindow1 = Video1->addMenu("Video Window");
     VideoWindow1->setObjectName("VideoWindow1");
@@ -245,6 +248,9 @@ void TVideo::CreateControls() {
     // Stays while an event is recorded: a menu's status tip cannot wipe it.
     EventStatusLabel = Label(StatusBar1, "EventStatusLabel", "");
     EventStatusLabel->setTextFormat(Qt::PlainText);
+    QPalette recording = EventStatusLabel->palette();
+    recording.setColor(QPalette::WindowText, QColor(0xC0, 0, 0));
+    EventStatusLabel->setPalette(recording);
     StatusBar1->addPermanentWidget(EventStatusLabel);
     // A message longer than the line is read whole in the tooltip.
     connect(StatusBar1, &QStatusBar::messageChanged, StatusBar1,
@@ -376,6 +382,7 @@ void TVideo::ConnectHandlers() {
     on(LiveVideo1, &QAction::triggered, &TVideo::LiveVideo1Click);
     on(Image1, &QAction::triggered, &TVideo::Image1Click);
     on(OpenEventsFolder1, &QAction::triggered, &TVideo::OpenEventsFolder1Click);
+    on(EditMask1, &QAction::triggered, &TVideo::EditMask1Click);
 }
 
 // The step reads its options from FStepSettings alone; the boxes of this
@@ -400,6 +407,52 @@ void TVideo::FollowConfiguration() {
     follow(ConfigForm->BeepOMBox, &TStepSettings::BeepOnMove);
     follow(ConfigForm->SaveOMBox, &TStepSettings::SaveOnMove);
     follow(ConfigForm->LogInAutoCheck, &TStepSettings::LogInAuto);
+    FStepSettings.Detection = ConfigForm->DetectionSettings();
+    connect(ConfigForm, &TConfigForm::DetectionChanged, this, &TVideo::DetectionChanged);
+}
+
+void TVideo::DetectionChanged() {
+    FStepSettings.Detection = ConfigForm->DetectionSettings();
+    if (ImageForm) {
+        ImageForm->Image->SetHatching(FStepSettings.Detection.Mask.empty()
+                                          ? QPainterPath()
+                                          : UnwatchedArea(ParseMask(FStepSettings.Detection.Mask)));
+        ImageForm->Image->update();
+    }
+}
+
+// Lays the mask editor over the Live Video window, on a still of the latest
+// compared frame; a second click takes it away. Each change goes to the
+// Detection tab, which keeps it and hands it to the steps.
+void TVideo::EditMask1Click() {
+    if (FMaskEditor) {
+        delete FMaskEditor.data();
+        EditMask1->setChecked(false);
+        return;
+    }
+    if (!::VideoForm) {
+        EditMask1->setChecked(false);
+        return;
+    }
+    ::VideoForm->show();
+    ::VideoForm->raise();
+    const TBitmap& frame = FEngine ? FEngine->PreviousFrame() : TBitmap();
+    QImage still;
+    if (!frame.Empty()) {
+        still = QImage(frame.ScanLine(0), frame.Width(), frame.Height(),
+                       static_cast<qsizetype>(frame.Stride()), QImage::Format_Grayscale8)
+                    .copy();
+    }
+    const TDetectionSettings& detection = FStepSettings.Detection;
+    FMaskEditor =
+        new TMaskEditor(::VideoForm->VideoArea, still,
+                        detection.Mask.empty() ? TDetectionMask{} : ParseMask(detection.Mask));
+    connect(FMaskEditor, &TMaskEditor::Changed, this, [this] {
+        TDetectionSettings settings = ConfigForm->DetectionSettings();
+        settings.Mask = MaskText(FMaskEditor->Mask());
+        ConfigForm->SetDetectionSettings(settings);
+    });
+    EditMask1->setChecked(true);
 }
 
 void TVideo::SetAutoButColor(const QColor& color) {
@@ -438,6 +491,7 @@ void TVideo::FormCreate() {
     });
     CreationStep([this] { CreateIntegration(); });
     CreateAuxiliaryWindows();
+    CreationStep([this] { DetectionChanged(); }); // the stored mask's hatching
 }
 
 // Events told to other programs: commands, MQTT and the tray, as the
@@ -733,6 +787,11 @@ void TVideo::EvolveOne() {
     QImage grabbed; // shares the grab's pixels until the step ends
     const TFrameView frame = StepFrame(grabbed);
     const TStepResult result = AnalyseFrame(frame);
+    if (result.LightChange) {
+        // Not movement: no beep, no saved frame, no event; the next step
+        // compares with this frame.
+        StatusBar1->showMessage("Light change ignored");
+    }
     if (result.Movement) {
         if (FEvents) {
             FEvents->Movement(Timer1->Enabled());
@@ -755,8 +814,9 @@ void TVideo::EvolveOne() {
 // step counts no changed pixels, shows an empty difference image and hands
 // the direction window the previous point again.
 TStepResult TVideo::AnalyseFrame(const TFrameView& frame) {
-    const TStepResult result =
-        FEngine->Step(frame, {FStepSettings.PixelTolerance, FStepSettings.MinimalMovement, true});
+    TEngineOptions options{FStepSettings.PixelTolerance, FStepSettings.MinimalMovement, true};
+    FDetectionOptions.Apply(FStepSettings.Detection, options);
+    const TStepResult result = FEngine->Step(frame, options);
     ImageForm->Image->TakePicture(FEngine->DifferenceImage());
     DirectionForm->ShowDirection(result.Difference.Direction.X, result.Difference.Direction.Y);
     return result;
@@ -786,7 +846,11 @@ void TVideo::ReportFrame(const TStepResult& result) {
     PercentLab->setText(QString::number(percent));
     FMeter->SetValue(percent);
     if (MovementChart->isVisibleTo(this)) {
-        FGraph->AddValue(percent);
+        if (result.LightChange) {
+            FGraph->AddValue(percent, RunningGraph::LightChangeColor);
+        } else {
+            FGraph->AddValue(percent);
+        }
     }
     if (Timer1->Enabled() && FStepSettings.LogInAuto) {
         try {

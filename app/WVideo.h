@@ -8,11 +8,14 @@
 #include "analysis/TBitmap.h"
 #include "app/TickErrors.h"
 #include "engine/MotionEngine.h"
+#include "settings/DetectionOptions.h"
 #include "settings/StepSettings.h"
 #include "windows/BaseFormUnit.h"
+#include "windows/MaskEditor.h"
 
 #include <QColor>
 #include <QImage>
+#include <QPointer>
 
 #include <memory>
 #include <string>
@@ -85,6 +88,7 @@ public:
     QAction* VideoDisplay1;
     QAction* VideoSource1;
     QAction* VideoFormat1;
+    QAction* EditMask1; // "Edit Mask...": the mask editor on the Live Video window
     QAction* N3;
     QMenu* VideoWindow1;
     QAction* Overlay1;
@@ -145,6 +149,7 @@ public:
     void LiveVideo1Click();
     void Image1Click();
     void OpenEventsFolder1Click();
+    void EditMask1Click();
 
     // The point handed to the direction window by the latest step.
     TPoint LastDirection() const;
@@ -168,6 +173,8 @@ private:
     void CreateIntegration();
     void FollowStepSettings();
     void FollowConfiguration();
+    // The Detection tab changed: the steps' options and the hatching.
+    void DetectionChanged();
     TFrameView StepFrame(QImage& grabbed);
     TStepResult AnalyseFrame(const TFrameView& frame);
     void ReportFrame(const TStepResult& result);
@@ -181,6 +188,8 @@ private:
     TIntegration* FIntegration = nullptr;
     std::unique_ptr<TMotionEngine> FEngine;
     TStepSettings FStepSettings;
+    TDetectionOptions FDetectionOptions;
+    QPointer<TMaskEditor> FMaskEditor;
     TTickErrors FTickErrors;
 
     // A frame that reaches the step in another form than 24-bit rows (the

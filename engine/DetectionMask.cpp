@@ -56,7 +56,9 @@ void Crossings(const TMaskPolygon& polygon, double y, std::vector<double>& xs) {
 
 TDetectionMask ParseMask(const std::string& text) {
     TDetectionMask mask;
-    std::istringstream lines(text);
+    std::string joined = text;
+    std::replace(joined.begin(), joined.end(), ';', '\n');
+    std::istringstream lines(joined);
     std::string line;
     int lineNumber = 0;
     while (std::getline(lines, line)) {

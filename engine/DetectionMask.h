@@ -3,8 +3,8 @@
 // coordinates relative to the frame (0,0 the top left corner, 1,1 the bottom
 // right one), so that a mask stays in place when the frame size changes.
 //
-// Text form, one item per line (blank lines and lines starting with # are
-// skipped):
+// Text form, one item per line or between semicolons (blank lines and lines
+// starting with # are skipped):
 //   ignore            (or: watch)   what the polygons are
 //   0.1,0.1 0.4,0.1 0.4,0.3         one polygon: at least 3 x,y pairs
 

@@ -6,11 +6,15 @@
 TFileScan ScanFile(const std::string& path, const TScanSettings& settings,
                    TScanProgress& progress) {
     TFileScan scan;
+    progress.StartTicks = std::chrono::steady_clock::now().time_since_epoch().count();
     progress.Started = true;
     try {
-        TVideoDecoder decoder(path, settings.StepNs);
+        TVideoDecoder decoder(path, settings.StepNs, &progress);
         TMotionEngine engine;
-        const TEngineOptions options{settings.PixelTolerance, settings.MinimalMovement, false};
+        TEngineOptions options{settings.PixelTolerance, settings.MinimalMovement, false};
+        options.SpeckleNeighbours = settings.SpeckleNeighbours;
+        options.LightGuardPercent = settings.LightGuardPercent;
+        options.Mask = settings.Mask;
         TDecodedFrame frame;
         bool first = true;
         try {
@@ -23,8 +27,6 @@ TFileScan ScanFile(const std::string& path, const TScanSettings& settings,
                     scan.Steps.push_back(
                         {frame.TimeNs, result.ChangedPixels, result.Percent, result.Movement});
                 }
-                progress.Fraction = decoder.Progress();
-                progress.FramesSeen = decoder.FramesSeen();
             }
         } catch (const EScanFileError& error) {
             scan.Failure = error.what();

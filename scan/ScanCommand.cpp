@@ -87,6 +87,11 @@ int JobCount(const TScanOptions& options, std::size_t files) {
 
 void RunJobs(std::vector<TFileJob>& jobs, const TScanOptions& options) {
     std::deque<TScanProgress> progress(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        std::error_code error;
+        const std::uintmax_t bytes = std::filesystem::file_size(jobs[i].Path, error);
+        progress[i].Weight = error ? 1.0 : std::max(1.0, double(bytes));
+    }
     std::atomic<std::size_t> next{0};
     std::atomic<int> running{JobCount(options, jobs.size())};
     std::vector<std::thread> workers;

@@ -1,6 +1,10 @@
 #include "scan/ScanOptions.h"
 
+#include "settings/StepSettings.h"
 #include "settings/TRegIniFile.h"
+
+#include <fstream>
+#include <sstream>
 
 #include <charconv>
 #include <cmath>
@@ -35,6 +39,23 @@ std::int64_t Seconds(const std::string& option, const std::string& text) {
     return std::llround(value * double(NsPerSecond));
 }
 
+// The mask in FILE, in the text form of the settings.
+std::shared_ptr<const TDetectionMask> MaskFile(const std::string& option, const std::string& path) {
+    if (path.empty()) {
+        return nullptr; // "--mask=" turns a stored mask off
+    }
+    std::ifstream file(path);
+    std::ostringstream text;
+    if (!file || !(text << file.rdbuf())) {
+        throw EUsageError(option + ": cannot read \"" + path + "\"");
+    }
+    try {
+        return std::make_shared<const TDetectionMask>(ParseMask(text.str()));
+    } catch (const std::exception& fault) {
+        throw EUsageError(option + " \"" + path + "\": " + fault.what());
+    }
+}
+
 int ClampTolerance(int value) {
     return std::min(255, std::max(0, value));
 }
@@ -49,6 +70,16 @@ TScanSettings StoredScanSettings() {
     settings.MinimalMovement = store.ReadInteger(MainWindowSection, "MinimalMovement", 400);
     const int frequency = store.ReadInteger(MainWindowSection, "CaptureFrequency", 250);
     settings.StepNs = std::max(0, frequency) * NsPerMs;
+    const TDetectionSettings detection = ReadDetectionSettings(store, "Stirwatch");
+    settings.SpeckleNeighbours = detection.SpeckleNeighbours;
+    settings.LightGuardPercent = detection.LightGuard ? detection.LightGuardPercent : 0;
+    if (!detection.Mask.empty()) {
+        try {
+            settings.Mask = std::make_shared<const TDetectionMask>(ParseMask(detection.Mask));
+        } catch (const std::exception& fault) {
+            throw EUsageError(std::string("the stored mask: ") + fault.what());
+        }
+    }
     return settings;
 }
 
@@ -70,6 +101,15 @@ TScanOptions ParseScanOptions(const std::vector<std::string>& arguments,
          [&](auto& o, auto& v) {
              options.Settings.StepNs = WholeNumber(o, v, 0, 86400000) * NsPerMs;
          }},
+        {"--speckle",
+         [&](auto& o, auto& v) {
+             options.Settings.SpeckleNeighbours = int(WholeNumber(o, v, 0, 8));
+         }},
+        {"--light-guard",
+         [&](auto& o, auto& v) {
+             options.Settings.LightGuardPercent = int(WholeNumber(o, v, 0, 100));
+         }},
+        {"--mask", [&](auto& o, auto& v) { options.Settings.Mask = MaskFile(o, v); }},
         {"--before", [&](auto& o, auto& v) { options.Events.BeforeNs = Seconds(o, v); }},
         {"--after", [&](auto& o, auto& v) { options.Events.AfterNs = Seconds(o, v); }},
         {"--merge", [&](auto& o, auto& v) { options.Events.MergeNs = Seconds(o, v); }},
@@ -166,6 +206,21 @@ std::string ScanHelpText(const TScanSettings& defaults) {
            number(defaults.StepNs / NsPerMs) +
            "; 0 compares every frame)\n"
            "      --every-frame         compare every frame\n"
+           "      --speckle N           a changed pixel counts only when at least N of its\n"
+           "                            8 neighbours changed too (now " +
+           number(defaults.SpeckleNeighbours) +
+           "; 0 off)\n"
+           "      --light-guard PCT     a step in which more than PCT % of the watched\n"
+           "                            pixels changed is a change of light, not movement\n"
+           "                            (now " +
+           number(defaults.LightGuardPercent) +
+           "; 0 off)\n"
+           "      --mask FILE           polygons to ignore or to watch alone (" +
+           (defaults.Mask && !defaults.Mask->Empty() ? "now the stored mask" : "now none") +
+           "; --mask= none):\n"
+           "                            a line \"ignore\" or \"watch\", then one polygon per\n"
+           "                            line as x,y pairs from 0 to 1 (\"0,0 0.5,0 0.5,1\");\n"
+           "                            the percentage is then of the watched pixels\n"
            "      --before SECONDS      start each event this much earlier (0)\n"
            "      --after SECONDS       end each event this much later (0)\n"
            "      --merge SECONDS       join events at most this far apart (0)\n"

@@ -70,15 +70,17 @@ std::string TProgressDisplay::FileLine(std::size_t index, TClock::time_point now
 }
 
 std::string TProgressDisplay::OverallLine(TClock::time_point now) const {
-    double sum = 0;
+    double done = 0;
+    double total = 0;
     int finished = 0;
     std::int64_t frames = 0;
     for (const TScanProgress& progress : Progress) {
-        sum += progress.Finished ? 1.0 : progress.Fraction.load();
+        done += progress.Weight * (progress.Finished ? 1.0 : progress.Fraction.load());
+        total += progress.Weight;
         finished += progress.Finished ? 1 : 0;
         frames += progress.FramesSeen.load();
     }
-    const double fraction = Progress.empty() ? 1 : sum / double(Progress.size());
+    const double fraction = total > 0 ? done / total : 1;
     const double elapsed = Seconds(now - Start);
     const double fps = elapsed > 0 ? double(frames) / elapsed : 0;
     const std::string label =
@@ -92,7 +94,7 @@ void TProgressDisplay::Update() {
     for (std::size_t i = 0; i < States.size(); ++i) {
         if (!States[i].Seen && Progress[i].Started) {
             States[i].Seen = true;
-            States[i].Start = now;
+            States[i].Start = TClock::time_point(TClock::duration(Progress[i].StartTicks.load()));
         }
     }
     if (Terminal) {

@@ -133,6 +133,7 @@ struct TVideoDecoder::TState {
     GstElement* Converter = nullptr;
     TStepClock ReaderClock;
     TStepClock FilterClock;
+    TStepClock ConvertClock;
     std::mutex FilterLock;
     TSamplePtr Current;
     GstVideoFrame Mapped{};
@@ -146,9 +147,10 @@ struct TVideoDecoder::TState {
     std::atomic<bool> VideoLinked{false};
     std::mutex TagLock;
     TCreationTime Creation;
+    TDecodeProgress* Shown = nullptr;
 
     TState(const std::string& path, std::int64_t stepNs)
-        : Path(path), ReaderClock(stepNs), FilterClock(stepNs) {}
+        : Path(path), ReaderClock(stepNs), FilterClock(stepNs), ConvertClock(stepNs) {}
 
     void Unmap() {
         if (IsMapped) {
@@ -214,6 +216,26 @@ void WatchForJpegDecoder(GstBin*, GstBin*, GstElement* element, gpointer data) {
     }
 }
 
+// Every decoded frame passes here, in front of the converter: it is counted,
+// and only the frames the step takes go on, so that no other frame is ever
+// converted.
+GstPadProbeReturn FilterDecoded(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto* state = static_cast<TVideoDecoder::TState*>(data);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (buffer == nullptr) {
+        return GST_PAD_PROBE_OK;
+    }
+    ++state->Seen;
+    std::int64_t time = state->End.load();
+    if (GST_BUFFER_PTS_IS_VALID(buffer)) {
+        time = StreamTime(pad, GST_BUFFER_PTS(buffer));
+    }
+    const std::int64_t length =
+        GST_BUFFER_DURATION_IS_VALID(buffer) ? std::int64_t(GST_BUFFER_DURATION(buffer)) : 0;
+    state->End = std::max(state->End.load(), time + length);
+    return state->ConvertClock.Take(time) ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
+}
+
 GstPadProbeReturn WatchTags(GstPad*, GstPadProbeInfo* info, gpointer data) {
     GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
     if (event != nullptr && GST_EVENT_TYPE(event) == GST_EVENT_TAG) {
@@ -248,6 +270,9 @@ void TVideoDecoder::TState::Build() {
     GstPad* sinkPad = gst_element_get_static_pad(Sink.get(), "sink");
     gst_pad_add_probe(sinkPad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, WatchTags, this, nullptr);
     gst_object_unref(sinkPad);
+    GstPad* converterPad = gst_element_get_static_pad(Converter, "sink");
+    gst_pad_add_probe(converterPad, GST_PAD_PROBE_TYPE_BUFFER, FilterDecoded, this, nullptr);
+    gst_object_unref(converterPad);
     Bus.reset(gst_element_get_bus(Pipeline.get()));
 }
 
@@ -335,13 +360,16 @@ void TVideoDecoder::TState::UpdateProgress() {
             Duration = duration;
         }
     }
+    gint64 position = 0;
     if (Duration.load() > 0) {
         Fraction = std::min(1.0, double(End.load()) / double(Duration.load()));
-        return;
-    }
-    gint64 position = 0;
-    if (FileBytes > 0 && gst_element_query_position(Source.get(), GST_FORMAT_BYTES, &position)) {
+    } else if (FileBytes > 0 &&
+               gst_element_query_position(Source.get(), GST_FORMAT_BYTES, &position)) {
         Fraction = std::min(1.0, double(position) / double(FileBytes));
+    }
+    if (Shown != nullptr) {
+        Shown->Fraction = Fraction.load();
+        Shown->FramesSeen = Seen.load();
     }
 }
 
@@ -379,8 +407,10 @@ bool TVideoDecoder::TState::Map(GstSample* sample, TDecodedFrame& frame) {
     return true;
 }
 
-TVideoDecoder::TVideoDecoder(const std::string& path, std::int64_t stepNs)
+TVideoDecoder::TVideoDecoder(const std::string& path, std::int64_t stepNs,
+                             TDecodeProgress* progress)
     : State(std::make_unique<TState>(path, stepNs)) {
+    State->Shown = progress;
     std::error_code error;
     if (!std::filesystem::exists(path, error)) {
         throw EScanFileError("no such file");
@@ -416,6 +446,7 @@ bool TVideoDecoder::NextFrame(TDecodedFrame& frame) {
         s.DrainBus();
         if (!sample) {
             if (!gst_app_sink_is_eos(GST_APP_SINK(s.Sink.get()))) {
+                s.UpdateProgress();
                 s.CheckStalled();
                 continue;
             }
@@ -425,6 +456,10 @@ bool TVideoDecoder::NextFrame(TDecodedFrame& frame) {
                                          : "no decoder is installed for " + s.MissingDecoder);
             }
             s.Fraction = 1.0;
+            if (s.Shown != nullptr) {
+                s.Shown->Fraction = 1.0;
+                s.Shown->FramesSeen = s.Seen.load();
+            }
             return false;
         }
         s.LastActivity = std::chrono::steady_clock::now();
@@ -432,7 +467,6 @@ bool TVideoDecoder::NextFrame(TDecodedFrame& frame) {
         if (buffer == nullptr) {
             continue;
         }
-        ++s.Seen;
         std::int64_t time = s.End.load();
         if (GST_BUFFER_PTS_IS_VALID(buffer)) {
             const GstSegment* segment = gst_sample_get_segment(sample.get());
@@ -443,9 +477,6 @@ bool TVideoDecoder::NextFrame(TDecodedFrame& frame) {
             time = stream == GST_CLOCK_TIME_NONE ? static_cast<std::int64_t>(GST_BUFFER_PTS(buffer))
                                                  : static_cast<std::int64_t>(stream);
         }
-        const std::int64_t length =
-            GST_BUFFER_DURATION_IS_VALID(buffer) ? std::int64_t(GST_BUFFER_DURATION(buffer)) : 0;
-        s.End = std::max(s.End.load(), time + length);
         s.UpdateProgress();
         if (!s.ReaderClock.Take(time)) {
             continue;

@@ -6,6 +6,7 @@
 
 #include "engine/FrameView.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -27,11 +28,19 @@ struct TDecodedFrame {
 // When the container says the recording was made: UTC seconds since 1970.
 using TCreationTime = std::optional<std::int64_t>;
 
+// How far a decoding has come, for a display on another thread.
+struct TDecodeProgress {
+    std::atomic<double> Fraction{0};         // 0..1
+    std::atomic<std::int64_t> FramesSeen{0}; // decoded frames, taken or not
+};
+
 class TVideoDecoder {
 public:
     // Opens the file and starts decoding. Throws EScanFileError when the file
-    // is missing or cannot be opened.
-    TVideoDecoder(const std::string& path, std::int64_t stepNs);
+    // is missing or cannot be opened. `progress`, when given, is kept up to
+    // date while the decoder reads.
+    TVideoDecoder(const std::string& path, std::int64_t stepNs,
+                  TDecodeProgress* progress = nullptr);
     ~TVideoDecoder();
     TVideoDecoder(const TVideoDecoder&) = delete;
     TVideoDecoder& operator=(const TVideoDecoder&) = delete;

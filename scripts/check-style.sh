@@ -22,7 +22,7 @@ echo "Signal connections: every lambda has a context object"
 python3 scripts/check-connections.py
 
 # The program's libraries, not the tests, benchmarks or generated files.
-folders='types|analysis|app|capture|chart|events|graph|log|meter|settings|windows'
+folders='types|analysis|app|capture|chart|events|graph|integration|log|meter|settings|windows'
 echo "clang-tidy: checking the program's sources with $jobs jobs"
 run-clang-tidy -quiet -p "$build" -j "$jobs" "^$PWD/($folders)/[^/]*\.cpp$" \
     > "$build/clang-tidy.log" 2>&1 || {

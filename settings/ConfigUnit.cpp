@@ -88,10 +88,14 @@ TConfigForm::TConfigForm(QWidget* parent) : QDialog(parent), FolderChooser(Choos
     PageControl->addTab(RecordingSheet, "Recording");
     IntegrationSheet = Named(new QWidget, "IntegrationSheet");
     PageControl->addTab(IntegrationSheet, "Integration");
+    DetectionSheet = Named(new QWidget, "DetectionSheet");
+    PageControl->addTab(DetectionSheet, "Detection");
     BuildEventsSheet();
     BuildMeterSheet();
     BuildRecordingSheet();
     BuildIntegrationSheet();
+    BuildDetectionSheet();
+    ConnectDetectionSheet();
 
     // On the dialog itself, in front of the tabs: visible whichever tab is shown.
     GraphCheck = MakeCheck(this, "GraphCheck", "Show movement graph", 24, 272);
@@ -229,6 +233,7 @@ void TConfigForm::LoadSettings(const std::string& applicationKey) {
     GraphCheck->setChecked(store.ReadBool(section, "ShowGraph", GraphCheck->isChecked()));
     LoadRecordingSettings(store);
     LoadIntegrationSettings(store);
+    LoadDetectionSettings(store);
 }
 
 void TConfigForm::SaveSettings() {
@@ -249,6 +254,7 @@ void TConfigForm::SaveSettings() {
     store.WriteBool(section, "ShowGraph", GraphCheck->isChecked());
     SaveRecordingSettings(store);
     SaveIntegrationSettings(store);
+    SaveDetectionSettings(store);
     store.UpdateFile();
 }
 

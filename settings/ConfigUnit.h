@@ -4,6 +4,8 @@
 // option values, read directly by the main window, and it writes them to the
 // settings store (section "Stirwatch") each time it is closed, never at exit.
 
+#include "settings/StepSettings.h"
+
 #include <QDialog>
 #include <QPointer>
 #include <QString>
@@ -17,6 +19,7 @@ class QCloseEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
 class TRegIniFile;
@@ -84,6 +87,15 @@ public:
     QCheckBox* MqttTlsCheck;
     QLineEdit* MqttUserEdit;
     QLineEdit* MqttPasswordEdit;
+    // Tab "Detection": fewer false alarms (all off by default).
+    QWidget* DetectionSheet;
+    QGroupBox* FalseAlarmGroup;
+    TSpinEdit* SpeckleEdit;
+    QCheckBox* LightGuardCheck;
+    TSpinEdit* LightGuardEdit;
+    QGroupBox* MaskGroup;
+    QPlainTextEdit* MaskEdit;
+    QLabel* MaskStatusLabel;
 
     // The section of the settings store this window reads and writes; empty
     // until LoadSettings has run.
@@ -107,7 +119,17 @@ public:
     void GraphCheckClick();
     void LogDirBtnClick();
     void EventsDirBtnClick();
+    void MaskEditChange();
 
+    // The Detection tab's options; the mask is the last one that could be read.
+    TDetectionSettings DetectionSettings() const;
+    void SetDetectionSettings(const TDetectionSettings& settings);
+
+signals:
+    // An option of the Detection tab changed.
+    void DetectionChanged();
+
+public:
     // Every way the dialog closes (the Close button, the title bar, Escape,
     // the end of a modal run) passes here and saves. The dialog closes even
     // when the save fails; the error goes to ReportError (types/ErrorRoute.h),
@@ -130,6 +152,11 @@ private:
     void BuildIntegrationSheet();
     void LoadIntegrationSettings(TRegIniFile& store);
     void SaveIntegrationSettings(TRegIniFile& store);
+    void BuildDetectionSheet();
+    void ConnectDetectionSheet();
+    void LoadDetectionSettings(TRegIniFile& store);
+    void SaveDetectionSettings(TRegIniFile& store);
+    std::string FValidMaskText;
 };
 
 // The program-wide configuration window: created hidden and without an owner

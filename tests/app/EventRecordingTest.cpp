@@ -53,6 +53,8 @@ protected:
         Window->CapSpeedSpinBox->SetValue(100);
         QObject::connect(Window->StatusBar1, &QStatusBar::messageChanged, Window->StatusBar1,
                          [this](const QString& text) { StatusTexts.push_back(text); });
+        QObject::connect(Window->Events(), &TEventRecording::RecordingChanged, Window->StatusBar1,
+                         [this](const QString& text) { IndicatorTexts.push_back(text); });
     }
     void TearDown() override {
         Window->close();
@@ -103,6 +105,7 @@ protected:
     std::unique_ptr<TVideo> Window;
     QStringList Errors;
     QStringList StatusTexts;
+    QStringList IndicatorTexts;
 };
 
 TEST_F(EventRecordingTest, AutomaticRunWithRecordOnMoveWritesOneEventThatPlays) {
@@ -119,7 +122,9 @@ TEST_F(EventRecordingTest, AutomaticRunWithRecordOnMoveWritesOneEventThatPlays) 
     ASSERT_EQ(EventFiles().size(), 1);
     const QString name = EventFiles().front();
     EXPECT_EQ(Window->StatusBar1->currentMessage(), "Event saved: " + name);
-    EXPECT_TRUE(StatusTexts.contains("Recording event " + name + " ..."));
+    // The lasting indicator named the file while it was written, and is gone.
+    EXPECT_TRUE(IndicatorTexts.contains("Recording event " + name + " ..."));
+    EXPECT_TRUE(Window->EventStatusLabel->text().isEmpty());
 
     // Pre-roll (1 s back to the keyframe before it, keyframes every 0.5 s),
     // the movement, and the post-roll of 1 s. The movement is timed on the GUI

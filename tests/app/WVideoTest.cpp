@@ -20,6 +20,7 @@
 #include "types/Exception.h"
 #include "windows/DirectionUnit.h"
 #include "windows/ImageFormUnit.h"
+#include "windows/MaskEditor.h"
 #include "windows/VideoFormUnit.h"
 
 #include <QAction>
@@ -33,6 +34,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -392,6 +394,24 @@ TEST_F(MainWindowTest, SavesTheFrameOnlyWhenChangedPixelsExceedTheMinimalMovemen
     EXPECT_TRUE(Errors.empty());
 }
 
+TEST_F(MainWindowTest, LightChangeIsNeitherSavedNorMovementAndShowsGray) {
+    ASSERT_TRUE(QDir().mkdir("images"));
+    ConfigForm->SaveOMBox->setChecked(true);
+    ConfigForm->LightGuardCheck->setChecked(true); // at 60 %
+    Window->MinMoveSpinBox->SetValue(2);
+    StepOn(Frame(40, 30, 40));
+    StepOn(Frame(40, 30, 160)); // the light goes on
+    EXPECT_EQ(Window->PercentLab->text(), "100");
+    EXPECT_EQ(Window->StatusBar1->currentMessage(), "Light change ignored");
+    EXPECT_EQ(Window->Graph()->Elements.back().Color, RunningGraph::LightChangeColor);
+    EXPECT_EQ(CountFiles("images", "*.bmp"), 0);
+    StepOn(WithBrightPixels(Frame(40, 30, 160), 5)); // movement in the lit room
+    EXPECT_EQ(Window->PixNumLab->text(), "5");
+    EXPECT_EQ(CountFiles("images", "*.bmp"), 1);
+    EXPECT_NE(Window->Graph()->Elements.back().Color, RunningGraph::LightChangeColor);
+    EXPECT_TRUE(Errors.empty());
+}
+
 TEST_F(MainWindowTest, FailedSaveLeavesTheReadoutsButKeepsTheNewFrame) {
     ConfigForm->SaveOMBox->setChecked(true);
     Window->MinMoveSpinBox->SetValue(-1);
@@ -658,6 +678,84 @@ TEST_F(MainWindowTest, ScreenshotShowsTheMeterLampsAtTheirCentres) {
         EXPECT_EQ(shot.pixelColor(outline * shot.devicePixelRatio()), QColor(242, 242, 242))
             << "bar " << bar + 1;
     }
+}
+
+// A room with a window and a lamp, and a person at `x`.
+QImage Room(int x) {
+    QImage image(320, 240, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient wall(0, 0, 0, 240);
+    wall.setColorAt(0, QColor(150, 140, 120));
+    wall.setColorAt(1, QColor(70, 60, 50));
+    painter.fillRect(image.rect(), wall);
+    painter.fillRect(QRect(200, 20, 90, 70), QColor(180, 210, 240));
+    painter.fillRect(QRect(20, 150, 120, 60), QColor(90, 50, 30));
+    painter.setBrush(QColor(40, 40, 120));
+    painter.drawEllipse(QPoint(x, 110), 18, 40);
+    return image;
+}
+
+void SaveShot(QWidget* window, const char* name) {
+    if (const QByteArray folder = qgetenv("STIRWATCH_SCREENSHOT_DIR"); !folder.isEmpty()) {
+        window->grab().save(QString::fromUtf8(folder) + "/" + name);
+    }
+}
+
+TEST_F(MainWindowTest, MaskEditorDrawsMovesAndDeletesPolygonsAndTheStepsUseThem) {
+    ASSERT_NE(VideoForm, nullptr);
+    VideoForm->resize(320, 240);
+    Window->MinMoveSpinBox->SetValue(10);
+    StepOn(Room(60));
+    StepOn(Room(60));
+    Window->EditMask1->trigger();
+    auto* editor = VideoForm->VideoArea->findChild<TMaskEditor*>("MaskEditor");
+    ASSERT_NE(editor, nullptr);
+    QCoreApplication::processEvents();
+    const QSize area = editor->size();
+    auto at = [&](double x, double y) {
+        return QPoint(int(x * area.width()), int(y * area.height()));
+    };
+    // A polygon around the window, the last point closed by a double-click.
+    QTest::mouseClick(editor, Qt::LeftButton, {}, at(0.6, 0.05));
+    QTest::mouseClick(editor, Qt::LeftButton, {}, at(0.95, 0.05));
+    QTest::mouseClick(editor, Qt::LeftButton, {}, at(0.95, 0.45));
+    QTest::mouseClick(editor, Qt::LeftButton, {}, at(0.6, 0.45));
+    QTest::mouseDClick(editor, Qt::LeftButton, {}, at(0.6, 0.45));
+    ASSERT_EQ(editor->Mask().Polygons.size(), 1u);
+    EXPECT_EQ(editor->Mask().Polygons[0].size(), 4u);
+    EXPECT_EQ(ConfigForm->DetectionSettings().Mask, MaskText(editor->Mask()));
+    // Dragging the bottom left corner moves it.
+    QTest::mousePress(editor, Qt::LeftButton, {}, at(0.6, 0.45));
+    QTest::mouseMove(editor, at(0.5, 0.6));
+    QTest::mouseRelease(editor, Qt::LeftButton, {}, at(0.5, 0.6));
+    EXPECT_NEAR(editor->Mask().Polygons[0][3].X, 0.5, 0.01);
+    EXPECT_NEAR(editor->Mask().Polygons[0][3].Y, 0.6, 0.01);
+    // A second polygon over the person's path, then removed with Delete.
+    for (auto [x, y] : {std::pair{0.05, 0.2}, {0.45, 0.2}, {0.45, 0.75}, {0.05, 0.75}}) {
+        QTest::mouseClick(editor, Qt::LeftButton, {}, at(x, y));
+    }
+    QTest::mouseDClick(editor, Qt::LeftButton, {}, at(0.05, 0.75));
+    ASSERT_EQ(editor->Mask().Polygons.size(), 2u);
+    StepOn(Room(100)); // the person moves inside the ignored area
+    EXPECT_EQ(Window->PixNumLab->text(), "0");
+    SaveShot(VideoForm, "mask-editor.png");
+    QTest::keyClick(editor, Qt::Key_Delete);
+    EXPECT_EQ(editor->Mask().Polygons.size(), 1u);
+    StepOn(Room(60)); // outside the mask now
+    EXPECT_NE(Window->PixNumLab->text(), "0");
+    // Watching only the window's area: the person is ignored again.
+    editor->WatchOnlyCheck->setChecked(true);
+    EXPECT_EQ(ParseMask(ConfigForm->DetectionSettings().Mask).Mode, TMaskMode::WatchOnly);
+    StepOn(Room(100));
+    EXPECT_EQ(Window->PixNumLab->text(), "0");
+    editor->WatchOnlyCheck->setChecked(false);
+    Window->EditMask1->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(VideoForm->VideoArea->findChild<TMaskEditor*>("MaskEditor"), nullptr);
+    ImageForm->show();
+    StepOn(Room(140));
+    SaveShot(ImageForm, "differential-image-mask.png");
+    EXPECT_TRUE(Errors.empty());
 }
 
 } // namespace

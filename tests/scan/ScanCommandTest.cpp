@@ -239,4 +239,29 @@ TEST_F(ScanCommandTest, StoredSettingsAreTheDefaultsAndOptionsOverrideThem) {
     EXPECT_NE(wrong.Err.find("--pixel-tolerance"), std::string::npos);
 }
 
+TEST_F(ScanCommandTest, AMaskOverTheBallsPathHidesItAndTheFlagsAreChecked) {
+    const std::string clip = Clip(TClipKind::MjpegAvi, {160, 120, 10, 12, 5, 9});
+    ASSERT_FALSE(clip.empty());
+    const std::string stem = fs::path(clip).stem().string();
+    const fs::path everything = Folder / "everything.mask";
+    std::ofstream(everything) << "# the whole picture\nignore\n0,0 1,0 1,1 0,1\n";
+    ASSERT_EQ(
+        Scan({"--mask", everything.string(), "-o", (Folder / "masked").string(), clip}).Status, 0);
+    EXPECT_TRUE(ReadEvents(Folder / "masked" / (stem + ".events.csv")).empty());
+    // Watching the whole picture, with the speckle filter, finds the ball.
+    std::ofstream(Folder / "watch.mask") << "watch\n0,0 1,0 1,1 0,1\n";
+    ASSERT_EQ(Scan({"-m", "50", "--mask", (Folder / "watch.mask").string(), "--speckle", "3", "-o",
+                    (Folder / "watched").string(), clip})
+                  .Status,
+              0);
+    ExpectTheBallCrossing(Folder / "watched" / (stem + ".events.csv"));
+
+    std::ofstream(Folder / "bad.mask") << "ignore\n0,0 1,1\n";
+    const TRun bad = Scan({"--mask", (Folder / "bad.mask").string(), clip});
+    EXPECT_EQ(bad.Status, 2);
+    EXPECT_NE(bad.Err.find("line 2"), std::string::npos) << bad.Err;
+    EXPECT_EQ(Scan({"--speckle", "9", clip}).Status, 2);
+    EXPECT_EQ(Scan({"--light-guard", "101", clip}).Status, 2);
+}
+
 } // namespace

@@ -11,7 +11,9 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
@@ -62,7 +64,7 @@ TEST_F(ConfigWindow, DesignedLayoutAndDefaults) {
     EXPECT_EQ(Form.minimumSize(), Form.maximumSize());
     EXPECT_EQ(Form.PageControl->tabText(0), "Events");
     EXPECT_EQ(Form.PageControl->tabText(1), "Meter");
-    EXPECT_EQ(Form.PageControl->count(), 4);
+    EXPECT_EQ(Form.PageControl->count(), 5);
     EXPECT_EQ(Form.PageControl->currentWidget(), Form.MeterSheet);
     EXPECT_EQ(Form.GraphCheck->parentWidget(), &Form);
     EXPECT_EQ(Form.GraphCheck->pos(), QPoint(24, 272));
@@ -335,6 +337,38 @@ TEST(ConfigFormInstance, CreatedHiddenWithoutOwnerAndDestroyedWithoutSaving) {
     DestroyConfigForm();
     EXPECT_EQ(ConfigForm, nullptr);
     EXPECT_FALSE(QFileInfo::exists(configHome.path() + "/Quellor/Stirwatch.conf"));
+}
+
+TEST_F(ConfigWindow, DetectionTabIsOffByDefaultKeepsTheLastReadableMaskAndStoresIt) {
+    EXPECT_EQ(Form.PageControl->tabText(4), "Detection");
+    EXPECT_EQ(Form.DetectionSettings(), TDetectionSettings{});
+    for (QGroupBox* group : {Form.FalseAlarmGroup, Form.MaskGroup}) {
+        const QRect onDialog(group->mapTo(&Form, QPoint(0, 0)), group->size());
+        EXPECT_LT(onDialog.bottom(), Form.GraphCheck->y()) << group->objectName().toStdString();
+    }
+    int changes = 0;
+    QObject::connect(&Form, &TConfigForm::DetectionChanged, [&changes] { ++changes; });
+    Form.SpeckleEdit->SetValue(3);
+    Form.LightGuardCheck->setChecked(true);
+    Form.MaskEdit->setPlainText("watch\n0,0 0.5,0 0.5,1\n");
+    EXPECT_GE(changes, 3);
+    Form.MaskEdit->setPlainText("watch\n0,0 0.5,0\n"); // a polygon still being typed
+    EXPECT_TRUE(Form.MaskStatusLabel->text().contains("line 2"));
+    EXPECT_EQ(Form.DetectionSettings().Mask, "watch\n0,0 0.5,0 0.5,1\n");
+
+    Form.LoadSettings("Stirwatch"); // nothing stored: the defaults
+    Form.SetDetectionSettings({3, true, 45, "ignore\n0.1,0.1 0.9,0.1 0.9,0.9\n"});
+    Form.show();
+    Form.close();
+    EXPECT_NE(FileText().find("Mask=ignore;0.1,0.1 0.9,0.1 0.9,0.9;"), std::string::npos)
+        << FileText();
+    TConfigForm again;
+    again.LoadSettings("Stirwatch");
+    const TDetectionSettings stored = again.DetectionSettings();
+    EXPECT_EQ(stored.SpeckleNeighbours, 3);
+    EXPECT_TRUE(stored.LightGuard);
+    EXPECT_EQ(stored.LightGuardPercent, 45);
+    EXPECT_EQ(stored.Mask, "ignore\n0.1,0.1 0.9,0.1 0.9,0.9\n");
 }
 
 } // namespace
