@@ -69,7 +69,7 @@ BOOL capGetDriverDescriptionA(UINT index, char* name, int nameSize, char* versio
                               int versionSize) {
     TDriverCatalog& catalog = DriverCatalog();
     catalog.EnsureRead();
-    if (static_cast<int>(index) >= std::min(catalog.Count(), MAXVIDEODRIVERS)) {
+    if (static_cast<int>(index) >= MAXVIDEODRIVERS || !catalog.Has(static_cast<int>(index))) {
         return 0;
     }
     const TDriverDescription description = catalog.Describe(static_cast<int>(index));

@@ -61,13 +61,13 @@ void ExpectEveryKillAccountedFor(const TCrashFigures& figures, int kills) {
 TEST_F(EventCrashTest, KilledAtRandomMomentsEveryClipPlaysOrIsMovedAside) {
     const std::uint32_t seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
-    ExpectEveryKillAccountedFor(KillAtRandomMoments(RECORD_CHILD, 20, 3000ms, "h264", seed), 20);
+    ExpectEveryKillAccountedFor(KillAtRandomMoments(RECORD_CHILD, 20, 2000ms, "h264", seed), 20);
 }
 
 TEST_F(EventCrashTest, KilledVp8ClipsPlayToo) {
     const std::uint32_t seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
-    ExpectEveryKillAccountedFor(KillAtRandomMoments(RECORD_CHILD, 5, 3000ms, "vp8", seed), 5);
+    ExpectEveryKillAccountedFor(KillAtRandomMoments(RECORD_CHILD, 5, 2000ms, "vp8", seed), 5);
 }
 
 TEST_F(EventCrashTest, SigtermFinishesTheClipWithNothingLeftToRepair) {
