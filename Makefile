@@ -7,11 +7,13 @@ CORE_BUILD ?= build-core
 # each briefly on the committed seeds.
 FUZZ_SECONDS ?= 600
 FUZZ_SMOKE_SECONDS ?= 20
+# Minutes of `make soak`.
+SOAK_MINUTES ?= 20
 FUZZ_TARGETS := settings_text_fuzz image_frame_fuzz kernels_fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: deps configure build run test test-release test-asan test-core test-fuzz fuzz fuzz-build check-style bench clean screenshots package
+.PHONY: soak deps configure build run test test-release test-asan test-core test-fuzz fuzz fuzz-build check-style bench clean screenshots package
 
 deps:
 	./scripts/install-deps.sh
@@ -26,6 +28,13 @@ build: configure
 run: configure
 	cmake --build $(BUILD) -j $(JOBS) --target stirwatch
 	./$(BUILD)/app/stirwatch
+
+# Not part of `make test`: automatic mode at 10 ms on the test scene with the
+# log and "Record On Move" for SOAK_MINUTES, printing memory, descriptors and
+# threads per 10,000 steps and their growth at the end.
+soak: configure
+	cmake --build $(BUILD) -j $(JOBS) --target stirwatch_soak
+	SOAK_MINUTES=$(SOAK_MINUTES) ./$(BUILD)/bench/stirwatch_soak
 
 test-release: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
@@ -67,14 +76,18 @@ test:
 	    echo "== $$stage took $$(( $$(date +%s) - start )) s"; \
 	done
 
-# OpenCV is installed for the comparison rows of the analysis benchmark only.
+# OpenCV is installed for the comparison rows of the analysis and scan benchmarks only.
+# The scan benchmark makes its two recordings once, in $(BUILD)/scan-bench-clips.
 bench:
 	./scripts/install-deps.sh libopencv-dev
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIRWATCH_BENCH=ON \
 		-DSTIRWATCH_BENCH_OPENCV=ON
-	cmake --build $(BUILD) -j $(JOBS) --target stirwatch_bench stirwatch_app_bench
+	cmake --build $(BUILD) -j $(JOBS) --target stirwatch_bench stirwatch_engine_bench stirwatch_app_bench \
+		stirwatch_scan_bench
 	./$(BUILD)/bench/stirwatch_bench
+	./$(BUILD)/bench/stirwatch_engine_bench
 	./$(BUILD)/bench/stirwatch_app_bench
+	./$(BUILD)/bench/stirwatch_scan_bench $(BUILD)/scan-bench-clips
 
 # Screenshots of every window, taken by the end-to-end run on Xvfb, for the README.
 screenshots: build

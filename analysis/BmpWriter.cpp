@@ -81,9 +81,8 @@ void PutRow(const std::uint8_t* source, TPixelFormat format, std::uint8_t* targe
 
 // The whole file in memory, or an empty vector when it would exceed the
 // format's 32-bit sizes.
-std::vector<std::uint8_t> FileBytes(const TBitmap& bitmap) {
-    const int width = bitmap.Width();
-    const int height = bitmap.Height();
+std::vector<std::uint8_t> FileBytes(const std::uint8_t* rows, std::size_t rowStride,
+                                    TPixelFormat format, int width, int height) {
     const std::size_t stride = (3 * static_cast<std::size_t>(width) + 3) & ~std::size_t{3};
     const std::size_t imageSize = stride * static_cast<std::size_t>(height);
     if (imageSize > std::numeric_limits<std::uint32_t>::max() - HeadersSize) {
@@ -91,9 +90,9 @@ std::vector<std::uint8_t> FileBytes(const TBitmap& bitmap) {
     }
     std::vector<std::uint8_t> bytes(HeadersSize + imageSize, 0);
     PutHeaders(bytes.data(), width, height, static_cast<std::uint32_t>(imageSize));
-    for (int y = 0; y < height; ++y) {
+    for (int y = 0; width > 0 && y < height; ++y) {
         std::uint8_t* row = bytes.data() + HeadersSize + (height - 1 - y) * stride;
-        PutRow(bitmap.ScanLine(y), bitmap.PixelFormat(), row, width);
+        PutRow(rows + y * rowStride, format, row, width);
     }
     return bytes;
 }
@@ -133,6 +132,12 @@ int WriteAll(int file, const std::vector<std::uint8_t>& bytes) {
 } // namespace
 
 void SaveBitmapToFile(const TBitmap& bitmap, const std::string& path) {
+    SaveRowsToFile(bitmap.Empty() ? nullptr : bitmap.ScanLine(0), bitmap.Stride(),
+                   bitmap.PixelFormat(), bitmap.Width(), bitmap.Height(), path);
+}
+
+void SaveRowsToFile(const std::uint8_t* rows, std::size_t rowStride, TPixelFormat format, int width,
+                    int height, const std::string& path) {
     const std::filesystem::path target(path);
     if (path.empty()) {
         Fail(path, ENOENT);
@@ -140,7 +145,7 @@ void SaveBitmapToFile(const TBitmap& bitmap, const std::string& path) {
     if (!target.has_filename()) {
         Fail(path, EISDIR);
     }
-    const std::vector<std::uint8_t> bytes = FileBytes(bitmap);
+    const std::vector<std::uint8_t> bytes = FileBytes(rows, rowStride, format, width, height);
     if (bytes.empty()) {
         Fail(path, EFBIG);
     }

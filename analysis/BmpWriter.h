@@ -3,6 +3,8 @@
 
 #include "analysis/TBitmap.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 // Writes bitmap to path: the 14-byte file header ("BM"), the 40-byte
@@ -13,3 +15,8 @@
 // partial file under path.
 // Throws EFCreateError "Cannot create file \"<full path>\". <system text>".
 void SaveBitmapToFile(const TBitmap& bitmap, const std::string& path);
+
+// The same for `height` rows of `width` pixels in `format` at `rows`, each
+// `rowStride` bytes after the one before, top row first.
+void SaveRowsToFile(const std::uint8_t* rows, std::size_t rowStride, TPixelFormat format, int width,
+                    int height, const std::string& path);

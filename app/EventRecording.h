@@ -36,17 +36,29 @@ public:
     TEventRecorder* Recorder() const { return FRecorder.get(); }
     QString Folder() const { return FFolder; }
     // Shows the events folder in the desktop's file manager, making it first.
-    void OpenFolder() const;
+    // When no file manager opens it, the error display says so.
+    void OpenFolder();
 
     // Streaming thread / GUI thread (frame tap).
     void OnSourceFrame(GstSample* sample) override;
     void OnSourceGone() override;
 
 signals:
-    // A text for the status line, on the GUI thread.
+    // A text for the status line (a saved or failed event, a repaired
+    // clip), on the GUI thread.
     void Status(const QString& text);
+    // An event's file is being written, and is finished (saved or given
+    // up), on the GUI thread.
+    void ClipStarted(const QString& path);
+    void ClipFinished(const QString& path);
+    // While an event is recorded: "Recording event <file> ..."; empty once
+    // none is. On the GUI thread.
+    void RecordingChanged(const QString& text);
 
 private:
+    void OnStatus(bool started, const QString& text);
+    void ReportClip(int kind, const QString& path);
+
     std::unique_ptr<TEventRecorder> FRecorder;
     QString FFolder;
 };

@@ -1,5 +1,6 @@
 #include "app/Program.h"
 
+#include "app/QuitSignals.h"
 #include "app/TApplication.h"
 #include "app/WVideo.h"
 #include "capture/VideoCap.h"
@@ -34,6 +35,12 @@ int RunProgram(int& argc, char** argv, std::function<void(TVideo& mainWindow)> s
     TApplication::SetTitle("Stirwatch");
     std::unique_ptr<TVideo> mainWindow = BaseForm::MakeForm<TVideo>();
     mainWindow->show();
+    // A signal to quit closes the window as the user would (open event clips
+    // are finished), then leaves every event loop, dialogs' included.
+    TQuitSignals quitSignals([&mainWindow](int signal) {
+        mainWindow->close();
+        TApplication::exit(128 + signal);
+    });
     if (started) {
         QTimer::singleShot(0, mainWindow.get(), [&] { started(*mainWindow); });
     }

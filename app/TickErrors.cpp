@@ -14,8 +14,8 @@ std::string TTickErrors::StatusText() const {
     if (FLatestRepeats == 0) {
         return {};
     }
-    return FLatest + " (" + std::to_string(FLatestRepeats) +
-           (FLatestRepeats == 1 ? " more time)" : " more times)");
+    return std::to_string(FLatestRepeats) +
+           (FLatestRepeats == 1 ? " more time: " : " more times: ") + FLatest;
 }
 
 void TTickErrors::Reset() {

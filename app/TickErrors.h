@@ -14,9 +14,10 @@ public:
     // run (show it); false for a repeat, which is counted.
     bool Occur(const std::string& message);
 
-    // The latest repeated error and how often it came back, e.g.
-    // "Cannot create file "/w/images/0.5.bmp". No such file or directory
-    // (3 more times)"; empty while nothing repeated.
+    // How often the latest repeated error came back, and the error, e.g.
+    // "3 more times: Cannot create file "/w/images/0.5.bmp". No such file or
+    // directory": the count first, where a narrow status line still shows
+    // it. Empty while nothing repeated.
     std::string StatusText() const;
 
     // A new automatic run: every error may be shown once again.

@@ -2,12 +2,13 @@
 
 #include "analysis/BmpWriter.h"
 #include "analysis/FrameStep.h"
-#include "analysis/GrayConversion.h"
 #include "app/EventRecording.h"
+#include "app/Integration.h"
 #include "app/SaveSpace.h"
 #include "app/TApplication.h"
 #include "app/TTimer.h"
 #include "capture/Clipboard.h"
+#include "capture/ImageFrame.h"
 #include "capture/VideoCap.h"
 #include "chart/TAreaSeries.h"
 #include "chart/TChart.h"
@@ -20,6 +21,7 @@
 #include "types/Exception.h"
 #include "windows/DirectionUnit.h"
 #include "windows/ImageFormUnit.h"
+#include "windows/MaskEditor.h"
 #include "windows/VideoFormUnit.h"
 
 #include <QAction>
@@ -43,8 +45,6 @@
 #include <cfenv>
 #include <cmath>
 #include <limits>
-
-std::unique_ptr<TBitmap> PreviousFrame;
 
 namespace {
 
@@ -123,6 +123,20 @@ char DecimalSeparator() {
     return '.';
 }
 
+// A view of a 24-bit grab as it is, without a copy; empty for a null image.
+TFrameView GrabView(const QImage& image) {
+    TFrameView view;
+    if (image.isNull()) {
+        return view;
+    }
+    view.Format = TFrameFormat::Bgr24;
+    view.Width = image.width();
+    view.Height = image.height();
+    view.Plane[0] = image.constBits();
+    view.Stride[0] = static_cast<int>(image.bytesPerLine());
+    return view;
+}
+
 int ClampToInt(double value) {
     if (value >= static_cast<double>(std::numeric_limits<int>::max())) {
         return std::numeric_limits<int>::max();
@@ -174,6 +188,8 @@ void TVideo::CreateMenu() {
     VideoDisplay1 = MenuItem(Video1, "VideoDisplay1", "Video Display");
     VideoSource1 = MenuItem(Video1, "VideoSource1", "Video Source");
     VideoFormat1 = MenuItem(Video1, "VideoFormat1", "Video Format");
+    EditMask1 = MenuItem(Video1, "EditMask1", "Edit Mask...");
+    EditMask1->setCheckable(true);
     N3 = Separator(Video1, "N3");
     VideoWindow1 = Video1->addMenu("Video Window");
     VideoWindow1->setObjectName("VideoWindow1");
@@ -229,6 +245,16 @@ void TVideo::CreateControls() {
     SaveStatusLabel = Label(StatusBar1, "SaveStatusLabel", "");
     SaveStatusLabel->setTextFormat(Qt::PlainText);
     StatusBar1->addPermanentWidget(SaveStatusLabel);
+    // Stays while an event is recorded: a menu's status tip cannot wipe it.
+    EventStatusLabel = Label(StatusBar1, "EventStatusLabel", "");
+    EventStatusLabel->setTextFormat(Qt::PlainText);
+    QPalette recording = EventStatusLabel->palette();
+    recording.setColor(QPalette::WindowText, QColor(0xC0, 0, 0));
+    EventStatusLabel->setPalette(recording);
+    StatusBar1->addPermanentWidget(EventStatusLabel);
+    // A message longer than the line is read whole in the tooltip.
+    connect(StatusBar1, &QStatusBar::messageChanged, StatusBar1,
+            [this](const QString& text) { StatusBar1->setToolTip(text); });
 }
 
 QWidget* TVideo::CreateFirstRow() {
@@ -343,6 +369,7 @@ void TVideo::ConnectHandlers() {
     on(SpeedButton12, &QToolButton::clicked, &TVideo::SpeedButton12Click);
     on(AutoBut, &QToolButton::clicked, &TVideo::AutoButClick);
     on(CapSpeedSpinBox, &TSpinEdit::Change, &TVideo::CapSpeedSpinBoxChange);
+    FollowStepSettings();
     connect(Timer1, &TTimer::OnTimer, this, [this] { HandleEvent([this] { RunTimerTick(); }); });
     on(VideoDisplay1, &QAction::triggered, &TVideo::VideoDisplay1Click);
     on(VideoSource1, &QAction::triggered, &TVideo::VideoSource1Click);
@@ -355,6 +382,77 @@ void TVideo::ConnectHandlers() {
     on(LiveVideo1, &QAction::triggered, &TVideo::LiveVideo1Click);
     on(Image1, &QAction::triggered, &TVideo::Image1Click);
     on(OpenEventsFolder1, &QAction::triggered, &TVideo::OpenEventsFolder1Click);
+    on(EditMask1, &QAction::triggered, &TVideo::EditMask1Click);
+}
+
+// The step reads its options from FStepSettings alone; the boxes of this
+// window and the checks of the configuration window keep it current.
+void TVideo::FollowStepSettings() {
+    auto follow = [this](TSpinEdit* box, int TStepSettings::*value) {
+        FStepSettings.*value = box->Value();
+        connect(box, &TSpinEdit::Change, this,
+                [this, box, value] { FStepSettings.*value = box->Value(); });
+    };
+    follow(VariatLimitSpinBox, &TStepSettings::PixelTolerance);
+    follow(MinMoveSpinBox, &TStepSettings::MinimalMovement);
+    follow(CapSpeedSpinBox, &TStepSettings::CaptureFrequency);
+}
+
+void TVideo::FollowConfiguration() {
+    auto follow = [this](QCheckBox* check, bool TStepSettings::*value) {
+        FStepSettings.*value = check->isChecked();
+        connect(check, &QCheckBox::toggled, this,
+                [this, value](bool checked) { FStepSettings.*value = checked; });
+    };
+    follow(ConfigForm->BeepOMBox, &TStepSettings::BeepOnMove);
+    follow(ConfigForm->SaveOMBox, &TStepSettings::SaveOnMove);
+    follow(ConfigForm->LogInAutoCheck, &TStepSettings::LogInAuto);
+    FStepSettings.Detection = ConfigForm->DetectionSettings();
+    connect(ConfigForm, &TConfigForm::DetectionChanged, this, &TVideo::DetectionChanged);
+}
+
+void TVideo::DetectionChanged() {
+    FStepSettings.Detection = ConfigForm->DetectionSettings();
+    if (ImageForm) {
+        ImageForm->Image->SetHatching(FStepSettings.Detection.Mask.empty()
+                                          ? QPainterPath()
+                                          : UnwatchedArea(ParseMask(FStepSettings.Detection.Mask)));
+        ImageForm->Image->update();
+    }
+}
+
+// Lays the mask editor over the Live Video window, on a still of the latest
+// compared frame; a second click takes it away. Each change goes to the
+// Detection tab, which keeps it and hands it to the steps.
+void TVideo::EditMask1Click() {
+    if (FMaskEditor) {
+        delete FMaskEditor.data();
+        EditMask1->setChecked(false);
+        return;
+    }
+    if (!::VideoForm) {
+        EditMask1->setChecked(false);
+        return;
+    }
+    ::VideoForm->show();
+    ::VideoForm->raise();
+    const TBitmap& frame = FEngine ? FEngine->PreviousFrame() : TBitmap();
+    QImage still;
+    if (!frame.Empty()) {
+        still = QImage(frame.ScanLine(0), frame.Width(), frame.Height(),
+                       static_cast<qsizetype>(frame.Stride()), QImage::Format_Grayscale8)
+                    .copy();
+    }
+    const TDetectionSettings& detection = FStepSettings.Detection;
+    FMaskEditor =
+        new TMaskEditor(::VideoForm->VideoArea, still,
+                        detection.Mask.empty() ? TDetectionMask{} : ParseMask(detection.Mask));
+    connect(FMaskEditor, &TMaskEditor::Changed, this, [this] {
+        TDetectionSettings settings = ConfigForm->DetectionSettings();
+        settings.Mask = MaskText(FMaskEditor->Mask());
+        ConfigForm->SetDetectionSettings(settings);
+    });
+    EditMask1->setChecked(true);
 }
 
 void TVideo::SetAutoButColor(const QColor& color) {
@@ -370,6 +468,7 @@ void TVideo::FormCreate() {
     CreationStep([this] {
         ConfigForm->LoadSettings(ApplicationKey);
         ConfigForm->SetMainWindow(this, MovementChart);
+        FollowConfiguration();
     });
     CreationStep([this] {
         FMeter = std::make_unique<TMovementMeter>(MeterPanel);
@@ -381,14 +480,32 @@ void TVideo::FormCreate() {
         FGraph->SetMeter(FMeter.get());
     });
     CreationStep([this] { FLog = std::make_unique<MovementLog>(); });
-    CreationStep([] { PreviousFrame = std::make_unique<TBitmap>(); });
+    CreationStep([this] { FEngine = std::make_unique<TMotionEngine>(); });
     CreationStep([this] {
         FEvents = new TEventRecording(this);
         connect(FEvents, &TEventRecording::Status, StatusBar1,
                 [this](const QString& text) { StatusBar1->showMessage(text); });
+        connect(FEvents, &TEventRecording::RecordingChanged, EventStatusLabel,
+                [this](const QString& text) { EventStatusLabel->setText(text); });
         FEvents->Apply(*ConfigForm);
     });
+    CreationStep([this] { CreateIntegration(); });
     CreateAuxiliaryWindows();
+    CreationStep([this] { DetectionChanged(); }); // the stored mask's hatching
+}
+
+// Events told to other programs: commands, MQTT and the tray, as the
+// Integration tab has them.
+void TVideo::CreateIntegration() {
+    FIntegration = new TIntegration(this);
+    FIntegration->SetWatching([this] { return Timer1->Enabled(); });
+    connect(FIntegration, &TIntegration::Status, StatusBar1,
+            [this](const QString& text) { StatusBar1->showMessage(text); });
+    connect(FIntegration, &TIntegration::OpenFolderRequested, this,
+            &TVideo::OpenEventsFolder1Click);
+    connect(FEvents, &TEventRecording::ClipStarted, FIntegration, &TIntegration::ClipStarted);
+    connect(FEvents, &TEventRecording::ClipFinished, FIntegration, &TIntegration::ClipFinished);
+    FIntegration->Apply(*ConfigForm);
 }
 
 void TVideo::CreateAuxiliaryWindows() {
@@ -443,7 +560,10 @@ void TVideo::FormClose() {
     if (FEvents) {
         FEvents->Stop(); // a running event's file is finished
     }
-    PreviousFrame.reset();
+    if (FIntegration) {
+        FIntegration->Stop(); // a running event's end is told
+    }
+    FEngine.reset();
     if (FGraph) {
         FGraph->SetMeter(nullptr);
     }
@@ -519,8 +639,11 @@ void TVideo::StartVideo() {
     WhenFrameReady(this, [this] { HandleEvent([this] { TakeReferenceFrame(); }); });
 }
 
+// The status label goes back to its first words: what the source said last
+// ("Connected to ...", "trying again in 4 s") is no longer true.
 void TVideo::StopVideo() {
     DisconnectCamera();
+    VideoLabel->setText(QStringLiteral("Idle"));
 }
 
 void TVideo::AutoButClick() {
@@ -582,6 +705,9 @@ void TVideo::Configuration1Click() {
     if (FEvents) {
         FEvents->Apply(*ConfigForm);
     }
+    if (FIntegration) {
+        FIntegration->Apply(*ConfigForm);
+    }
 }
 
 // Streaming capture of the connected camera to the capture file; without a
@@ -621,100 +747,124 @@ void TVideo::OpenEventsFolder1Click() {
     }
 }
 
-void TVideo::TakeReferenceFrame() {
-    GrabFrameToClipboard();
-    TBitmap frame;
-    if (ClipboardOffersBitmap()) {
-        TakeClipboardBitmap(frame);
-    }
-    frame.SetPixelFormat(pf24bit);
-    ConvertToGray(frame, *PreviousFrame);
-    ResumePreview();
+TPoint TVideo::LastDirection() const {
+    return FEngine ? FEngine->LastDirection() : TMotionEngine::InitialDirection;
 }
 
-// One frame step. An error ends it where it happens (see the failure notes
-// of each stage); the working images stay with the window for the next step.
-void TVideo::EvolveOne() {
-    if (!PreviousFrame) {
-        return; // the window has closed
-    }
-    const int minimalMovement = MinMoveSpinBox->Value();
+// The frame of a step in at most one copy: with a camera the grab itself
+// (the frame just put on the clipboard), sharing its pixels through
+// `grabbed`; without one the clipboard's image, converted.
+TFrameView TVideo::StepFrame(QImage& grabbed) {
     GrabFrameToClipboard();
-    if (ClipboardOffersBitmap()) {
+    if (TakeGrabbedFrame(grabbed)) {
+        if (grabbed.isNull() || grabbed.format() == QImage::Format_BGR888) {
+            return GrabView(grabbed);
+        }
+        ImageToFrame(grabbed, FCapturedFrame);
+    } else if (ClipboardOffersBitmap()) {
         TakeClipboardBitmap(FCapturedFrame);
     } else {
         FCapturedFrame.Clear();
     }
-    FCapturedFrame.SetPixelFormat(pf24bit);
-    int changedPixels = 0;
-    std::int64_t frameArea = 0;
-    AnalyseFrame(minimalMovement, changedPixels, frameArea);
-    ReportFrame(changedPixels, frameArea);
+    return BitmapView(FCapturedFrame);
 }
 
-// Converts and compares the frame, feeds the two auxiliary windows, keeps the
-// gray frame for the next step and beeps or saves on movement. When the
-// comparison declines (a frame is missing, or the frame size changed) the
-// step counts no changed pixels, shows an empty difference image and hands
-// the direction window the previous point again.
-void TVideo::AnalyseFrame(int minimalMovement, int& changedPixels, std::int64_t& frameArea) {
-    if (FCapturedFrame.Empty()) {
-        FGrayFrame.Clear();
+void TVideo::TakeReferenceFrame() {
+    if (!FEngine) {
+        return; // the window has closed
     }
-    ConvertToGray(FCapturedFrame, FGrayFrame);
-    const int tolerance = VariatLimitSpinBox->Value();
-    TDifferenceResult result;
-    result.Direction = FLastDirection;
-    if (CompareFrames(*PreviousFrame, FGrayFrame, FDifferenceImage,
-                      static_cast<std::uint8_t>(tolerance & 0xFF), result) != 0) {
-        FDifferenceImage.Clear();
+    QImage grabbed;
+    FEngine->TakeReference(StepFrame(grabbed));
+    ResumePreview();
+}
+
+// One frame step. An error ends it where it happens (see the failure notes
+// of each stage); the engine keeps its images for the next step.
+void TVideo::EvolveOne() {
+    if (!FEngine) {
+        return; // the window has closed
     }
-    ImageForm->Image->TakePicture(FDifferenceImage);
-    DirectionForm->ShowDirection(result.Direction.X, result.Direction.Y);
-    FLastDirection = result.Direction;
-    std::swap(*PreviousFrame, FGrayFrame);
-    frameArea = static_cast<std::int64_t>(PreviousFrame->Width()) * PreviousFrame->Height();
-    changedPixels = result.PositiveCount + result.NegativeCount;
-    if (IsMovement(changedPixels, minimalMovement)) {
+    QImage grabbed; // shares the grab's pixels until the step ends
+    const TFrameView frame = StepFrame(grabbed);
+    const TStepResult result = AnalyseFrame(frame);
+    if (result.LightChange) {
+        // Not movement: no beep, no saved frame, no event; the next step
+        // compares with this frame.
+        StatusBar1->showMessage("Light change ignored");
+    }
+    if (result.Movement) {
         if (FEvents) {
             FEvents->Movement(Timer1->Enabled());
         }
-        if (ConfigForm->BeepOMBox->isChecked()) {
+        if (FStepSettings.BeepOnMove) {
             QApplication::beep();
         }
-        if (ConfigForm->SaveOMBox->isChecked()) {
-            SaveMovementImage();
+        if (FStepSettings.SaveOnMove) {
+            SaveMovementImage(frame);
         }
     }
+    ReportFrame(result);
+    if (FIntegration) {
+        FIntegration->FrameStep(Timer1->Enabled(), result.Movement, result.Percent);
+    }
+}
+
+// Analyses the frame and feeds the two auxiliary windows. When the
+// comparison declines (a frame is missing, or the frame size changed) the
+// step counts no changed pixels, shows an empty difference image and hands
+// the direction window the previous point again.
+TStepResult TVideo::AnalyseFrame(const TFrameView& frame) {
+    TEngineOptions options{FStepSettings.PixelTolerance, FStepSettings.MinimalMovement, true};
+    FDetectionOptions.Apply(FStepSettings.Detection, options);
+    const TStepResult result = FEngine->Step(frame, options);
+    ImageForm->Image->TakePicture(FEngine->DifferenceImage());
+    DirectionForm->ShowDirection(result.Difference.Direction.X, result.Difference.Direction.Y);
+    return result;
 }
 
 // Below the volume's free-space floor the frame is not saved and the status
 // line says why; saving resumes, and the notice goes, once space is back.
 // Without a folder to measure, the save goes ahead and reports its failure.
-void TVideo::SaveMovementImage() {
+void TVideo::SaveMovementImage(const TFrameView& frame) {
     const TDiskSpace space = DiskSpaceOf(SavedImagesFolder);
-    if (space.Known &&
-        !RoomToSave(space, BmpFileBytes(FCapturedFrame.Width(), FCapturedFrame.Height()))) {
+    if (space.Known && !RoomToSave(space, BmpFileBytes(frame.Width, frame.Height))) {
         SaveStatusLabel->setText(QString::fromStdString(
             SavingStoppedText(QDir(SavedImagesFolder).absolutePath().toStdString(), space)));
         return;
     }
     SaveStatusLabel->clear();
     const QTime now = QTime::currentTime();
-    SaveBitmapToFile(FCapturedFrame, SavedImageName(now.hour(), now.minute(), now.second(),
-                                                    now.msec(), DecimalSeparator()));
+    SaveRowsToFile(
+        frame.Plane[0], static_cast<std::size_t>(frame.Stride[0]), pf24bit, frame.Width,
+        frame.Height,
+        SavedImageName(now.hour(), now.minute(), now.second(), now.msec(), DecimalSeparator()));
 }
 
-void TVideo::ReportFrame(int changedPixels, std::int64_t frameArea) {
-    PixNumLab->setText(QString::number(changedPixels));
-    const int percent = MovementPercent(changedPixels, frameArea);
+void TVideo::ReportFrame(const TStepResult& result) {
+    PixNumLab->setText(QString::number(result.ChangedPixels));
+    if (ConfigForm && ConfigForm->isVisible()) {
+        ConfigForm->ShowStepReadout(result.ChangedPixels, result.Percent, result.Movement,
+                                    result.LightChange);
+    }
+    const int percent = result.Percent;
     PercentLab->setText(QString::number(percent));
     FMeter->SetValue(percent);
     if (MovementChart->isVisibleTo(this)) {
-        FGraph->AddValue(percent);
+        if (result.LightChange) {
+            FGraph->AddValue(percent, RunningGraph::LightChangeColor);
+        } else {
+            FGraph->AddValue(percent);
+        }
     }
-    if (Timer1->Enabled() && ConfigForm->LogInAutoCheck->isChecked()) {
-        FLog->LogMovement(changedPixels, percent);
+    if (Timer1->Enabled() && FStepSettings.LogInAuto) {
+        try {
+            FLog->LogMovement(result.ChangedPixels, percent);
+        } catch (...) {
+            // The step ends here, but its difference image is shown: a log
+            // that fails on every step must not leave that window blank.
+            ImageForm->Image->Repaint();
+            throw;
+        }
     }
     ImageForm->Image->Repaint();
     ResumePreview();

@@ -5,12 +5,17 @@
 // dialogs, display modes and the configuration window. It also owns the frame
 // step that ties capture, analysis and every output together.
 
-#include "analysis/FrameDifferencing.h"
 #include "analysis/TBitmap.h"
 #include "app/TickErrors.h"
+#include "engine/MotionEngine.h"
+#include "settings/DetectionOptions.h"
+#include "settings/StepSettings.h"
 #include "windows/BaseFormUnit.h"
+#include "windows/MaskEditor.h"
 
 #include <QColor>
+#include <QImage>
+#include <QPointer>
 
 #include <memory>
 #include <string>
@@ -29,13 +34,10 @@ class TAreaSeries;
 class TChart;
 class TDirectionForm;
 class TEventRecording;
+class TIntegration;
 class TMovementMeter;
 class TSpinEdit;
 class TTimer;
-
-// The gray frame of the previous step: what the next step compares against.
-// Exists from the main window's creation until it closes.
-extern std::unique_ptr<TBitmap> PreviousFrame;
 
 // Frames per running window: the window in milliseconds over the capture
 // period, rounded to nearest with ties to even. A period of 0 fails with
@@ -78,12 +80,15 @@ public:
     QStatusBar* StatusBar1;
     // On the status line's right: why saving movement images has stopped.
     QLabel* SaveStatusLabel;
+    // On the status line's right while a motion event is recorded.
+    QLabel* EventStatusLabel;
     TTimer* Timer1;
 
     QMenu* Video1;
     QAction* VideoDisplay1;
     QAction* VideoSource1;
     QAction* VideoFormat1;
+    QAction* EditMask1; // "Edit Mask...": the mask editor on the Live Video window
     QAction* N3;
     QMenu* VideoWindow1;
     QAction* Overlay1;
@@ -106,6 +111,8 @@ public:
     TDirectionForm* DirectionForm = nullptr;
     // Motion events as video files, while "Record On Move" is on.
     TEventRecording* Events() const { return FEvents; }
+    // Events told to other programs (commands, MQTT, tray), as configured.
+    TIntegration* Integration() const { return FIntegration; }
 
     // The frame step and the reference grab.
     void EvolveOne();
@@ -142,9 +149,15 @@ public:
     void LiveVideo1Click();
     void Image1Click();
     void OpenEventsFolder1Click();
+    void EditMask1Click();
 
     // The point handed to the direction window by the latest step.
-    TPoint LastDirection() const { return FLastDirection; }
+    TPoint LastDirection() const;
+    // The analysis of the frame steps, holding the previous step's gray frame.
+    // Exists from the window's creation until it closes.
+    const TMotionEngine* Engine() const { return FEngine.get(); }
+    // The options the step runs with, kept by the boxes and checks that show them.
+    const TStepSettings& StepSettings() const { return FStepSettings; }
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -157,22 +170,30 @@ private:
     void ConnectHandlers();
     void SetAutoButColor(const QColor& color);
     void CreateAuxiliaryWindows();
-    void AnalyseFrame(int minimalMovement, int& changedPixels, std::int64_t& frameArea);
-    void ReportFrame(int changedPixels, std::int64_t frameArea);
-    void SaveMovementImage();
+    void CreateIntegration();
+    void FollowStepSettings();
+    void FollowConfiguration();
+    // The Detection tab changed: the steps' options and the hatching.
+    void DetectionChanged();
+    TFrameView StepFrame(QImage& grabbed);
+    TStepResult AnalyseFrame(const TFrameView& frame);
+    void ReportFrame(const TStepResult& result);
+    void SaveMovementImage(const TFrameView& frame);
     void RunTimerTick();
 
     std::unique_ptr<TMovementMeter> FMeter;
     std::unique_ptr<RunningGraph> FGraph;
     std::unique_ptr<MovementLog> FLog;
     TEventRecording* FEvents = nullptr;
-    TPoint FLastDirection{50, 50};
+    TIntegration* FIntegration = nullptr;
+    std::unique_ptr<TMotionEngine> FEngine;
+    TStepSettings FStepSettings;
+    TDetectionOptions FDetectionOptions;
+    QPointer<TMaskEditor> FMaskEditor;
     TTickErrors FTickErrors;
 
-    // Working images of a step. Each step starts them empty; their storage
-    // is kept between steps so that a step of the same frame size allocates
-    // nothing.
+    // A frame that reaches the step in another form than 24-bit rows (the
+    // clipboard's image without a camera), converted; its storage is kept
+    // between steps so that a step of the same frame size allocates nothing.
     TBitmap FCapturedFrame;
-    TBitmap FGrayFrame;
-    TBitmap FDifferenceImage;
 };

@@ -6,6 +6,7 @@
 // Built without OpenCV (STIRWATCH_BENCH_OPENCV off) the program still runs but
 // ends with an error, so that missing OpenCV rows never pass unnoticed.
 
+#include "analysis/ChangeFilter.h"
 #include "analysis/FrameDifferencing.h"
 #include "analysis/GrayConversion.h"
 
@@ -151,6 +152,40 @@ void Compare(benchmark::State& state, TKernelPath path) {
     SetPixelCounters(state);
 }
 
+// The comparison that counts without an image, and the speckle filter
+// (3 neighbours) that runs before it when the filter is on.
+void Count(benchmark::State& state, TKernelPath path) {
+    if (!KernelPathSupported(path)) {
+        state.SkipWithError("not supported by this processor");
+        return;
+    }
+    const TFramePair& frames = Frames(state.range(0), state.range(1));
+    TBitmap row;
+    TDifferenceResult result;
+    for (auto _ : state) {
+        CountChanges(frames.Gray[0], frames.Gray[1], Tolerance, result, row, path);
+        benchmark::DoNotOptimize(result);
+    }
+    SetPixelCounters(state);
+}
+
+void Speckle(benchmark::State& state, TKernelPath path) {
+    if (!KernelPathSupported(path)) {
+        state.SkipWithError("not supported by this processor");
+        return;
+    }
+    const TFramePair& frames = Frames(state.range(0), state.range(1));
+    TBitmap filtered;
+    std::vector<std::uint8_t> scratch;
+    const TChangeFilter filter{3, nullptr, 0};
+    for (auto _ : state) {
+        FilterChanges(frames.Gray[0], frames.Gray[1], Tolerance, filter, filtered, scratch, path);
+        benchmark::DoNotOptimize(filtered.ScanLine(0));
+        benchmark::ClobberMemory();
+    }
+    SetPixelCounters(state);
+}
+
 // The worst case: every pixel changes by more than the tolerance.
 void CompareAllChanged(benchmark::State& state, TKernelPath path) {
     if (!KernelPathSupported(path)) {
@@ -254,6 +289,14 @@ void RegisterAll() {
                 ->Args({1920, 1080})
                 ->Unit(benchmark::kMillisecond);
         }
+    }
+    for (TKernelPath path : AllKernelPaths) {
+        benchmark::RegisterBenchmark((std::string("CountChanges/") + KernelPathName(path)).c_str(),
+                                     Count, path)
+            ->Apply(Sizes);
+        benchmark::RegisterBenchmark(
+            (std::string("SpeckleFilter3/") + KernelPathName(path)).c_str(), Speckle, path)
+            ->Apply(Sizes);
     }
 #ifdef STIRWATCH_BENCH_OPENCV
     benchmark::RegisterBenchmark("OpenCV_absdiff_threshold_countNonZero", OpenCvDifferenceChain)

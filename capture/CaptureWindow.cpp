@@ -588,7 +588,10 @@ LRESULT TCaptureWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         StopSequence(false);
         return FDriver != nullptr;
     case WM_CAP_ABORT:
-        StopSequence(true);
+        // The program sends this when the capture reaches its frame limit:
+        // the capture ended as planned, so it is not called aborted. Only
+        // the user's abort key or click is (see eventFilter).
+        StopSequence(false);
         return FDriver != nullptr;
     case WM_CAP_GET_SEQUENCE_SETUP: {
         auto* setup = reinterpret_cast<CAPTUREPARMS*>(lParam);

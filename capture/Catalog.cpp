@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -167,17 +169,39 @@ TSource SourceFromSetting(const QString& setting) {
     return source;
 }
 
+// The source of the setting needs nothing but the setting. The cameras are read
+// when a driver past it is asked for: that waits for GStreamer and the camera
+// monitor, which may still be starting on a busy machine.
 void TSystemCatalog::Refresh() {
-    EnsureGStreamer();
     FSources.clear();
     const QString setting = qEnvironmentVariable("STIRWATCH_SOURCE");
     if (!setting.isEmpty()) {
         FSources.push_back(SourceFromSetting(setting));
     }
+    FCamerasRead = false;
+    FRead = true;
+}
+
+void TSystemCatalog::ReadCameras() const {
+    if (FCamerasRead) {
+        return;
+    }
     for (TSource& camera : Cameras()) {
         FSources.push_back(std::move(camera));
     }
-    FRead = true;
+    FCamerasRead = true;
+}
+
+int TSystemCatalog::Count() const {
+    ReadCameras();
+    return static_cast<int>(FSources.size());
+}
+
+bool TSystemCatalog::Has(int index) const {
+    if (index >= 0 && index < static_cast<int>(FSources.size())) {
+        return true;
+    }
+    return index >= 0 && index < Count();
 }
 
 void TSystemCatalog::EnsureRead() {
@@ -187,11 +211,14 @@ void TSystemCatalog::EnsureRead() {
 }
 
 TDriverDescription TSystemCatalog::Describe(int index) const {
-    return {FSources.at(index).Name, GStreamerVersionText()};
+    if (!Has(index)) {
+        throw std::out_of_range("no video source " + std::to_string(index));
+    }
+    return {FSources[index].Name, GStreamerVersionText()};
 }
 
 std::unique_ptr<TVideoDriver> TSystemCatalog::Open(int index) {
-    if (index < 0 || index >= Count()) {
+    if (!Has(index)) {
         return nullptr;
     }
     return std::make_unique<TGstDriver>(FSources[index]);

@@ -29,11 +29,16 @@ class TSystemCatalog final : public TDriverCatalog {
 public:
     void Refresh() override;
     void EnsureRead() override;
-    int Count() const override { return static_cast<int>(FSources.size()); }
+    int Count() const override;
+    bool Has(int index) const override;
     TDriverDescription Describe(int index) const override;
     std::unique_ptr<TVideoDriver> Open(int index) override;
 
 private:
-    std::vector<TSource> FSources;
+    // Appends the cameras once after each refresh (the list is read lazily).
+    void ReadCameras() const;
+
+    mutable std::vector<TSource> FSources;
+    mutable bool FCamerasRead = false;
     bool FRead = false;
 };

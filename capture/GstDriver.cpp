@@ -1,19 +1,22 @@
 #include "capture/GstDriver.h"
 
 #include "capture/FrameExchange.h"
+#include "capture/IncomingLimit.h"
 #include "capture/NetworkProbe.h"
 #include "capture/PipelineWorker.h"
 #include "capture/PlatformTypes.h"
 #include "capture/SourceControls.h"
 #include "capture/SourceProblems.h"
+#include "capture/VideoFormats.h"
 
 #include <QFormLayout>
 #include <QLabel>
-#include <QSize>
 #include <QUrl>
 
 #include <gst/app/gstappsink.h>
 #include <gst/pbutils/missing-plugins.h>
+
+#include <malloc.h>
 
 #include <algorithm>
 #include <mutex>
@@ -28,65 +31,6 @@ constexpr auto NetworkStallLimit = 4s;
 // How long a source may take to deliver its first frame.
 constexpr auto FirstFrameLimit = 10s;
 constexpr int LongestBackoffSeconds = 30;
-
-const QList<QSize> StandardSizes = {{160, 120}, {320, 240},  {640, 480},
-                                    {800, 600}, {1280, 720}, {1920, 1080}};
-const QList<int> StandardRates = {5, 10, 15, 25, 30};
-
-QString SizeCaps(int width, int height, int rate) {
-    QString caps = QStringLiteral("video/x-raw,width=%1,height=%2").arg(width).arg(height);
-    if (rate > 0) {
-        caps += QStringLiteral(",framerate=%1/1").arg(rate);
-    }
-    return caps;
-}
-
-void AddFormat(std::vector<TVideoFormat>& formats, int width, int height, int rate) {
-    const bool known = std::any_of(formats.begin(), formats.end(), [&](const auto& f) {
-        return f.Width == width && f.Height == height && f.FramesPerSecond == rate;
-    });
-    if (!known) {
-        formats.push_back({width, height, rate, SizeCaps(width, height, rate)});
-    }
-}
-
-void AddFractionRates(const GValue* rates, std::vector<int>& out) {
-    if (!rates) {
-        return;
-    }
-    if (GST_VALUE_HOLDS_FRACTION(rates)) {
-        const int d = gst_value_get_fraction_denominator(rates);
-        if (d > 0) {
-            out.push_back(gst_value_get_fraction_numerator(rates) / d);
-        }
-    } else if (GST_VALUE_HOLDS_LIST(rates)) {
-        for (guint i = 0; i < gst_value_list_get_size(rates); ++i) {
-            AddFractionRates(gst_value_list_get_value(rates, i), out);
-        }
-    }
-}
-
-// The sizes and rates a camera reports, delivered through the pipeline's own scaling.
-void AddCameraFormats(GstDevice* device, std::vector<TVideoFormat>& formats) {
-    const TCapsPtr caps(device ? gst_device_get_caps(device) : nullptr);
-    for (guint i = 0; caps && i < gst_caps_get_size(caps.get()); ++i) {
-        const GstStructure* s = gst_caps_get_structure(caps.get(), i);
-        int width = 0;
-        int height = 0;
-        if (!gst_structure_get_int(s, "width", &width) ||
-            !gst_structure_get_int(s, "height", &height)) {
-            continue;
-        }
-        std::vector<int> rates;
-        AddFractionRates(gst_structure_get_value(s, "framerate"), rates);
-        if (rates.empty()) {
-            rates.push_back(0);
-        }
-        for (int rate : rates) {
-            AddFormat(formats, width, height, rate);
-        }
-    }
-}
 
 TSourceClass ClassOf(const TSource& source) {
     switch (source.Kind) {
@@ -107,15 +51,51 @@ std::string ShortName(const TSource& source) {
                                                                                : source.Name;
 }
 
+// Worker thread, after a source was torn down. Every reconnection runs on new
+// streaming threads, and the C library gives threads heaps of their own that keep
+// what was freed in them: without this the program grows by about a megabyte at
+// each reconnection until every heap has had its turn.
+void ReturnFreedMemory() {
+    malloc_trim(0);
+}
+
+void DeleteSession(gpointer data) {
+    delete static_cast<std::shared_ptr<TSourceSession>*>(data);
+}
+
+void DeleteExchange(gpointer data) {
+    delete static_cast<std::shared_ptr<TFrameExchange>*>(data);
+}
+
+TFrameExchange& ExchangeOf(gpointer data) {
+    return **static_cast<std::shared_ptr<TFrameExchange>*>(data);
+}
+
+GstFlowReturn NewSample(GstAppSink* sink, gpointer data) {
+    const TSamplePtr sample(gst_app_sink_pull_sample(sink));
+    if (sample) {
+        ExchangeOf(data).Offer(sample.get());
+    }
+    return GST_FLOW_OK;
+}
+
+GstPadProbeReturn TapFrame(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    if (GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info)) {
+        ExchangeOf(data).OfferToTap(pad, buffer);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
 } // namespace
 
 // What the pipeline's threads and the worker share with the driver.
 struct TSourceSession : std::enable_shared_from_this<TSourceSession> {
     TSource Source;
     QString Name;
-    TGstPtr<GstElement> Pipeline;
+    TGstPtr<GstElement> Pipeline; // made, used and torn down on the worker thread
     std::shared_ptr<TFrameExchange> Exchange;
     std::shared_ptr<TPipelineWorker> Worker;
+    std::shared_ptr<TIncomingLimit> Incoming; // null for sources without one
     std::shared_ptr<std::atomic<bool>> Looping;
     std::atomic<bool> Stopped{false};
 
@@ -124,17 +104,30 @@ struct TSourceSession : std::enable_shared_from_this<TSourceSession> {
     bool RetryPending = false;
     int BackoffSeconds = 1;
     int FailureWeight = 0; // how much the failure reported says: 0 none, 1 generic ... 3
+    // Set on the worker once the pipeline is made, for the GUI thread's requests.
+    TGstPtr<GstElement> FormatFilter;
+    TGstPtr<GstElement> SourceElement;
+    TCapsPtr WantedCaps; // a format asked for before the pipeline was made
 
     static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer self);
     void Handle(GstMessage* message);
+    void Build();
     void Play();
-    void ConnectionFailed(const std::string& detail);
+    void TearDown();
+    void SetCaps(TCapsPtr caps);
+    TGstPtr<GstElement> SourceElementRef();
+    // `problem` names what the source did wrong; without it the connection failed or was lost.
+    void ConnectionFailed(const std::string& detail, const QString& problem = {});
+    void PartTooLarge();
     QString Unreachable(const std::string& detail) const;
 };
 
 GstBusSyncReply TSourceSession::OnBusMessage(GstBus*, GstMessage* message, gpointer self) {
+    // Everything is handled here, so nothing piles up on the bus. A handler that drops a
+    // message owns it: each message holds its source element (and through it the whole
+    // torn-down source of a reconnection, sockets included) until it is released.
+    const TMessagePtr owned(message);
     (*static_cast<std::shared_ptr<TSourceSession>*>(self))->Handle(message);
-    // Everything is handled here: nothing piles up on the bus.
     return GST_BUS_DROP;
 }
 
@@ -155,15 +148,15 @@ void TSourceSession::Handle(GstMessage* message) {
             std::lock_guard lock(Mutex);
             missing = Missing;
         }
-        if (Source.Network() && missing.empty()) {
-            // Refused, timed out, gone, or nothing usable came: tried again later.
-            ConnectionFailed(error ? error->message : "");
-            break;
-        }
         // Several errors follow one another: the one that says most is kept. A missing
         // plug-in says most; "Internal data stream error" only follows what happened.
         const bool generic =
             error && error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_FAILED;
+        if (Source.Network() && missing.empty()) {
+            // Refused, timed out, gone, or nothing usable came: tried again later.
+            ConnectionFailed(error && !generic ? error->message : "");
+            break;
+        }
         const int weight = !missing.empty() ? 3 : generic ? 1 : 2;
         {
             std::lock_guard lock(Mutex);
@@ -211,9 +204,80 @@ void TSourceSession::Handle(GstMessage* message) {
     }
 }
 
+// Worker thread: makes the pipeline (GStreamer's start, plug-ins loaded from disk,
+// elements made, all slow on a busy machine) and wires it to the exchange and the bus.
+void TSourceSession::Build() {
+    if (Stopped) {
+        return;
+    }
+    TSourcePipeline built = BuildSourcePipeline(Source);
+    if (!built.Pipeline) {
+        Exchange->SetState(TSourceState::Failed, QString::fromStdString(built.Error),
+                           IDS_CAP_STAT_STREAM_ERROR);
+        return;
+    }
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = &NewSample;
+    gst_app_sink_set_callbacks(GST_APP_SINK(built.Sink.get()), &callbacks,
+                               new std::shared_ptr<TFrameExchange>(Exchange), DeleteExchange);
+    TGstPtr<GstPad> converted(gst_element_get_static_pad(built.Converter.get(), "src"));
+    gst_pad_add_probe(converted.get(), GST_PAD_PROBE_TYPE_BUFFER, TapFrame,
+                      new std::shared_ptr<TFrameExchange>(Exchange), DeleteExchange);
+    if (Source.Network()) {
+        Incoming = TIncomingLimit::Install(built.SourceElement.get(), built.Converter.get(),
+                                           TIncomingLimit::LargestPart, [weak = weak_from_this()] {
+                                               if (const auto alive = weak.lock()) {
+                                                   alive->PartTooLarge();
+                                               }
+                                           });
+    }
+    TGstPtr<GstBus> bus(gst_element_get_bus(built.Pipeline.get()));
+    gst_bus_set_sync_handler(bus.get(), &TSourceSession::OnBusMessage,
+                             new std::shared_ptr<TSourceSession>(shared_from_this()),
+                             DeleteSession);
+    std::lock_guard lock(Mutex);
+    FormatFilter = std::move(built.FormatFilter);
+    SourceElement = std::move(built.SourceElement);
+    if (WantedCaps) {
+        g_object_set(FormatFilter.get(), "caps", WantedCaps.get(), nullptr);
+    }
+    Pipeline = std::move(built.Pipeline);
+}
+
+// Worker thread, once the driver let go.
+void TSourceSession::TearDown() {
+    if (!Pipeline) {
+        return;
+    }
+    gst_element_set_state(Pipeline.get(), GST_STATE_NULL);
+    // Drops the bus's hold on the session; the pipeline goes with the last owner.
+    TGstPtr<GstBus> bus(gst_element_get_bus(Pipeline.get()));
+    gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+}
+
+// GUI thread: the size asked for goes to the pipeline now, or when it is made.
+void TSourceSession::SetCaps(TCapsPtr caps) {
+    TGstPtr<GstElement> filter;
+    {
+        std::lock_guard lock(Mutex);
+        if (!FormatFilter) {
+            WantedCaps = std::move(caps);
+            return;
+        }
+        filter.reset(GST_ELEMENT(gst_object_ref(FormatFilter.get())));
+    }
+    g_object_set(filter.get(), "caps", caps.get(), nullptr);
+}
+
+TGstPtr<GstElement> TSourceSession::SourceElementRef() {
+    std::lock_guard lock(Mutex);
+    return TGstPtr<GstElement>(SourceElement ? GST_ELEMENT(gst_object_ref(SourceElement.get()))
+                                             : nullptr);
+}
+
 // Worker thread.
 void TSourceSession::Play() {
-    if (Stopped) {
+    if (Stopped || !Pipeline) {
         return;
     }
     if (gst_element_set_state(Pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE &&
@@ -240,14 +304,32 @@ QString TSourceSession::Unreachable(const std::string& detail) const {
         return QStringLiteral("Connection refused by %1").arg(where);
     case TReachability::TimedOut:
         return QStringLiteral("Connection timed out: %1").arg(where);
+    case TReachability::Open:
+        if (detail.empty()) {
+            // The server takes the connection, and no error says more.
+            return QStringLiteral("No picture from %1: the server accepts the connection but "
+                                  "sends no video")
+                .arg(where);
+        }
+        [[fallthrough]];
     default:
         return QStringLiteral("Cannot connect to %1 (%2)")
-            .arg(QString::fromStdString(Source.Location), QString::fromStdString(detail));
+            .arg(QString::fromStdString(Source.Location), detail.empty()
+                                                              ? QStringLiteral("no picture arrived")
+                                                              : QString::fromStdString(detail));
     }
 }
 
+// Streaming thread: the source sent more than any picture needs without a picture
+// coming of it. The connection is dropped, which also drops what is held of the part.
+void TSourceSession::PartTooLarge() {
+    ConnectionFailed("", QStringLiteral("Frame too large: over %1 MB without an end from %2")
+                             .arg(TIncomingLimit::LargestPart >> 20)
+                             .arg(QString::fromStdString(Source.Location)));
+}
+
 // Any thread: a network source failed or went away; it is tried again after a back-off.
-void TSourceSession::ConnectionFailed(const std::string& detail) {
+void TSourceSession::ConnectionFailed(const std::string& detail, const QString& problem) {
     int delay = 0;
     bool wasLive = false;
     {
@@ -257,22 +339,27 @@ void TSourceSession::ConnectionFailed(const std::string& detail) {
         }
         RetryPending = true;
         wasLive = Exchange->FramesSinceConnecting() > 0;
-        if (wasLive) {
+        // A source that misbehaves is given ever more time, whatever it sent before.
+        if (wasLive && problem.isEmpty()) {
             BackoffSeconds = 1;
         }
         delay = BackoffSeconds;
         BackoffSeconds = std::min(BackoffSeconds * 2, LongestBackoffSeconds);
     }
-    Worker->Post([self = shared_from_this(), detail, delay, wasLive] {
+    Worker->Post([self = shared_from_this(), detail, problem, delay, wasLive] {
         if (self->Stopped) {
             return;
         }
-        const QString what = wasLive ? QStringLiteral("Connection lost: %1").arg(self->Name)
-                                     : self->Unreachable(detail);
+        const QString what = !problem.isEmpty() ? problem
+                             : wasLive ? QStringLiteral("Connection lost: %1").arg(self->Name)
+                                       : self->Unreachable(detail);
         self->Exchange->SetState(TSourceState::Lost,
                                  QStringLiteral("%1 - trying again in %2 s").arg(what).arg(delay),
                                  IDS_CAP_STAT_SOURCE_LOST);
-        gst_element_set_state(self->Pipeline.get(), GST_STATE_NULL);
+        if (self->Pipeline) {
+            gst_element_set_state(self->Pipeline.get(), GST_STATE_NULL);
+            ReturnFreedMemory();
+        }
         self->Worker->Post(
             [self] {
                 if (self->Stopped) {
@@ -281,6 +368,9 @@ void TSourceSession::ConnectionFailed(const std::string& detail) {
                 {
                     std::lock_guard lock(self->Mutex);
                     self->RetryPending = false;
+                }
+                if (self->Incoming) {
+                    self->Incoming->Reset();
                 }
                 self->Exchange->SetState(TSourceState::Connecting,
                                          QStringLiteral("Reconnecting to %1").arg(self->Name),
@@ -291,37 +381,6 @@ void TSourceSession::ConnectionFailed(const std::string& detail) {
     });
 }
 
-namespace {
-
-void DeleteSession(gpointer data) {
-    delete static_cast<std::shared_ptr<TSourceSession>*>(data);
-}
-
-void DeleteExchange(gpointer data) {
-    delete static_cast<std::shared_ptr<TFrameExchange>*>(data);
-}
-
-TFrameExchange& ExchangeOf(gpointer data) {
-    return **static_cast<std::shared_ptr<TFrameExchange>*>(data);
-}
-
-GstFlowReturn NewSample(GstAppSink* sink, gpointer data) {
-    const TSamplePtr sample(gst_app_sink_pull_sample(sink));
-    if (sample) {
-        ExchangeOf(data).Offer(sample.get());
-    }
-    return GST_FLOW_OK;
-}
-
-GstPadProbeReturn TapFrame(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
-    if (GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info)) {
-        ExchangeOf(data).OfferToTap(pad, buffer);
-    }
-    return GST_PAD_PROBE_OK;
-}
-
-} // namespace
-
 TGstDriver::TGstDriver(TSource source)
     : FSource(std::move(source)),
       FExchange(std::make_shared<TFrameExchange>(QString::fromStdString(FSource.Name))),
@@ -331,40 +390,33 @@ TGstDriver::~TGstDriver() {
     Stop();
 }
 
+// A file that is not there or cannot be read is refused at once; everything else
+// is made and started on the session's worker, and says how it went through the
+// exchange.
 bool TGstDriver::Start() {
     if (FSession) {
         return true;
     }
-    TSourcePipeline built = BuildSourcePipeline(FSource);
-    if (!built.Pipeline) {
-        FExchange->SetState(TSourceState::Failed, QString::fromStdString(built.Error),
+    const std::string problem = SourceFileProblem(FSource);
+    if (!problem.empty()) {
+        FExchange->SetState(TSourceState::Failed, QString::fromStdString(problem),
                             IDS_CAP_STAT_STREAM_ERROR);
         return false;
     }
     auto session = std::make_shared<TSourceSession>();
     session->Source = FSource;
     session->Name = QString::fromStdString(FSource.Name);
-    session->Pipeline = std::move(built.Pipeline);
     session->Exchange = FExchange;
     session->Worker = std::make_shared<TPipelineWorker>();
     session->Looping = FLooping;
-    FFormatFilter = std::move(built.FormatFilter);
-    FSourceElement = std::move(built.SourceElement);
     if (FSource.Kind == TSourceKind::TestScene) {
         FFormat = {640, 480, 30, SizeCaps(640, 480, 30)};
     }
-    GstAppSinkCallbacks callbacks{};
-    callbacks.new_sample = &NewSample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(built.Sink.get()), &callbacks,
-                               new std::shared_ptr<TFrameExchange>(FExchange), DeleteExchange);
-    TGstPtr<GstPad> converted(gst_element_get_static_pad(built.Converter.get(), "src"));
-    gst_pad_add_probe(converted.get(), GST_PAD_PROBE_TYPE_BUFFER, TapFrame,
-                      new std::shared_ptr<TFrameExchange>(FExchange), DeleteExchange);
-    TGstPtr<GstBus> bus(gst_element_get_bus(session->Pipeline.get()));
-    gst_bus_set_sync_handler(bus.get(), &TSourceSession::OnBusMessage,
-                             new std::shared_ptr<TSourceSession>(session), DeleteSession);
     FSession = session;
-    session->Worker->Post([session] { session->Play(); });
+    session->Worker->Post([session] {
+        session->Build();
+        session->Play();
+    });
     return true;
 }
 
@@ -376,17 +428,10 @@ void TGstDriver::Stop() {
     FExchange->Detach();
     const std::shared_ptr<TSourceSession> session = std::move(FSession);
     session->Stopped = true;
-    session->Worker->Post([session] {
-        gst_element_set_state(session->Pipeline.get(), GST_STATE_NULL);
-        // Drops the bus's hold on the session; the pipeline goes with the last owner.
-        TGstPtr<GstBus> bus(gst_element_get_bus(session->Pipeline.get()));
-        gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
-    });
+    session->Worker->Post([session] { session->TearDown(); });
     // A local pipeline is down in a few milliseconds; a network source that hangs
     // is left to finish in the background.
     session->Worker->Finish(80ms);
-    FFormatFilter.reset();
-    FSourceElement.reset();
 }
 
 void TGstDriver::SetFrameNotifier(std::function<void()> notify) {
@@ -434,7 +479,7 @@ void TGstDriver::Watch() {
     if (FSource.Network()) {
         if ((signal.State == TSourceState::Stalled && quiet > NetworkStallLimit) ||
             (signal.State == TSourceState::Connecting && quiet > FirstFrameLimit)) {
-            FSession->ConnectionFailed("no picture arrived");
+            FSession->ConnectionFailed({}); // no picture arrived, and no error said why
         }
     } else if (signal.State == TSourceState::Connecting && quiet > FirstFrameLimit &&
                signal.Reason.isEmpty()) {
@@ -445,19 +490,7 @@ void TGstDriver::Watch() {
 }
 
 std::vector<TVideoFormat> TGstDriver::Formats() const {
-    std::vector<TVideoFormat> formats;
-    if (FSource.Kind != TSourceKind::TestScene) {
-        formats.push_back({0, 0, 0, QString()});
-    }
-    if (FSource.Kind == TSourceKind::Camera) {
-        AddCameraFormats(FSource.Device.get(), formats);
-    }
-    for (const QSize& size : StandardSizes) {
-        for (int rate : StandardRates) {
-            AddFormat(formats, size.width(), size.height(), rate);
-        }
-    }
-    return formats;
+    return SourceFormats(FSource);
 }
 
 TVideoFormat TGstDriver::CurrentFormat() const {
@@ -477,13 +510,13 @@ TVideoFormat TGstDriver::CurrentFormat() const {
 // The new size and rate are set on the capsfilter behind the scaling and rate
 // conversion: the pipeline renegotiates while it runs and the source goes on.
 bool TGstDriver::SetFormat(const TVideoFormat& format) {
-    if (!FSession || !FFormatFilter) {
+    if (!FSession || !EnsureGStreamer()) {
         return false;
     }
     // The size goes on the capsfilter behind the scaling. The rate is a ceiling on the
     // frames handed over, which also holds for sources without a fixed rate (HTTP
     // cameras send frames as they come; a rate conversion cannot negotiate with them).
-    const TCapsPtr caps = CapsFromText(
+    TCapsPtr caps = CapsFromText(
         format.Width > 0 && format.Height > 0
             ? QStringLiteral("video/x-raw,width=%1,height=%2").arg(format.Width).arg(format.Height)
             : QStringLiteral("video/x-raw"));
@@ -494,20 +527,22 @@ bool TGstDriver::SetFormat(const TVideoFormat& format) {
     FExchange->ExpectSize(format.Width, format.Height,
                           QStringLiteral("Video format: %1").arg(format.Text()));
     FExchange->SetRateLimit(format.FramesPerSecond);
-    g_object_set(FFormatFilter.get(), "caps", caps.get(), nullptr);
+    FSession->SetCaps(std::move(caps));
     return true;
 }
 
 void TGstDriver::AddSourceControls(QWidget* dialog, QFormLayout* layout) {
+    // Null until the pipeline is made: the source has no controls yet.
+    const TGstPtr<GstElement> source = FSession ? FSession->SourceElementRef() : nullptr;
     switch (FSource.Kind) {
     case TSourceKind::TestScene:
-        AddPatternControl(FSourceElement.get(), dialog, layout);
+        AddPatternControl(source.get(), dialog, layout);
         break;
     case TSourceKind::File:
         AddLoopControl(FLooping, dialog, layout);
         break;
     case TSourceKind::Camera:
-        AddColorBalanceControls(FSourceElement.get(), dialog, layout);
+        AddColorBalanceControls(source.get(), dialog, layout);
         break;
     default:
         break;

@@ -1,7 +1,7 @@
 #pragma once
-// The GStreamer driver: one pipeline per connected source. Connecting,
-// negotiating, looping, reconnecting and shutting down run on a worker thread
-// of the driver's own; decoded frames reach the capture window through a
+// The GStreamer driver: one pipeline per connected source. Making the
+// pipeline, connecting, negotiating, looping, reconnecting and shutting down
+// run on a worker thread of the driver's own; decoded frames reach the capture window through a
 // frame exchange; the frame size and rate are chosen inside the pipeline, so
 // a format change never restarts the source.
 
@@ -49,8 +49,6 @@ private:
     std::shared_ptr<TFrameExchange> FExchange;
     std::shared_ptr<TSourceSession> FSession;
     std::shared_ptr<std::atomic<bool>> FLooping;
-    TGstPtr<GstElement> FFormatFilter;
-    TGstPtr<GstElement> FSourceElement;
     TVideoFormat FFormat;
     std::uint64_t FLastRecorded = 0;
     std::uint64_t FLastDropped = 0;

@@ -19,8 +19,8 @@ TCapsPtr CapsFromText(const QString& text) {
     return TCapsPtr(gst_caps_from_string(text.toUtf8().constData()));
 }
 
+// Needs no GStreamer start: the version is the library's own.
 std::string GStreamerVersionText() {
-    EnsureGStreamer();
     const TGStringPtr version(gst_version_string());
     return version ? std::string(version.get()) : std::string("GStreamer");
 }

@@ -129,20 +129,9 @@ TGstPtr<GstElement> SourcePart(const TSource& source, std::string& error,
         return TGstPtr<GstElement>(GST_ELEMENT(gst_object_ref_sink(camera)));
     }
     const QString location = QString::fromStdString(source.Location);
-    if (source.Kind == TSourceKind::File) {
-        const QFileInfo file(location);
-        if (!file.exists()) {
-            error = "File not found: " + source.Location;
-            return nullptr;
-        }
-        if (file.isDir()) {
-            error = "Not a video: " + source.Location + " is a folder";
-            return nullptr;
-        }
-        if (!file.isReadable()) {
-            error = "Access denied: " + source.Location + " cannot be read";
-            return nullptr;
-        }
+    error = SourceFileProblem(source);
+    if (!error.empty()) {
+        return nullptr;
     }
     if (location.startsWith(QLatin1String("http://")) ||
         location.startsWith(QLatin1String("https://"))) {
@@ -177,6 +166,23 @@ TGstPtr<GstElement> SourcePart(const TSource& source, std::string& error,
 }
 
 } // namespace
+
+std::string SourceFileProblem(const TSource& source) {
+    if (source.Kind != TSourceKind::File) {
+        return {};
+    }
+    const QFileInfo file(QString::fromStdString(source.Location));
+    if (!file.exists()) {
+        return "File not found: " + source.Location;
+    }
+    if (file.isDir()) {
+        return "Not a video: " + source.Location + " is a folder";
+    }
+    if (!file.isReadable()) {
+        return "Access denied: " + source.Location + " cannot be read";
+    }
+    return {};
+}
 
 bool TSource::Network() const {
     return Kind == TSourceKind::Url;

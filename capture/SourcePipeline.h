@@ -32,4 +32,10 @@ struct TSourcePipeline {
     std::string Error;                 // why there is no pipeline, in the user's words
 };
 
+// Why a file source cannot be played (missing, a folder, unreadable), in the
+// user's words; empty for a readable file and for every other kind of source.
+// Quick: it needs no GStreamer.
+std::string SourceFileProblem(const TSource& source);
+
+// Makes the pipeline; slow the first time (GStreamer's start, plug-ins loaded).
 TSourcePipeline BuildSourcePipeline(const TSource& source);

@@ -106,6 +106,11 @@ std::string MissingPluginText(const std::string& description, const std::string&
     const std::string_view what = detail.substr(detail.rfind('|') + 1);
     std::string package;
     std::string kind = "plug-in";
+    if (what == "decoder-text/html" || what == "decoder-application/xhtml+xml") {
+        // Nothing to install: the address serves a web page (a camera's own
+        // pages, a login form), not video.
+        return WebPageMissing;
+    }
     if (StartsWith(what, "decoder-")) {
         kind = "decoder";
         package = PackageForMediaType(what.substr(8));
@@ -147,6 +152,9 @@ bool IsConnectionError(const GError* error) {
 std::string DescribeError(const GError* error, const std::string& debug, TSourceClass source,
                           const std::string& name, const std::string& missing) {
     const std::string message = Message(error);
+    if (missing == WebPageMissing) {
+        return name + " is a web page, not a video stream";
+    }
     if (!missing.empty()) {
         return missing + " - " + name + " cannot be played";
     }

@@ -18,7 +18,9 @@ std::string PackageForMediaType(std::string_view mediaType);
 // A missing plug-in as GStreamer describes it: its description ("H.264 (High Profile)
 // decoder") and installer detail ("gstreamer|1.0|app|desc|decoder-video/x-h264, ...").
 // Gives "Missing decoder: H.264 (High Profile) decoder (install gstreamer1.0-libav)".
+// A decoder for a web page is no plug-in to install: then this text is given.
 std::string MissingPluginText(const std::string& description, const std::string& installerDetail);
+inline const std::string WebPageMissing = "A web page, not a video stream";
 
 // A launch description GStreamer could not parse.
 std::string ParseErrorText(const GError* error);

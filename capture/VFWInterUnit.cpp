@@ -69,7 +69,7 @@ BOOL capGetDriverDescriptionA(UINT index, char* name, int nameSize, char* versio
                               int versionSize) {
     TDriverCatalog& catalog = DriverCatalog();
     catalog.EnsureRead();
-    if (static_cast<int>(index) >= std::min(catalog.Count(), MAXVIDEODRIVERS)) {
+    if (static_cast<int>(index) >= MAXVIDEODRIVERS || !catalog.Has(static_cast<int>(index))) {
         return 0;
     }
     const TDriverDescription description = catalog.Describe(static_cast<int>(index));
@@ -140,6 +140,15 @@ void capSetFrameTap(HWND window, TFrameTap* tap) {
     if (TCaptureWindow* capture = TCaptureWindow::FromHandle(window)) {
         capture->SetFrameTap(tap);
     }
+}
+
+bool capGrabbedFrame(HWND window, QImage& frame) {
+    TCaptureWindow* capture = TCaptureWindow::FromHandle(window);
+    if (!capture || !capture->DriverConnected()) {
+        return false;
+    }
+    frame = capture->GrabbedFrame();
+    return true;
 }
 
 void capCallWhenFrameReady(HWND window, QObject* context, std::function<void()> action) {

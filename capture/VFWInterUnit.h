@@ -12,6 +12,7 @@
 
 #include <functional>
 
+class QImage;
 class QObject;
 
 // ---------------------------------------------------------------------------
@@ -28,6 +29,10 @@ bool IsCaptureWindow(HWND window);
 // the driver is disconnected or `context` is destroyed first. Connecting goes on in the
 // background, so this is how a first frame is awaited without blocking.
 void capCallWhenFrameReady(HWND window, QObject* context, std::function<void()> action);
+// The frame of the window's latest grab, sharing its pixels (no copy): a null image when
+// that grab failed. False, leaving `frame` alone, when `window` is no capture window or
+// has no driver connected.
+bool capGrabbedFrame(HWND window, QImage& frame);
 BOOL capGetDriverDescriptionA(UINT index, char* name, int nameSize, char* version, int versionSize);
 
 // The message primitives: one message each, nonzero meaning success.

@@ -158,6 +158,10 @@ void GrabFrameToClipboard() {
     capEditCopy(CaptureWindow);
 }
 
+bool TakeGrabbedFrame(QImage& frame) {
+    return CaptureWindow && capGrabbedFrame(CaptureWindow, frame);
+}
+
 void ResumePreview() {
     if (!CaptureWindow) {
         return;

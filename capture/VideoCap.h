@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+class QImage;
 class QLabel;
 class QObject;
 class QWidget;
@@ -36,6 +37,10 @@ bool ConnectDriver(int index);
 void DisconnectCamera();
 void StartOverlay();
 void GrabFrameToClipboard();
+// With a camera connected: true, and `frame` is the frame of the latest grab (the one
+// just put on the clipboard) sharing its pixels, or a null image when that grab failed.
+// Without a camera: false, and a frame is to be had from the clipboard alone.
+bool TakeGrabbedFrame(QImage& frame);
 void ResumePreview();
 // Calls `action` once the connected camera has delivered its first frame (at once when
 // it has, or when there is no camera); `context` going first cancels it.

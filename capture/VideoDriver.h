@@ -118,6 +118,8 @@ public:
     // Reads the sources once if they were never read.
     virtual void EnsureRead() {}
     virtual int Count() const = 0;
+    // Whether there is a source `index`; may answer without counting them all.
+    virtual bool Has(int index) const { return index >= 0 && index < Count(); }
     virtual TDriverDescription Describe(int index) const = 0;
     // A driver for source `index`, or null when there is none.
     virtual std::unique_ptr<TVideoDriver> Open(int index) = 0;

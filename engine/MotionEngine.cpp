@@ -1,5 +1,6 @@
 #include "engine/MotionEngine.h"
 
+#include "analysis/ChangeFilter.h"
 #include "analysis/FrameStep.h"
 #include "analysis/GrayConversion.h"
 #include "engine/YuvConversion.h"
@@ -33,7 +34,10 @@ bool TMotionEngine::ToGray(const TFrameView& frame, TBitmap& target) {
 }
 
 // Each row goes to blue-green-red and then through the gray conversion of
-// 24-bit frames, so that a YUV frame gives the gray levels of its colours.
+// 24-bit frames, so that a YUV frame gives the gray levels of its colours and
+// Pixel Tolerance means what it means on a BGR frame. The luma plane alone
+// is no substitute: studio-range luma spans 16-235 instead of 0-255, and
+// saturated colours differ from their luma by dozens of levels.
 void TMotionEngine::YuvToGray(const TFrameView& frame, TBitmap& target) {
     FBgrRow.resize(3 * static_cast<std::size_t>(frame.Width));
     const bool interleaved = frame.Format == TFrameFormat::Nv12;
@@ -51,6 +55,36 @@ void TMotionEngine::TakeReference(const TFrameView& frame) {
     ToGray(frame, FPrevious);
 }
 
+const std::uint8_t* TMotionEngine::MaskPixels(const TEngineOptions& options) {
+    if (!options.Mask || options.Mask->Empty()) {
+        return nullptr;
+    }
+    const int width = FCurrent.Width();
+    const int height = FCurrent.Height();
+    // The copy catches a mask changed in place behind the same pointer.
+    if (options.Mask != FMaskShape || *options.Mask != FMaskCopy || width != FMaskWidth ||
+        height != FMaskHeight) {
+        FMaskShape = options.Mask;
+        FMaskCopy = *options.Mask;
+        FMaskWidth = width;
+        FMaskHeight = height;
+        FMaskWatched = RasteriseMask(FMaskCopy, width, height, FMaskPixels);
+    }
+    return FMaskPixels.data();
+}
+
+const TBitmap& TMotionEngine::Filtered(const TEngineOptions& options, std::uint8_t tolerance) {
+    TChangeFilter filter;
+    filter.Neighbours = options.SpeckleNeighbours;
+    filter.Mask = MaskPixels(options);
+    filter.MaskStride = static_cast<std::size_t>(FCurrent.Width());
+    if (!filter.Active() || FilterChanges(FPrevious, FCurrent, tolerance, filter, FFiltered,
+                                          FFilterScratch) != ResultDone) {
+        return FCurrent;
+    }
+    return FFiltered;
+}
+
 TStepResult TMotionEngine::Step(const TFrameView& frame, const TEngineOptions& options) {
     if (!ToGray(frame, FCurrent)) {
         FCurrent.Clear();
@@ -58,20 +92,28 @@ TStepResult TMotionEngine::Step(const TFrameView& frame, const TEngineOptions& o
     TStepResult result;
     result.Difference.Direction = FLastDirection;
     const auto tolerance = static_cast<std::uint8_t>(options.PixelTolerance & 0xFF);
+    const TBitmap& current = Filtered(options, tolerance);
     const int outcome =
         options.WantDifference
-            ? CompareFrames(FPrevious, FCurrent, FDifference, tolerance, result.Difference)
-            : CountChanges(FPrevious, FCurrent, tolerance, result.Difference, FRowScratch);
+            ? CompareFrames(FPrevious, current, FDifference, tolerance, result.Difference)
+            : CountChanges(FPrevious, current, tolerance, result.Difference, FRowScratch);
     result.Compared = outcome == ResultDone;
     if (!result.Compared && options.WantDifference) {
         FDifference.Clear();
     }
     FLastDirection = result.Difference.Direction;
     std::swap(FPrevious, FCurrent);
-    const std::int64_t area = std::int64_t{FPrevious.Width()} * FPrevious.Height();
+    const bool masked = options.Mask && !options.Mask->Empty() && FMaskWidth == FPrevious.Width() &&
+                        FMaskHeight == FPrevious.Height();
+    result.WatchedPixels =
+        masked ? FMaskWatched : std::int64_t{FPrevious.Width()} * FPrevious.Height();
     result.ChangedPixels = result.Difference.PositiveCount + result.Difference.NegativeCount;
-    result.Percent = MovementPercent(result.ChangedPixels, area);
-    result.Movement = IsMovement(result.ChangedPixels, options.MinimalMovement);
+    result.Percent = MovementPercent(result.ChangedPixels, result.WatchedPixels);
+    result.LightChange = options.LightGuardPercent > 0 &&
+                         std::int64_t{result.ChangedPixels} * 100 >
+                             std::int64_t{options.LightGuardPercent} * result.WatchedPixels;
+    result.Movement =
+        !result.LightChange && IsMovement(result.ChangedPixels, options.MinimalMovement);
     return result;
 }
 

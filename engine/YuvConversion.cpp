@@ -1,6 +1,9 @@
 #include "engine/YuvConversion.h"
 
+#include "analysis/KernelDispatch.h"
+
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -61,15 +64,115 @@ inline void Pixel(const TYuvWeights& w, int y, int u, int v, std::uint8_t* bgr) 
     bgr[2] = Channel(luma + w.RedFromV * v);
 }
 
+void YuvRowScalar(const TYuvWeights& w, const std::uint8_t* luma, const std::uint8_t* u,
+                  const std::uint8_t* v, int chromaStep, std::uint8_t* bgr, int first, int width) {
+    for (int x = first; x < width; ++x) {
+        const int pair = (x >> 1) * chromaStep;
+        Pixel(w, luma[x], u[pair] - 128, v[pair] - 128, bgr + 3 * x);
+    }
+}
+
+void YuvRowPortable(const TYuvWeights& w, const std::uint8_t* luma, const std::uint8_t* u,
+                    const std::uint8_t* v, int chromaStep, std::uint8_t* bgr, int width) {
+    YuvRowScalar(w, luma, u, v, chromaStep, bgr, 0, width);
+}
+
+#ifdef STIRWATCH_X86
+STIRWATCH_VECTOR_CODE_BEGIN
+
+// The chroma of eight pixels (four pairs, each pair's values twice) as 32-bit
+// lanes, 128 already taken off.
+STIRWATCH_TARGET_AVX2 inline void ChromaOf8(const std::uint8_t* u, const std::uint8_t* v,
+                                            int chromaStep, int x, __m256i& uu, __m256i& vv) {
+    __m128i pairs;
+    if (chromaStep == 1) {
+        std::uint32_t uBytes, vBytes;
+        std::memcpy(&uBytes, u + x / 2, 4);
+        std::memcpy(&vBytes, v + x / 2, 4);
+        const __m128i both = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(uBytes)),
+                                                _mm_cvtsi32_si128(static_cast<int>(vBytes)));
+        pairs = _mm_shuffle_epi8(both, _mm_setr_epi8(0, 0, 1, 1, 2, 2, 3, 3, //
+                                                     4, 4, 5, 5, 6, 6, 7, 7));
+    } else {
+        // Interleaved: u0 v0 u1 v1 u2 v2 u3 v3 from the pair of pixel x on.
+        const __m128i uv = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + x));
+        pairs = _mm_shuffle_epi8(uv, _mm_setr_epi8(0, 0, 2, 2, 4, 4, 6, 6, //
+                                                   1, 1, 3, 3, 5, 5, 7, 7));
+    }
+    const __m256i offset = _mm256_set1_epi32(128);
+    uu = _mm256_sub_epi32(_mm256_cvtepu8_epi32(pairs), offset);
+    vv = _mm256_sub_epi32(_mm256_cvtepu8_epi32(_mm_srli_si128(pairs, 8)), offset);
+}
+
+// Eight pixels at a time with the same fixed-point arithmetic as Pixel; the
+// packing instructions saturate exactly as its clamp does.
+STIRWATCH_TARGET_AVX2 void YuvRowAvx2(const TYuvWeights& w, const std::uint8_t* luma,
+                                      const std::uint8_t* u, const std::uint8_t* v, int chromaStep,
+                                      std::uint8_t* bgr, int width) {
+    const __m256i lumaOffset = _mm256_set1_epi32(w.LumaOffset);
+    const __m256i lumaWeight = _mm256_set1_epi32(w.Luma);
+    const __m256i half = _mm256_set1_epi32(32768);
+    const __m256i redFromV = _mm256_set1_epi32(w.RedFromV);
+    const __m256i greenFromU = _mm256_set1_epi32(w.GreenFromU);
+    const __m256i greenFromV = _mm256_set1_epi32(w.GreenFromV);
+    const __m256i blueFromU = _mm256_set1_epi32(w.BlueFromU);
+    // Per 128-bit lane after packing: b0-3, g0-3, r0-3, r0-3; to b g r per pixel.
+    const __m256i interleave =
+        _mm256_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1, 0, 4, 8, 1, 5, 9, 2,
+                         6, 10, 3, 7, 11, -1, -1, -1, -1);
+    int x = 0;
+    // A pair's chroma is read 4 bytes (I420) or 8 bytes (NV12) at a time: stop
+    // where that would read past the last pair.
+    const int pairs = (width + 1) / 2;
+    for (; x + 8 <= width && x / 2 + 4 <= pairs; x += 8) {
+        const __m256i y =
+            _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(luma + x)));
+        __m256i uu, vv;
+        ChromaOf8(u, v, chromaStep, x, uu, vv);
+        const __m256i l =
+            _mm256_add_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(y, lumaOffset), lumaWeight), half);
+        const __m256i b =
+            _mm256_srai_epi32(_mm256_add_epi32(l, _mm256_mullo_epi32(uu, blueFromU)), 16);
+        const __m256i g = _mm256_srai_epi32(
+            _mm256_add_epi32(_mm256_add_epi32(l, _mm256_mullo_epi32(uu, greenFromU)),
+                             _mm256_mullo_epi32(vv, greenFromV)),
+            16);
+        const __m256i r =
+            _mm256_srai_epi32(_mm256_add_epi32(l, _mm256_mullo_epi32(vv, redFromV)), 16);
+        const __m256i bytes = _mm256_shuffle_epi8(
+            _mm256_packus_epi16(_mm256_packs_epi32(b, g), _mm256_packs_epi32(r, r)), interleave);
+        const __m128i low = _mm256_castsi256_si128(bytes);
+        const __m128i high = _mm256_extracti128_si256(bytes, 1);
+        std::uint8_t* out = bgr + 3 * x;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), low);
+        const int lowRest = _mm_cvtsi128_si32(_mm_srli_si128(low, 8));
+        std::memcpy(out + 8, &lowRest, 4);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12), high);
+        const int highRest = _mm_cvtsi128_si32(_mm_srli_si128(high, 8));
+        std::memcpy(out + 20, &highRest, 4);
+    }
+    YuvRowScalar(w, luma, u, v, chromaStep, bgr, x, width);
+}
+
+STIRWATCH_VECTOR_CODE_END
+#endif
+
+using TYuvRow = void (*)(const TYuvWeights&, const std::uint8_t*, const std::uint8_t*,
+                         const std::uint8_t*, int, std::uint8_t*, int);
+
+constexpr TKernelSet<TYuvRow> YuvRows = {YuvRowPortable, STIRWATCH_X86_ONLY(YuvRowAvx2)};
+
 } // namespace
 
 void YuvRowToBgr(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
                  int chromaStep, std::uint8_t* bgr, int width, TYuvColors colors) {
-    const TYuvWeights& w = WeightsOf(colors);
-    for (int x = 0; x < width; ++x) {
-        const int pair = (x >> 1) * chromaStep;
-        Pixel(w, luma[x], u[pair] - 128, v[pair] - 128, bgr + 3 * x);
-    }
+    YuvRowToBgr(luma, u, v, chromaStep, bgr, width, colors, BestKernelPath());
+}
+
+void YuvRowToBgr(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+                 int chromaStep, std::uint8_t* bgr, int width, TYuvColors colors,
+                 TKernelPath path) {
+    YuvRows.For(path)(WeightsOf(colors), luma, u, v, chromaStep, bgr, width);
 }
 
 void YuvToBgr(std::uint8_t y, std::uint8_t u, std::uint8_t v, TYuvColors colors,

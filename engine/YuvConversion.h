@@ -2,6 +2,7 @@
 // Y, U, V rows to blue-green-red rows, for the gray conversion of decoded
 // YUV frames.
 
+#include "analysis/ImageOperations.h"
 #include "engine/FrameView.h"
 
 #include <cstdint>
@@ -12,6 +13,9 @@
 // rounded to nearest and clamped to 0-255.
 void YuvRowToBgr(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
                  int chromaStep, std::uint8_t* bgr, int width, TYuvColors colors);
+// The same on a chosen code path; the path must be supported by this processor.
+void YuvRowToBgr(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+                 int chromaStep, std::uint8_t* bgr, int width, TYuvColors colors, TKernelPath path);
 
 // The blue-green-red colour of one Y, U, V triple.
 void YuvToBgr(std::uint8_t y, std::uint8_t u, std::uint8_t v, TYuvColors colors,

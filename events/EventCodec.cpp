@@ -17,6 +17,27 @@ bool Installed(const char* factory) {
     return true;
 }
 
+bool HasProperty(const char* factory, const char* property) {
+    GstElement* element = gst_element_factory_make(factory, nullptr);
+    if (!element) {
+        return false;
+    }
+    const bool has = g_object_class_find_property(G_OBJECT_GET_CLASS(element), property) != nullptr;
+    gst_object_unref(element);
+    return has;
+}
+
+// An MP4 whose index is written only at its end is unplayable when the
+// program is killed while writing it. Written in fragments of about a
+// second (each with its own index), everything but the last fragment plays;
+// a clean end still rewrites it as an ordinary MP4.
+std::string Mp4Muxer() {
+    if (HasProperty("mp4mux", "fragment-mode")) {
+        return "h264parse ! mp4mux fragment-duration=1000 fragment-mode=first-moov-then-finalise";
+    }
+    return "h264parse ! mp4mux";
+}
+
 } // namespace
 
 TEventCodec ChooseEventCodec(int keyframeInterval, int bitrateKbps, bool largeFrames,
@@ -31,7 +52,7 @@ TEventCodec ChooseEventCodec(int keyframeInterval, int bitrateKbps, bool largeFr
                     std::string(largeFrames ? "ultrafast" : "superfast") +
                     " key-int-max=" + interval + " bitrate=" + bitrate,
                 "video/x-h264,stream-format=avc,alignment=au,profile=constrained-baseline",
-                "h264parse ! mp4mux"};
+                Mp4Muxer()};
     }
     if (Installed("vp8enc") && Installed("webmmux")) {
         return {"VP8/WebM", ".webm",
@@ -54,10 +75,23 @@ bool IsEventFileExtension(const std::string& extension) {
 
 std::string PipelineErrorText(GstMessage* message) {
     GError* error = nullptr;
-    gst_message_parse_error(message, &error, nullptr);
+    gchar* debug = nullptr;
+    gst_message_parse_error(message, &error, &debug);
     std::string text = error ? error->message : "unknown error";
     if (error) {
         g_error_free(error);
+    }
+    // A file that cannot be opened or written says why only in the details:
+    // "... system error: Read-only file system".
+    const std::string details = debug ? debug : "";
+    g_free(debug);
+    const std::string marker = "system error: ";
+    const auto reason = details.rfind(marker);
+    if (reason != std::string::npos) {
+        if (!text.empty() && text.back() == '.') {
+            text.pop_back();
+        }
+        text += ": " + details.substr(reason + marker.size());
     }
     return text;
 }

@@ -1,15 +1,18 @@
 #include "events/EventRecorder.h"
 
+#include "events/EventRepair.h"
 #include "events/EventWriter.h"
 #include "events/EventsFolder.h"
 #include "events/FrameEncoder.h"
 
 #include <gst/video/video.h>
+#include <malloc.h>
 
 #include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -21,6 +24,10 @@ constexpr auto CheckInterval = std::chrono::milliseconds(200);
 // An event whose frames stopped coming ends this long after its post-roll.
 constexpr GstClockTime StalledGrace = GST_SECOND;
 constexpr auto FinishTimeout = std::chrono::seconds(10);
+// After an event file could not be created, the next try waits this long,
+// twice as long after each further failure, up to the longest wait.
+constexpr GstClockTime FirstRetryDelay = GST_SECOND;
+constexpr GstClockTime LongestRetryDelay = 60 * GST_SECOND;
 
 GstClockTime Seconds(double seconds) {
     return static_cast<GstClockTime>(std::llround(std::max(0.0, seconds) * GST_SECOND));
@@ -47,7 +54,8 @@ TEventStatus MakeStatus(TEventStatus::TKind kind, std::string text, std::string 
 
 TEventRecorder::TEventRecorder(TEventSettings settings, TStatusSink status)
     : FStatus(std::move(status)), FSettings(std::move(settings)),
-      FRing(Seconds(FSettings.PreRollSeconds) + GST_SECOND / 2, MaxPreRollBytes) {
+      FRing(Seconds(FSettings.PreRollSeconds) + GST_SECOND / 2, MaxPreRollBytes),
+      FRepairFolder(FSettings.Folder) {
     if (!gst_is_initialized()) {
         gst_init(nullptr, nullptr);
     }
@@ -75,9 +83,15 @@ TEventRecorder::~TEventRecorder() {
 
 void TEventRecorder::SetSettings(const TEventSettings& settings) {
     std::lock_guard lock(FMutex);
+    if (settings.Folder != FSettings.Folder) {
+        FRepairFolder = settings.Folder;
+        FWake.notify_all();
+    }
     FSettings = settings;
     FRing.SetLimits(Seconds(settings.PreRollSeconds) + FKeyframeInterval, MaxPreRollBytes);
     FRefused = false;
+    FRetryAt = 0;
+    FRetryDelay = FirstRetryDelay;
 }
 
 GstClockTime TEventRecorder::Now() const {
@@ -202,10 +216,14 @@ void TEventRecorder::Movement() {
     if (!FEncodedCaps || FRing.Count() == 0) {
         return; // no frame encoded yet
     }
+    if (now < FRetryAt) {
+        return; // the last file could not be created: not tried again at every step
+    }
     if (StartEvent(now)) {
         FFirstMovement = now;
         FEventEnd = end;
         FRefused = false;
+        FRetryDelay = FirstRetryDelay;
         FWake.notify_all();
     }
 }
@@ -249,14 +267,21 @@ bool TEventRecorder::StartEvent(GstClockTime now) {
     try {
         FWriter = std::make_unique<TEventWriter>(FCodec, FEncodedCaps, path, origin);
     } catch (const std::exception& error) {
-        Report(MakeStatus(TEventStatus::Failed,
-                          std::string("Event recording failed: ") + error.what()));
+        if (!FRefused) {
+            Report(MakeStatus(TEventStatus::Failed,
+                              std::string("Event recording failed: ") + error.what()));
+        }
         FRefused = true;
+        FRetryAt = now + FRetryDelay;
+        FRetryDelay = std::min(FRetryDelay * 2, LongestRetryDelay);
         return false;
     }
     FRing.ForEachFrom(from, [this](GstBuffer* buffer) { FWriter->Push(buffer); });
     FStopNote.clear();
-    Report(MakeStatus(TEventStatus::Recording, "Recording event " + FileName(path) + " ...", path));
+    TEventStatus status =
+        MakeStatus(TEventStatus::Recording, "Recording event " + FileName(path) + " ...", path);
+    status.PreRoll = now - origin;
+    Report(status);
     return true;
 }
 
@@ -285,16 +310,27 @@ void TEventRecorder::Work() {
     auto lastLimitCheck = std::chrono::steady_clock::now();
     std::unique_lock lock(FMutex);
     while (true) {
-        FWake.wait_for(lock, CheckInterval, [this] { return FQuit || !FFinishing.empty(); });
+        FWake.wait_for(lock, CheckInterval,
+                       [this] { return FQuit || !FFinishing.empty() || !FRepairFolder.empty(); });
         while (!FFinishing.empty()) {
             TFinishJob job = std::move(FFinishing.front());
             FFinishing.pop_front();
             lock.unlock();
             FinishFile(std::move(job));
+            // The writer's pipeline and its threads are gone: the memory they
+            // freed goes back to the system instead of staying in the
+            // allocator's per-thread pools, where it added up event after event.
+            malloc_trim(0);
             lock.lock();
         }
         if (FQuit) {
             return;
+        }
+        if (!FRepairFolder.empty()) {
+            const std::string folder = std::exchange(FRepairFolder, {});
+            lock.unlock();
+            RepairFolder(folder);
+            lock.lock();
         }
         if (FWriter &&
             std::chrono::steady_clock::now() - lastLimitCheck >= std::chrono::seconds(1)) {
@@ -347,6 +383,18 @@ void TEventRecorder::CheckRunningEvent() {
     }
 }
 
+// Outside FMutex: clips that a killed program left unfinished in `folder`
+// are repaired or moved aside, each said once on the status line.
+void TEventRecorder::RepairFolder(const std::string& folder) {
+    for (const TRepairResult& result : RepairUnfinishedEvents(folder)) {
+        TEventStatus status = MakeStatus(
+            result.Kind == TRepairResult::MovedAside ? TEventStatus::Failed : TEventStatus::Saved,
+            result.Text, result.Path);
+        status.Duration = result.Duration;
+        Report(status);
+    }
+}
+
 void TEventRecorder::FinishFile(TFinishJob job) {
     TEventWriter& writer = *job.Writer;
     const GstClockTime end = writer.End();
@@ -359,6 +407,11 @@ void TEventRecorder::FinishFile(TFinishJob job) {
         status.PreRoll = job.FirstMovement - writer.Origin();
         status.Duration = end - writer.Origin();
         Report(status);
+    } else if (writer.Lost()) {
+        Report(MakeStatus(TEventStatus::Failed,
+                          "Event lost: " + FileName(writer.Path()) +
+                              " was removed from the disk while it was being written",
+                          writer.Path()));
     } else {
         Report(MakeStatus(TEventStatus::Failed,
                           "Event recording failed: " + writer.Error() + "; the file was removed",
@@ -374,6 +427,11 @@ bool TEventRecorder::Recording() const {
 std::size_t TEventRecorder::PreRollBytes() const {
     std::lock_guard lock(FMutex);
     return FRing.Bytes();
+}
+
+GstClockTime TEventRecorder::PreRollSpan() const {
+    std::lock_guard lock(FMutex);
+    return FRing.Count() > 0 ? FRing.NewestPts() - FRing.OldestPts() : 0;
 }
 
 std::string TEventRecorder::CodecName() const {

@@ -6,7 +6,9 @@
 // goes on, and the post-roll after the last movement. Files are finished,
 // checked and the folder kept within its bounds on a thread of the
 // recorder's own; status reports come through the status sink, from any
-// thread.
+// thread. Clips that a killed program left unfinished in the events folder
+// are repaired on that thread too, when the recorder starts and whenever
+// the folder changes.
 
 #include "events/EncodedRing.h"
 #include "events/EventCodec.h"
@@ -40,8 +42,8 @@ struct TEventStatus {
     TKind Kind = Recording;
     std::string Text; // for the status line
     std::string Path; // the event file, when there is one
-    // For a saved event: the time from the file's first frame to the first
-    // movement, and the time the file covers.
+    // For a started or saved event: the time from the file's first frame to
+    // the first movement; for a saved one also the time the file covers.
     GstClockTime PreRoll = GST_CLOCK_TIME_NONE;
     GstClockTime Duration = GST_CLOCK_TIME_NONE;
 };
@@ -72,6 +74,8 @@ public:
 
     bool Recording() const;
     std::size_t PreRollBytes() const;
+    // The time from the oldest kept frame to the newest (0 while none is kept).
+    GstClockTime PreRollSpan() const;
     std::string CodecName() const;
     std::uint64_t DroppedFrames() const;
 
@@ -93,6 +97,7 @@ private:
     void Work();
     void CheckRunningEvent();
     void FinishFile(TFinishJob job);
+    void RepairFolder(const std::string& folder);
 
     const std::chrono::steady_clock::time_point FEpoch = std::chrono::steady_clock::now();
     TStatusSink FStatus;
@@ -119,10 +124,16 @@ private:
     GstClockTime FFirstMovement = GST_CLOCK_TIME_NONE;
     GstClockTime FEventEnd = GST_CLOCK_TIME_NONE;
     std::string FStopNote;
+    // An event could not start: said once, until one starts again.
     bool FRefused = false;
+    // No new event file is tried before this time (after a failed one).
+    GstClockTime FRetryAt = 0;
+    GstClockTime FRetryDelay = GST_SECOND;
 
     std::condition_variable FWake;
     std::deque<TFinishJob> FFinishing;
     bool FQuit = false;
+    // A folder whose unfinished clips the worker repairs next.
+    std::string FRepairFolder;
     std::thread FWorker;
 };

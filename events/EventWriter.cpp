@@ -1,6 +1,7 @@
 #include "events/EventWriter.h"
 
 #include "events/EventCodec.h"
+#include "events/EventRepair.h"
 
 #include <gst/app/gstappsrc.h>
 
@@ -8,12 +9,31 @@
 #include <cstdio>
 #include <stdexcept>
 #include <thread>
+#include <utility>
+
+#include <sys/stat.h>
+
+namespace {
+
+// The file at `path` now: device and inode, or nothing when there is none.
+std::pair<dev_t, ino_t> IdentityOf(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        return {0, 0};
+    }
+    return {info.st_dev, info.st_ino};
+}
+
+} // namespace
 
 TEventWriter::TEventWriter(const TEventCodec& codec, GstCaps* encodedCaps, const std::string& path,
                            GstClockTime origin)
     : FPath(path), FOrigin(origin) {
+    // Unbuffered: what the muxer has written is in the file even when the
+    // program is killed a moment later.
     const std::string description = "appsrc name=src format=time block=false max-bytes=0 ! " +
-                                    codec.Muxer + " ! filesink name=sink sync=false";
+                                    codec.Muxer +
+                                    " ! filesink name=sink sync=false buffer-mode=unbuffered";
     GError* error = nullptr;
     FPipeline = gst_parse_launch(description.c_str(), &error);
     if (error) {
@@ -29,15 +49,21 @@ TEventWriter::TEventWriter(const TEventCodec& codec, GstCaps* encodedCaps, const
     GstElement* sink = gst_bin_get_by_name(GST_BIN(FPipeline), "sink");
     g_object_set(sink, "location", path.c_str(), nullptr);
     gst_object_unref(sink);
-    if (gst_element_set_state(FPipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ||
-        CheckFailed()) {
+    FMarker = std::make_unique<TUnfinishedMarker>(path);
+    // The bus is read whatever set_state says: a file sink that cannot open
+    // its file fails the state change and leaves the reason there.
+    const bool started =
+        gst_element_set_state(FPipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
+    if (CheckFailed() || !started) {
         const std::string text = FError.empty() ? "cannot start the writer" : FError;
         Stop();
         std::remove(path.c_str());
+        FMarker->Remove();
         gst_object_unref(FSource);
         gst_object_unref(FPipeline);
         throw std::runtime_error("Cannot create file \"" + path + "\". " + text);
     }
+    FIdentity = IdentityOf(path);
 }
 
 TEventWriter::~TEventWriter() {
@@ -126,9 +152,16 @@ bool TEventWriter::Finish(std::chrono::milliseconds timeout) {
         FError = "no frame reached the file";
         complete = false;
     }
-    if (!complete) {
+    // The file (or its folder) may have been removed while it was written:
+    // the writer then wrote to a file that no longer has a name.
+    FLost = IdentityOf(FPath) != FIdentity || FIdentity.second == 0;
+    if (FLost) {
+        FError = "the file was removed from the disk while it was being written";
+        complete = false;
+    } else if (!complete) {
         std::remove(FPath.c_str());
     }
+    FMarker->Remove();
     return complete;
 }
 

@@ -12,7 +12,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <sys/types.h>
+#include <utility>
+
+class TUnfinishedMarker;
 
 class TEventWriter {
 public:
@@ -38,6 +43,9 @@ public:
 
     const std::string& Path() const { return FPath; }
     const std::string& Error() const { return FError; }
+    // After Finish: the file was gone from the disk (never removed by the
+    // writer, as the name may now be another file's).
+    bool Lost() const { return FLost; }
     std::uint64_t BytesPushed() const { return FBytes.load(); }
     // The end of the last frame pushed (its PTS plus its duration).
     GstClockTime End() const { return FEnd.load(); }
@@ -48,12 +56,16 @@ private:
 
     std::string FPath;
     GstClockTime FOrigin;
+    // Says "unfinished" to the next start while the file is written.
+    std::unique_ptr<TUnfinishedMarker> FMarker;
     GstElement* FPipeline = nullptr;
     GstElement* FSource = nullptr;
     std::string FError;
     bool FEnded = false;
     bool FStopped = false;
     bool FComplete = false; // the end of stream reached the file
+    bool FLost = false;
+    std::pair<dev_t, ino_t> FIdentity{0, 0}; // the file as created
     std::atomic<std::uint64_t> FBytes{0};
     std::atomic<GstClockTime> FEnd{GST_CLOCK_TIME_NONE};
 };

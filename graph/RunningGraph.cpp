@@ -36,11 +36,11 @@ void RunningGraph::Reset() {
 }
 
 void RunningGraph::AddValue(int v) {
-    RunningElement element{v, DefaultPointColor};
-    if (Meter) {
-        element.Color = Meter->BandColor(v);
-    }
-    Elements.push_back(element);
+    AddValue(v, Meter ? Meter->BandColor(v) : DefaultPointColor);
+}
+
+void RunningGraph::AddValue(int v, TColor color) {
+    Elements.push_back({v, color});
     if (static_cast<int>(Elements.size()) >= PointCount) {
         Elements.erase(Elements.begin());
     }

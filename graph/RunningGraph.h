@@ -18,6 +18,8 @@ struct RunningElement {
 class RunningGraph {
 public:
     static constexpr TColor DefaultPointColor = 0xFF0000;
+    // Steps taken for a change of light rather than movement.
+    static constexpr TColor LightChangeColor = 0x808080;
 
     // Neither the series nor the meter is owned.
     RunningGraph(TAreaSeries* series, int pointCount);
@@ -29,6 +31,8 @@ public:
     void Reset();
     // Appends a point coloured for v, drops the oldest one and redraws.
     void AddValue(int v);
+    // Appends a point in the given colour instead of the meter's.
+    void AddValue(int v, TColor color);
     // Copies every element into its series point in one batch.
     void Redraw();
 

@@ -3,6 +3,9 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <algorithm>
+#include <cstdint>
+
 TCommandRunner::TCommandRunner(QString kind, QObject* parent)
     : QObject(parent), FKind(std::move(kind)), FLimitTimer(new QTimer(this)) {
     FLimitTimer->setSingleShot(true);
@@ -14,11 +17,16 @@ TCommandRunner::TCommandRunner(QString kind, QObject* parent)
     });
 }
 
+// At program end a command that has just started (the end of the last
+// event) gets a moment to finish before it is killed.
 TCommandRunner::~TCommandRunner() {
     if (Running()) {
         FProcess->disconnect(this);
-        FProcess->kill();
-        FProcess->waitForFinished(1000);
+        if (!FProcess->waitForFinished(static_cast<int>(std::min<std::int64_t>(
+                FTimeLimit.count(), std::chrono::milliseconds(ExitGrace).count())))) {
+            FProcess->kill();
+            FProcess->waitForFinished(1000);
+        }
     }
 }
 

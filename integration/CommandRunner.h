@@ -23,7 +23,9 @@ class TCommandRunner : public QObject {
 public:
     // `kind` names the command in reports, e.g. "on event start".
     TCommandRunner(QString kind, QObject* parent = nullptr);
-    // A command still running is killed.
+    // A command still running gets ExitGrace (at most its time limit) to
+    // finish, then it is killed.
+    static constexpr std::chrono::seconds ExitGrace{2};
     ~TCommandRunner() override;
 
     // An empty line turns the command off. A line that cannot be split is

@@ -59,13 +59,13 @@ TMqttPublisher::TMqttPublisher(TMqttSettings settings, TStatusSink status)
     mosquitto_disconnect_callback_set(client, &TMqttPublisher::OnDisconnect);
     mosquitto_reconnect_delay_set(client, FSettings.RetryMinSeconds, FSettings.RetryMaxSeconds,
                                   true);
-    mosquitto_threaded_set(client, true);
     FThread = std::thread([this] { Run(); });
 }
 
-// The connection's thread. A first connection that fails at once is tried
-// again here; once a connection has been started, libmosquitto's loop keeps
-// it, reconnecting with the same growing delay.
+// The first connection, on a thread of its own so that neither a name
+// lookup nor a broker that is down holds up the caller: a try that fails at
+// once is repeated here. Once a connection has been started, libmosquitto's
+// thread keeps it, reconnecting with the same growing delay.
 void TMqttPublisher::Run() {
     mosquitto* client = FClient.get();
     unsigned delay = std::max(1u, FSettings.RetryMinSeconds);
@@ -77,7 +77,8 @@ void TMqttPublisher::Run() {
             return;
         }
         if (connect == MOSQ_ERR_SUCCESS) {
-            break;
+            FLoopStarted = mosquitto_loop_start(client) == MOSQ_ERR_SUCCESS;
+            return;
         }
         lock.unlock();
         Report("MQTT: cannot reach " + Address() + " (" + ErrorText(connect) + "); retrying");
@@ -87,23 +88,25 @@ void TMqttPublisher::Run() {
         }
         delay = std::min(delay * 2, std::max(delay, FSettings.RetryMaxSeconds));
     }
-    mosquitto_loop_forever(client, 1000, 1);
 }
 
 TMqttPublisher::~TMqttPublisher() {
     mosquitto* client = FClient.get();
-    if (FConnected) {
-        Publish(AvailabilityTopic(), "offline", true);
-    }
     {
         const std::lock_guard lock(FStopMutex);
         FStop = true;
     }
     FStopped.notify_all();
+    FThread.join();
+    if (FConnected) {
+        Publish(AvailabilityTopic(), "offline", true);
+    }
     // A disconnection asked for ends libmosquitto's loop, also during its wait
     // before the next try.
     mosquitto_disconnect(client);
-    FThread.join();
+    if (FLoopStarted) {
+        mosquitto_loop_stop(client, false);
+    }
 }
 
 std::string TMqttPublisher::Address() const {
@@ -134,12 +137,20 @@ void TMqttPublisher::Announce() {
     Publish(MotionTopic(FSettings.Camera), FMotion ? "ON" : "OFF", true);
 }
 
+// While the broker is away nothing is queued: the motion state goes out
+// with the next connection, the events of the meantime are not sent.
 void TMqttPublisher::SetMotion(bool on) {
     FMotion = on;
+    if (!FConnected) {
+        return;
+    }
     Publish(MotionTopic(FSettings.Camera), on ? "ON" : "OFF", true);
 }
 
 void TMqttPublisher::PublishEvent(const TEventNotice& notice) {
+    if (!FConnected) {
+        return;
+    }
     Publish(EventsTopic(FSettings.Camera), EventJson(notice, FSettings.Camera), false);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Publishes the motion events of one camera to an MQTT broker through
-// libmosquitto, on a thread of its own that keeps the connection: it connects
-// in the background, reconnects with a growing delay after a loss, and announces on
+// libmosquitto, whose own thread (mosquitto_loop_start) keeps the connection:
+// it connects in the background, reconnects with a growing delay after a loss, and announces on
 // each connection that the program is online (the broker's last will says
 // "offline" when the program dies), the Home Assistant discovery record and
 // the current motion state, all retained. Publishing never waits for the
@@ -52,6 +52,8 @@ public:
 
     // Held ON while an event lasts (retained, sent again on reconnection).
     void SetMotion(bool on);
+    // Sent only while connected: an event of the time the broker is away is
+    // not kept for later.
     void PublishEvent(const TEventNotice& notice);
     bool Connected() const { return FConnected; }
     const TMqttSettings& Settings() const { return FSettings; }
@@ -81,5 +83,6 @@ private:
     std::mutex FStopMutex;
     std::condition_variable FStopped;
     bool FStop = false;
+    bool FLoopStarted = false;
     std::thread FThread;
 };

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -106,9 +107,26 @@ void MovementLog::SetWriteFunction(TWriteFunction write) {
     Write = write ? std::move(write) : TWriteFunction(::write);
 }
 
+// The root of the file system is never a log's folder: an empty folder (no
+// documents folder was found and none was chosen), or the root itself, means
+// the home folder. Without a home folder other than the root, the session
+// names no folder and its first record fails with that reason.
+std::string LogFolderFor(const std::string& folder) {
+    const auto isRoot = [](const std::string& path) {
+        return path.find_first_not_of(PathDelimiter) == std::string::npos;
+    };
+    if (!isRoot(folder)) {
+        return folder;
+    }
+    const char* home = std::getenv("HOME");
+    return home && !isRoot(home) ? std::string(home) : std::string();
+}
+
 void MovementLog::StartSession(const std::string& folder) {
     SessionFolder = folder;
-    LogFile = LogFileName(folder, LocalTimeNow());
+    const std::string logFolder = LogFolderFor(folder);
+    WithoutFolder = logFolder.empty();
+    LogFile = LogFileName(logFolder, LocalTimeNow());
 }
 
 void MovementLog::StopSession() {
@@ -118,6 +136,10 @@ void MovementLog::StopSession() {
 void MovementLog::LogMovement(int pixels, int percent) {
     if (LogFile.empty()) {
         return;
+    }
+    if (WithoutFolder) {
+        throw EFCreateError("Cannot create a log file: no log folder is set and there is no home "
+                            "folder to use instead");
     }
     const std::string record = LogRecord(LocalTimeNow(), pixels, percent);
 

@@ -25,6 +25,11 @@ TLogTime LocalTimeNow();
 // folder + "/" (unless it ends in one) + "movement_yyyy-mm-dd_hh-nn-ss-zzz.csv"
 std::string LogFileName(const std::string& folder, const TLogTime& start);
 
+// The folder a session given `folder` writes to: `folder` itself, or the home
+// folder for an empty folder or the root; empty when there is no home folder
+// other than the root.
+std::string LogFolderFor(const std::string& folder);
+
 // "yyyy-mm-dd hh:nn:ss:zzz, pixels, percent\r\n"
 std::string LogRecord(const TLogTime& time, int pixels, int percent);
 
@@ -36,6 +41,8 @@ public:
 
     MovementLog();
 
+    // An empty folder, or the root, stands for the home folder: no log is
+    // ever written to the root of the file system.
     void StartSession(const std::string& folder);
     void StopSession();
     // Appends one record while a session is active. A record is either
@@ -51,6 +58,8 @@ public:
 private:
     std::string SessionFolder;
     std::string LogFile;
+    // The session has no folder to write to: its records fail.
+    bool WithoutFolder = false;
     TWriteFunction Write;
 
     void Append(int fd, const std::string& record);

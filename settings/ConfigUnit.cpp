@@ -5,6 +5,7 @@
 #include "types/ErrorRoute.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -19,6 +20,17 @@
 #include <stdexcept>
 
 namespace {
+
+// The log folder when none is stored: the documents folder, else the home
+// folder (never the root of the file system, where no log belongs).
+std::string DefaultLogFolder() {
+    const std::string documents = ReadDocumentsFolder();
+    if (!documents.empty()) {
+        return documents;
+    }
+    const QString home = QDir::homePath();
+    return QDir(home).isRoot() ? std::string() : home.toStdString();
+}
 
 const char* const BaseKey = "Software\\Quellor";
 constexpr int ClientWidth = 563;
@@ -74,9 +86,16 @@ TConfigForm::TConfigForm(QWidget* parent) : QDialog(parent), FolderChooser(Choos
     PageControl->addTab(MeterSheet, "Meter");
     RecordingSheet = Named(new QWidget, "RecordingSheet");
     PageControl->addTab(RecordingSheet, "Recording");
+    IntegrationSheet = Named(new QWidget, "IntegrationSheet");
+    PageControl->addTab(IntegrationSheet, "Integration");
+    DetectionSheet = Named(new QWidget, "DetectionSheet");
+    PageControl->addTab(DetectionSheet, "Detection");
     BuildEventsSheet();
     BuildMeterSheet();
     BuildRecordingSheet();
+    BuildIntegrationSheet();
+    BuildDetectionSheet();
+    ConnectDetectionSheet();
 
     // On the dialog itself, in front of the tabs: visible whichever tab is shown.
     GraphCheck = MakeCheck(this, "GraphCheck", "Show movement graph", 24, 272);
@@ -202,8 +221,8 @@ void TConfigForm::LoadSettings(const std::string& applicationKey) {
     BeepOMBox->setChecked(store.ReadBool(section, "BeepOnMove", BeepOMBox->isChecked()));
     SaveOMBox->setChecked(store.ReadBool(section, "SaveOnMove", SaveOMBox->isChecked()));
     LogInAutoCheck->setChecked(store.ReadBool(section, "LogInAuto", LogInAutoCheck->isChecked()));
-    const std::string documents = ReadDocumentsFolder();
-    LogDirEdit->setText(QString::fromStdString(store.ReadString(section, "LogFolder", documents)));
+    LogDirEdit->setText(
+        QString::fromStdString(store.ReadString(section, "LogFolder", DefaultLogFolder())));
     RunningWindowSizeEdit->SetValue(
         store.ReadInteger(section, "RunningWindowSize", RunningWindowSizeEdit->Value()));
     int bar = 1;
@@ -213,6 +232,8 @@ void TConfigForm::LoadSettings(const std::string& applicationKey) {
     }
     GraphCheck->setChecked(store.ReadBool(section, "ShowGraph", GraphCheck->isChecked()));
     LoadRecordingSettings(store);
+    LoadIntegrationSettings(store);
+    LoadDetectionSettings(store);
 }
 
 void TConfigForm::SaveSettings() {
@@ -232,6 +253,8 @@ void TConfigForm::SaveSettings() {
     }
     store.WriteBool(section, "ShowGraph", GraphCheck->isChecked());
     SaveRecordingSettings(store);
+    SaveIntegrationSettings(store);
+    SaveDetectionSettings(store);
     store.UpdateFile();
 }
 

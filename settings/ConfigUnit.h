@@ -4,6 +4,8 @@
 // option values, read directly by the main window, and it writes them to the
 // settings store (section "Stirwatch") each time it is closed, never at exit.
 
+#include "settings/StepSettings.h"
+
 #include <QDialog>
 #include <QPointer>
 #include <QString>
@@ -17,6 +19,7 @@ class QCloseEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
 class TRegIniFile;
@@ -66,6 +69,34 @@ public:
     QLineEdit* EventsDirEdit;
     QPushButton* EventsDirBtn;
     TSpinEdit* EventsLimitEdit;
+    // Tab "Integration": telling other programs about events (all off by
+    // default): a camera name, commands, MQTT and a tray notification.
+    QWidget* IntegrationSheet;
+    QGroupBox* CameraGroup;
+    QLineEdit* CameraNameEdit; // empty: the source's name
+    QCheckBox* TrayCheck;
+    QGroupBox* CommandsGroup;
+    QLineEdit* StartCmdEdit;
+    QLineEdit* EndCmdEdit;
+    QLineEdit* CameraCmdEdit;
+    TSpinEdit* CmdLimitEdit;
+    QGroupBox* MqttGroup;
+    QCheckBox* MqttCheck;
+    QLineEdit* MqttHostEdit;
+    TSpinEdit* MqttPortEdit;
+    QCheckBox* MqttTlsCheck;
+    QLineEdit* MqttUserEdit;
+    QLineEdit* MqttPasswordEdit;
+    // Tab "Detection": fewer false alarms (all off by default).
+    QWidget* DetectionSheet;
+    QGroupBox* FalseAlarmGroup;
+    TSpinEdit* SpeckleEdit;
+    QCheckBox* LightGuardCheck;
+    TSpinEdit* LightGuardEdit;
+    QGroupBox* MaskGroup;
+    QPlainTextEdit* MaskEdit;
+    QLabel* MaskStatusLabel;
+    QLabel* DetectionReadoutLabel; // the latest step's figures, for tuning
 
     // The section of the settings store this window reads and writes; empty
     // until LoadSettings has run.
@@ -89,7 +120,18 @@ public:
     void GraphCheckClick();
     void LogDirBtnClick();
     void EventsDirBtnClick();
+    void MaskEditChange();
 
+    // The Detection tab's options; the mask is the last one that could be read.
+    TDetectionSettings DetectionSettings() const;
+    void SetDetectionSettings(const TDetectionSettings& settings);
+    void ShowStepReadout(int changedPixels, int percent, bool movement, bool lightChange);
+
+signals:
+    // An option of the Detection tab changed.
+    void DetectionChanged();
+
+public:
     // Every way the dialog closes (the Close button, the title bar, Escape,
     // the end of a modal run) passes here and saves. The dialog closes even
     // when the save fails; the error goes to ReportError (types/ErrorRoute.h),
@@ -109,6 +151,14 @@ private:
     void BuildRecordingSheet();
     void LoadRecordingSettings(TRegIniFile& store);
     void SaveRecordingSettings(TRegIniFile& store);
+    void BuildIntegrationSheet();
+    void LoadIntegrationSettings(TRegIniFile& store);
+    void SaveIntegrationSettings(TRegIniFile& store);
+    void BuildDetectionSheet();
+    void ConnectDetectionSheet();
+    void LoadDetectionSettings(TRegIniFile& store);
+    void SaveDetectionSettings(TRegIniFile& store);
+    std::string FValidMaskText;
 };
 
 // The program-wide configuration window: created hidden and without an owner

@@ -306,8 +306,10 @@ bool WriteAll(int fd, const std::string& text) {
 
 // Writes text to a new file beside path and renames it over path. Every
 // write, the flush to disk and the close are checked; after any failure the
-// temporary file is removed and path is left untouched.
-bool ReplaceFile(const std::string& file, const std::string& text, TStoreLock& lock) {
+// temporary file is removed and path is left untouched. An owner-only file
+// loses every permission for the group and others.
+bool ReplaceFile(const std::string& file, const std::string& text, TStoreLock& lock,
+                 bool ownerOnly) {
     // A store file that is a symbolic link keeps being one: its target is replaced.
     char* resolved = realpath(file.c_str(), nullptr);
     const std::string path = resolved ? std::string(resolved) : file;
@@ -319,7 +321,10 @@ bool ReplaceFile(const std::string& file, const std::string& text, TStoreLock& l
         return false;
     }
     struct stat existing {};
-    const mode_t mode = stat(path.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0644;
+    mode_t mode = stat(path.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0644;
+    if (ownerOnly) {
+        mode &= 07700;
+    }
     bool ok = lock.Record(temporary);
     ok = ok && fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
@@ -337,6 +342,11 @@ bool ReplaceFile(const std::string& file, const std::string& text, TStoreLock& l
         close(folder);
     }
     return true;
+}
+
+bool OpenToOthers(const std::string& path) {
+    struct stat existing {};
+    return stat(path.c_str(), &existing) == 0 && (existing.st_mode & 077) != 0;
 }
 
 [[noreturn]] void FailToSetData(const std::string& name) {
@@ -425,12 +435,13 @@ void TRegIniFile::UpdateFile() {
             changed = true;
         }
     }
-    if (!changed) {
+    if (!changed && !(OwnerOnly && OpenToOthers(path))) {
         return;
     }
     // Never write a file that the next start would refuse.
     const std::string text = store.Document->Text();
-    if (text.size() > static_cast<std::size_t>(MaxStoreBytes) || !ReplaceFile(path, text, lock)) {
+    if (text.size() > static_cast<std::size_t>(MaxStoreBytes) ||
+        !ReplaceFile(path, text, lock, OwnerOnly)) {
         Forget(store); // the document holds values the file does not
         FailToSetData(batch.front().Name);
     }

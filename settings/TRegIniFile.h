@@ -47,6 +47,10 @@ public:
     // values are no longer pending.
     void UpdateFile();
 
+    // From the next UpdateFile on, the file is readable and writable by its
+    // owner alone, and stays so (for a stored password).
+    void KeepOwnerOnly() { OwnerOnly = true; }
+
     // The file that backs the store: the per-user configuration folder
     // ($XDG_CONFIG_HOME, default ~/.config), a folder named after the last
     // part of the base key, and "Stirwatch.conf" in it.
@@ -61,6 +65,7 @@ private:
 
     std::string BaseKey;
     std::vector<TPendingValue> Pending;
+    bool OwnerOnly = false;
 
     // "[Software\Quellor\<section>]": the base key stays visible in the file.
     std::string SectionPath(const std::string& section) const;

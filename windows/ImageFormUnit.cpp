@@ -3,6 +3,7 @@
 #include "analysis/TBitmap.h"
 
 #include <QPainter>
+#include <QTransform>
 
 TImageForm* ImageForm = nullptr;
 
@@ -73,8 +74,30 @@ void TImage::paintEvent(QPaintEvent*) {
     }
     if (FPicture.format() != QImage::Format_BGR888) {
         painter.drawImage(shown.topLeft(), FPicture, shown.translated(-left, -top));
+    } else {
+        PaintBgrPart(painter, shown, left, top);
+    }
+    PaintHatching(painter, QRect(left, top, FPicture.width(), FPicture.height()));
+}
+
+void TImage::SetHatching(const QPainterPath& relative) {
+    FHatching = relative;
+}
+
+// The hatched areas, given relative to the picture, over the picture.
+void TImage::PaintHatching(QPainter& painter, const QRect& picture) {
+    if (FHatching.isEmpty()) {
         return;
     }
+    QTransform toPicture;
+    toPicture.translate(picture.left(), picture.top());
+    toPicture.scale(picture.width(), picture.height());
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QBrush(QColor(90, 90, 90), Qt::BDiagPattern));
+    painter.drawPath(toPicture.map(FHatching));
+}
+
+void TImage::PaintBgrPart(QPainter& painter, const QRect& shown, int left, int top) {
     // The painter would convert the whole 24-bit picture to draw a part of
     // it: only the part shown is converted, into storage kept for the next paint.
     if (FVisible.size() != shown.size()) {

@@ -6,6 +6,7 @@
 #include "windows/BaseFormUnit.h"
 
 #include <QImage>
+#include <QPainterPath>
 #include <QWidget>
 
 // A picture control: shows its picture unscaled and centred in its area; what
@@ -33,6 +34,9 @@ public:
     const QImage& Picture() const { return FPicture; }
     // Paints the control now when it is visible.
     void Repaint();
+    // Areas hatched over the picture, in coordinates relative to it (0..1);
+    // an empty path hatches nothing.
+    void SetHatching(const QPainterPath& relative);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -41,6 +45,10 @@ private:
     QImage FPicture;
     TBitmap FShown;  // the storage FPicture reads after TakePicture
     QImage FVisible; // the part of a 24-bit picture inside the control, for the screen
+    QPainterPath FHatching;
+
+    void PaintBgrPart(QPainter& painter, const QRect& shown, int left, int top);
+    void PaintHatching(QPainter& painter, const QRect& picture);
 };
 
 class TImageForm : public BaseForm {

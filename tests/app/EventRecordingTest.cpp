@@ -3,11 +3,13 @@
 // GStreamer opens; with the option off nothing is recorded.
 
 #include "app/EventRecording.h"
+#include "app/QuitSignals.h"
 #include "app/TApplication.h"
 #include "app/TTimer.h"
 #include "app/WVideo.h"
 
 #include "events/EventRecorder.h"
+#include "events/EventRepair.h"
 #include "settings/ConfigUnit.h"
 #include "settings/TSpinEdit.h"
 
@@ -16,6 +18,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QStatusBar>
@@ -24,6 +27,8 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -48,6 +53,8 @@ protected:
         Window->CapSpeedSpinBox->SetValue(100);
         QObject::connect(Window->StatusBar1, &QStatusBar::messageChanged, Window->StatusBar1,
                          [this](const QString& text) { StatusTexts.push_back(text); });
+        QObject::connect(Window->Events(), &TEventRecording::RecordingChanged, Window->StatusBar1,
+                         [this](const QString& text) { IndicatorTexts.push_back(text); });
     }
     void TearDown() override {
         Window->close();
@@ -60,25 +67,36 @@ protected:
     QStringList EventFiles() const {
         return QDir(Events.path() + "/Stirwatch").entryList({"*.mp4", "*.webm"}, QDir::Files);
     }
-    // Runs automatic mode for about `milliseconds`; returns the time from its
-    // first step to its last, in nanoseconds.
-    qint64 AutoRun(int milliseconds) {
+    // Starts video and waits until the recorder keeps `seconds` of pre-roll.
+    void StartVideoAndFillThePreRoll(double seconds) {
+        QTest::mouseClick(Window->SpeedButton3, Qt::LeftButton);
+        const auto wanted = static_cast<GstClockTime>(seconds * GST_SECOND);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return Window->Events()->Recorder()->PreRollSpan() >= wanted; }, 60000))
+            << "the pre-roll never filled";
+    }
+    // Runs automatic mode until `done` holds (at most a minute); returns the
+    // time from its first step to its last, in nanoseconds.
+    qint64 AutoRunUntil(const std::function<bool(int steps)>& done) {
         QElapsedTimer clock;
         qint64 first = -1;
         qint64 last = -1;
+        int steps = 0;
         auto ticks = QObject::connect(Window->Timer1, &TTimer::OnTimer, Window->Timer1, [&] {
             last = clock.nsecsElapsed();
+            ++steps;
             if (first < 0) {
                 first = last;
             }
         });
         clock.start();
         QTest::mouseClick(Window->AutoBut, Qt::LeftButton);
-        QTest::qWait(milliseconds);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return done(steps); }, 60000)) << steps << " steps";
         QTest::mouseClick(Window->AutoBut, Qt::LeftButton);
         QObject::disconnect(ticks);
         return last - first;
     }
+    bool Recording() const { return Window->Events()->Recorder()->Recording(); }
 
     QTemporaryDir ConfigHome;
     QTemporaryDir WorkFolder;
@@ -87,23 +105,26 @@ protected:
     std::unique_ptr<TVideo> Window;
     QStringList Errors;
     QStringList StatusTexts;
+    QStringList IndicatorTexts;
 };
 
 TEST_F(EventRecordingTest, AutomaticRunWithRecordOnMoveWritesOneEventThatPlays) {
     ConfigForm->RecordOnMoveCheck->setChecked(true);
     Window->Events()->Apply(*ConfigForm); // as closing the configuration window does
     ASSERT_TRUE(Window->Events()->Active());
-    QTest::mouseClick(Window->SpeedButton3, Qt::LeftButton);
-    QTest::qWait(1500); // the pre-roll fills
+    StartVideoAndFillThePreRoll(1.0);
 
-    const qint64 movement = AutoRun(1200);
+    // Twelve steps of 100 ms, all of them movement.
+    const qint64 movement = AutoRunUntil([](int steps) { return steps >= 12; });
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return Window->StatusBar1->currentMessage().startsWith("Event saved: "); }, 20000))
         << Window->StatusBar1->currentMessage().toStdString();
     ASSERT_EQ(EventFiles().size(), 1);
     const QString name = EventFiles().front();
     EXPECT_EQ(Window->StatusBar1->currentMessage(), "Event saved: " + name);
-    EXPECT_TRUE(StatusTexts.contains("Recording event " + name + " ..."));
+    // The lasting indicator named the file while it was written, and is gone.
+    EXPECT_TRUE(IndicatorTexts.contains("Recording event " + name + " ..."));
+    EXPECT_TRUE(Window->EventStatusLabel->text().isEmpty());
 
     // Pre-roll (1 s back to the keyframe before it, keyframes every 0.5 s),
     // the movement, and the post-roll of 1 s. The movement is timed on the GUI
@@ -129,31 +150,78 @@ TEST_F(EventRecordingTest, WithTheOptionOffNothingIsRecorded) {
     Window->Events()->Apply(*ConfigForm);
     EXPECT_FALSE(Window->Events()->Active());
     QTest::mouseClick(Window->SpeedButton3, Qt::LeftButton);
-    QTest::qWait(500);
-    AutoRun(800);
-    QTest::qWait(1500);
+    AutoRunUntil([&](int steps) { return steps >= 8 && Window->PixNumLab->text().toInt() > 0; });
+    EXPECT_FALSE(Window->Events()->Active());
     EXPECT_TRUE(EventFiles().isEmpty());
     EXPECT_FALSE(QDir(Events.path() + "/Stirwatch").exists());
     EXPECT_TRUE(StatusTexts.isEmpty());
     EXPECT_TRUE(Errors.empty()) << Errors.front().toStdString();
 }
 
-// Closing the program during an event finishes the file.
+// Closing the program during an event finishes the file; while the event
+// ran, the status line said so lastingly (a menu's status tip cannot wipe it).
 TEST_F(EventRecordingTest, ClosingDuringAnEventFinishesItsFile) {
     ConfigForm->RecordOnMoveCheck->setChecked(true);
     ConfigForm->PostRollEdit->SetValue(60);
     Window->Events()->Apply(*ConfigForm);
-    QTest::mouseClick(Window->SpeedButton3, Qt::LeftButton);
-    QTest::qWait(1000);
-    AutoRun(600);
-    ASSERT_TRUE(Window->Events()->Recorder()->Recording());
+    StartVideoAndFillThePreRoll(0.5);
+    AutoRunUntil([&](int) { return Recording(); });
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Window->EventStatusLabel->text().startsWith("Recording event "); }, 20000));
+    const QString indicator = Window->EventStatusLabel->text();
+    Window->StatusBar1->showMessage("a menu's status tip");
+    EXPECT_EQ(Window->EventStatusLabel->text(), indicator);
+    EXPECT_TRUE(Window->EventStatusLabel->isVisible());
+
     Window->close();
     Window.reset();
     const QStringList files = EventFiles();
     ASSERT_EQ(files.size(), 1);
+    EXPECT_TRUE(indicator.contains(files.front()));
     EXPECT_NE(DiscoveredDuration((Events.path() + "/Stirwatch/" + files.front()).toStdString()),
               GST_CLOCK_TIME_NONE);
     Window = BaseForm::MakeForm<TVideo>(); // for TearDown
+}
+
+// A SIGTERM (a shutdown; SIGINT and SIGHUP alike) closes the window as the
+// user would, so the running event's clip is finished, not left to repair.
+TEST_F(EventRecordingTest, SigtermClosesTheWindowAndFinishesTheClip) {
+    TQuitSignals quitSignals([this](int) { Window->close(); });
+    ConfigForm->RecordOnMoveCheck->setChecked(true);
+    ConfigForm->PostRollEdit->SetValue(60);
+    Window->Events()->Apply(*ConfigForm);
+    StartVideoAndFillThePreRoll(0.5);
+    AutoRunUntil([&](int) { return Recording(); });
+    ASSERT_TRUE(Recording());
+
+    raise(SIGTERM);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->isVisible(); }, 20000));
+    EXPECT_FALSE(Window->Events()->Active());
+    EXPECT_TRUE(Window->EventStatusLabel->text().isEmpty());
+    const QStringList files = EventFiles();
+    ASSERT_EQ(files.size(), 1);
+    const std::string clip = (Events.path() + "/Stirwatch/" + files.front()).toStdString();
+    EXPECT_TRUE(RepairUnfinishedEvents((Events.path() + "/Stirwatch").toStdString()).empty())
+        << "the clip was finished";
+    EXPECT_NE(DiscoveredDuration(clip), GST_CLOCK_TIME_NONE);
+    Window.reset();
+    Window = BaseForm::MakeForm<TVideo>(); // for TearDown
+}
+
+// Without a file manager (no xdg-open on the path), "Open Events Folder"
+// says so in the error display, naming the folder.
+TEST_F(EventRecordingTest, OpenEventsFolderWithoutAFileManagerSaysSo) {
+    Window->Events()->Apply(*ConfigForm);
+    QTemporaryDir emptyPath;
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", emptyPath.path().toUtf8());
+    Window->OpenEventsFolder1->trigger();
+    qputenv("PATH", path);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Errors.isEmpty(); }, 20000));
+    EXPECT_TRUE(Errors.front().startsWith("No file manager opened the events folder \"" +
+                                          Events.path() + "/Stirwatch\""))
+        << Errors.front().toStdString();
+    EXPECT_TRUE(QDir(Events.path() + "/Stirwatch").exists());
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 // has its own).
 
 #include "app/WVideo.h"
+#include "capture/VideoCap.h"
 #include "settings/ConfigUnit.h"
 #include "tests/TestGuards.h"
 
@@ -14,11 +15,13 @@
 #include <QImage>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <set>
 
 #if !defined(__SANITIZE_ADDRESS__)
 #define STIRWATCH_COUNT_ALLOCATIONS 1
@@ -106,6 +109,51 @@ TEST(FrameStepMemory, StepsAtAnUnchangedSizeTakeNoFrameSizedMemory) {
     DestroyConfigForm();
     QGuiApplication::clipboard()->clear();
 #endif
+}
+
+// With a camera the step reads the grab itself: the capture's two grab images
+// take turns (the clipboard holds the other), so steps at an unchanged size
+// neither copy the frame again nor allocate, in the capture or the analysis.
+TEST(FrameStepMemory, StepsOnACameraReuseTheTwoGrabsAndTheEngineStorage) {
+    QTemporaryDir config;
+    const TScopedEnv configHome("XDG_CONFIG_HOME", config.path().toStdString());
+    const TScopedEnv source("STIRWATCH_SOURCE", "test");
+    CreateConfigForm();
+    {
+        auto window = BaseForm::MakeForm<TVideo>();
+        window->show();
+        window->StartVideo();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return !window->Engine()->PreviousFrame().Empty(); }, 20000));
+        std::set<const uchar*> grabStorage;
+        auto step = [&] {
+            Counting = true;
+            window->EvolveOne();
+            Counting = false;
+            QImage grabbed;
+            ASSERT_TRUE(TakeGrabbedFrame(grabbed));
+            ASSERT_FALSE(grabbed.isNull());
+            grabStorage.insert(grabbed.constBits());
+            QCoreApplication::processEvents();
+        };
+        for (int i = 0; i < 3; ++i) {
+            step();
+        }
+        grabStorage.clear();
+        LargeAllocations = 0;
+        for (int i = 0; i < 10; ++i) {
+            step();
+        }
+        EXPECT_LE(grabStorage.size(), 2u);
+#ifdef STIRWATCH_COUNT_ALLOCATIONS
+        EXPECT_EQ(LargeAllocations.load(), 0);
+#endif
+        EXPECT_FALSE(window->Engine()->PreviousFrame().Empty());
+        window->StopVideo();
+        window->close();
+    }
+    DestroyConfigForm();
+    QGuiApplication::clipboard()->clear();
 }
 
 } // namespace

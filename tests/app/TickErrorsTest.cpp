@@ -11,11 +11,11 @@ TEST(TickErrors, EachErrorIsShownOncePerRunAndItsRepeatsCounted) {
     EXPECT_TRUE(errors.Occur(save));
     EXPECT_EQ(errors.StatusText(), "");
     EXPECT_FALSE(errors.Occur(later)) << "the same folder under another file name";
-    EXPECT_EQ(errors.StatusText(), later + " (1 more time)");
+    EXPECT_EQ(errors.StatusText(), "1 more time: " + later);
     EXPECT_TRUE(errors.Occur(log));
     EXPECT_FALSE(errors.Occur(log));
     EXPECT_FALSE(errors.Occur(save));
-    EXPECT_EQ(errors.StatusText(), save + " (2 more times)");
+    EXPECT_EQ(errors.StatusText(), "2 more times: " + save);
 
     errors.Reset();
     EXPECT_EQ(errors.StatusText(), "");

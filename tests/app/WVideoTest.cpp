@@ -14,11 +14,13 @@
 #include "meter/Meter.h"
 #include "settings/ConfigUnit.h"
 #include "settings/TSpinEdit.h"
+#include "tests/PaintCounter.h"
 #include "tests/SmallVolume.h"
 #include "tests/TestGuards.h"
 #include "types/Exception.h"
 #include "windows/DirectionUnit.h"
 #include "windows/ImageFormUnit.h"
+#include "windows/MaskEditor.h"
 #include "windows/VideoFormUnit.h"
 
 #include <QAction>
@@ -32,6 +34,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -244,7 +247,7 @@ TEST_F(MainWindowTest, ErrorInsideCreationIsShownAndTheLaterStepsStillRun) {
     ASSERT_NE(Window->Meter(), nullptr);
     ASSERT_NE(Window->Graph(), nullptr);
     ASSERT_NE(Window->Log(), nullptr);
-    ASSERT_NE(PreviousFrame, nullptr);
+    ASSERT_NE(Window->Engine(), nullptr);
     ASSERT_NE(Window->DirectionForm, nullptr);
     EXPECT_TRUE(ImageForm->isVisible());
     StepOn(Frame(4, 4));
@@ -373,8 +376,8 @@ TEST_F(MainWindowTest, StepReportsChangedPixelsAndTruncatedPercent) {
     StepOn(WithBrightPixels(Frame(3, 1), 2));
     EXPECT_EQ(Window->PercentLab->text(), "66");
     EXPECT_EQ(Window->Graph()->Series->YValue(TVideo::GraphPointCount - 1), 66);
-    EXPECT_EQ(PreviousFrame->Width(), 3);
-    EXPECT_EQ(PreviousFrame->PixelFormat(), pf8bit);
+    EXPECT_EQ(Window->Engine()->PreviousFrame().Width(), 3);
+    EXPECT_EQ(Window->Engine()->PreviousFrame().PixelFormat(), pf8bit);
     EXPECT_TRUE(Errors.empty());
 }
 
@@ -391,6 +394,31 @@ TEST_F(MainWindowTest, SavesTheFrameOnlyWhenChangedPixelsExceedTheMinimalMovemen
     EXPECT_TRUE(Errors.empty());
 }
 
+void SaveShot(QWidget* window, const char* name);
+
+TEST_F(MainWindowTest, LightChangeIsNeitherSavedNorMovementAndShowsGray) {
+    ASSERT_TRUE(QDir().mkdir("images"));
+    ConfigForm->SaveOMBox->setChecked(true);
+    ConfigForm->LightGuardCheck->setChecked(true); // at 60 %
+    ConfigForm->show();
+    Window->MinMoveSpinBox->SetValue(2);
+    StepOn(Frame(40, 30, 40));
+    StepOn(Frame(40, 30, 160)); // the light goes on
+    EXPECT_EQ(Window->PercentLab->text(), "100");
+    EXPECT_EQ(Window->StatusBar1->currentMessage(), "Light change ignored");
+    EXPECT_TRUE(ConfigForm->DetectionReadoutLabel->text().contains("light change ignored"));
+    ConfigForm->PageControl->setCurrentWidget(ConfigForm->DetectionSheet);
+    SaveShot(ConfigForm, "configuration-detection.png");
+    ConfigForm->hide();
+    EXPECT_EQ(Window->Graph()->Elements.back().Color, RunningGraph::LightChangeColor);
+    EXPECT_EQ(CountFiles("images", "*.bmp"), 0);
+    StepOn(WithBrightPixels(Frame(40, 30, 160), 5)); // movement in the lit room
+    EXPECT_EQ(Window->PixNumLab->text(), "5");
+    EXPECT_EQ(CountFiles("images", "*.bmp"), 1);
+    EXPECT_NE(Window->Graph()->Elements.back().Color, RunningGraph::LightChangeColor);
+    EXPECT_TRUE(Errors.empty());
+}
+
 TEST_F(MainWindowTest, FailedSaveLeavesTheReadoutsButKeepsTheNewFrame) {
     ConfigForm->SaveOMBox->setChecked(true);
     Window->MinMoveSpinBox->SetValue(-1);
@@ -404,7 +432,7 @@ TEST_F(MainWindowTest, FailedSaveLeavesTheReadoutsButKeepsTheNewFrame) {
     EXPECT_EQ(Window->PixNumLab->text(), "0");
     EXPECT_EQ(Window->Meter()->Value(), 0);
     // The analysis stage completed: the gray frame and difference image are new.
-    EXPECT_EQ(PreviousFrame->Width(), 40);
+    EXPECT_EQ(Window->Engine()->PreviousFrame().Width(), 40);
     EXPECT_EQ(ImageForm->Image->Picture().width(), 40);
 }
 
@@ -412,14 +440,14 @@ TEST_F(MainWindowTest, DeclinedComparisonCountsNothingAndKeepsTheDirection) {
     Click(Window->SpeedButton12); // nothing on the clipboard
     EXPECT_EQ(Window->PixNumLab->text(), "0");
     EXPECT_EQ(Window->PercentLab->text(), "0");
-    EXPECT_TRUE(PreviousFrame->Empty());
+    EXPECT_TRUE(Window->Engine()->PreviousFrame().Empty());
     EXPECT_EQ(Window->LastDirection().X, 50);
     EXPECT_EQ(Window->LastDirection().Y, 50);
 
     StepOn(Frame(64, 48));
     StepOn(WithBrightPixels(Frame(32, 24), 100)); // the format changed
     EXPECT_EQ(Window->PixNumLab->text(), "0");
-    EXPECT_EQ(PreviousFrame->Width(), 32);
+    EXPECT_EQ(Window->Engine()->PreviousFrame().Width(), 32);
     StepOn(Frame(32, 24));
     EXPECT_EQ(Window->PixNumLab->text(), "100");
     EXPECT_EQ(Window->LastDirection().X, 50); // only darker pixels: no direction
@@ -455,7 +483,12 @@ TEST_F(MainWindowTest, LogFailureEndsTheStepAfterTheGraphUpdate) {
     StepOn(Frame(2, 2));
     ASSERT_EQ(Errors.size(), 1u);
     EXPECT_TRUE(Errors[0].startsWith("Cannot create file")) << Errors[0].toStdString();
+    // The failing step still shows its difference image.
+    PaintCounter paints;
+    ImageForm->Image->installEventFilter(&paints);
     StepOn(WithBrightPixels(Frame(2, 2), 2));
+    ImageForm->Image->removeEventFilter(&paints);
+    EXPECT_GT(paints.Paints, 0);
     ASSERT_EQ(Errors.size(), 2u);
     EXPECT_EQ(Window->PixNumLab->text(), "2");
     EXPECT_EQ(Window->PercentLab->text(), "50");
@@ -514,9 +547,11 @@ TEST_F(MainWindowTest, FailingTicksShowOneBoxPerRunAndOneClickStopsAuto) {
     PutOnClipboard(Frame(8, 8));
     Click(Window->AutoBut);
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return Window->StatusBar1->currentMessage().endsWith("5 more times)"); }, 20000));
-    EXPECT_TRUE(Window->StatusBar1->currentMessage().startsWith("Cannot create file"))
+        [&] { return Window->StatusBar1->currentMessage().startsWith("5 more times: "); }, 20000));
+    EXPECT_TRUE(Window->StatusBar1->currentMessage().contains(": Cannot create file"))
         << Window->StatusBar1->currentMessage().toStdString();
+    // However narrow the line, the whole text is the tooltip.
+    EXPECT_EQ(Window->StatusBar1->toolTip(), Window->StatusBar1->currentMessage());
     EXPECT_EQ(closer.Boxes, 1);
     EXPECT_TRUE(Window->Timer1->Enabled());
     Click(Window->AutoBut);
@@ -564,8 +599,8 @@ TEST_F(MainWindowTest, StepsOnTheTestSceneReportChangedPixels) {
     const TScopedEnv source("STIRWATCH_SOURCE", "test");
     Click(Window->SpeedButton3);
     // The source connects in the background; its first frame becomes the reference.
-    ASSERT_TRUE(QTest::qWaitFor([] { return !PreviousFrame->Empty(); }, 10000));
-    EXPECT_EQ(PreviousFrame->PixelFormat(), pf8bit);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->Engine()->PreviousFrame().Empty(); }, 10000));
+    EXPECT_EQ(Window->Engine()->PreviousFrame().PixelFormat(), pf8bit);
     // The scene moves with every new frame; a loaded machine may take a while.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
@@ -575,8 +610,41 @@ TEST_F(MainWindowTest, StepsOnTheTestSceneReportChangedPixels) {
         },
         30000));
     EXPECT_FALSE(ImageForm->Image->Picture().isNull());
+    EXPECT_TRUE(Window->VideoLabel->text().startsWith("Connected to"))
+        << Window->VideoLabel->text().toStdString();
     Click(Window->SpeedButton7);
+    // Nothing is connected any more, and the line says no otherwise.
+    EXPECT_EQ(Window->VideoLabel->text(), "Idle");
+    QTest::qWait(0);
+    EXPECT_EQ(Window->VideoLabel->text(), "Idle");
     EXPECT_TRUE(Errors.empty()) << Errors.front().toStdString();
+}
+
+// The step's options follow the boxes and checks as they change, and read
+// back from the store as the windows saved them.
+TEST_F(MainWindowTest, StepSettingsFollowTheControlsAndReadBackAsStored) {
+    Window->VariatLimitSpinBox->SetValue(33);
+    Window->MinMoveSpinBox->SetValue(12);
+    Window->CapSpeedSpinBox->SetValue(120);
+    ConfigForm->SaveOMBox->setChecked(true);
+    ConfigForm->LogInAutoCheck->setChecked(true);
+    const TStepSettings live = Window->StepSettings();
+    EXPECT_EQ(live.PixelTolerance, 33);
+    EXPECT_EQ(live.MinimalMovement, 12);
+    EXPECT_EQ(live.CaptureFrequency, 120);
+    EXPECT_FALSE(live.BeepOnMove);
+    EXPECT_TRUE(live.SaveOnMove);
+    EXPECT_TRUE(live.LogInAuto);
+
+    Close();
+    ConfigForm->done(QDialog::Rejected); // the configuration saves as it closes
+    const TStepSettings stored = ReadStepSettings(TVideo::ApplicationKey);
+    EXPECT_EQ(stored.PixelTolerance, 33);
+    EXPECT_EQ(stored.MinimalMovement, 12);
+    EXPECT_EQ(stored.CaptureFrequency, 120);
+    EXPECT_FALSE(stored.BeepOnMove);
+    EXPECT_TRUE(stored.SaveOnMove);
+    EXPECT_TRUE(stored.LogInAuto);
 }
 
 TEST_F(MainWindowTest, ClosingReleasesThePartsAndTheEndSavesTheDetectionValues) {
@@ -586,7 +654,6 @@ TEST_F(MainWindowTest, ClosingReleasesThePartsAndTheEndSavesTheDetectionValues) 
     Close();
     EXPECT_EQ(VideoForm, nullptr);
     EXPECT_EQ(ImageForm, nullptr);
-    EXPECT_EQ(PreviousFrame, nullptr);
 
     Open();
     EXPECT_EQ(Window->VariatLimitSpinBox->Value(), 33);
@@ -618,6 +685,84 @@ TEST_F(MainWindowTest, ScreenshotShowsTheMeterLampsAtTheirCentres) {
         EXPECT_EQ(shot.pixelColor(outline * shot.devicePixelRatio()), QColor(242, 242, 242))
             << "bar " << bar + 1;
     }
+}
+
+// A room with a window and a lamp, and a person at `x`.
+QImage Room(int x) {
+    QImage image(320, 240, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient wall(0, 0, 0, 240);
+    wall.setColorAt(0, QColor(150, 140, 120));
+    wall.setColorAt(1, QColor(70, 60, 50));
+    painter.fillRect(image.rect(), wall);
+    painter.fillRect(QRect(200, 20, 90, 70), QColor(180, 210, 240));
+    painter.fillRect(QRect(20, 150, 120, 60), QColor(90, 50, 30));
+    painter.setBrush(QColor(40, 40, 120));
+    painter.drawEllipse(QPoint(x, 110), 18, 40);
+    return image;
+}
+
+void SaveShot(QWidget* window, const char* name) {
+    if (const QByteArray folder = qgetenv("STIRWATCH_SCREENSHOT_DIR"); !folder.isEmpty()) {
+        window->grab().save(QString::fromUtf8(folder) + "/" + name);
+    }
+}
+
+TEST_F(MainWindowTest, MaskEditorDrawsMovesAndDeletesPolygonsAndTheStepsUseThem) {
+    ASSERT_NE(VideoForm, nullptr);
+    VideoForm->resize(320, 240);
+    Window->MinMoveSpinBox->SetValue(10);
+    StepOn(Room(60));
+    StepOn(Room(60));
+    Window->EditMask1->trigger();
+    auto* editor = VideoForm->VideoArea->findChild<TMaskEditor*>("MaskEditor");
+    ASSERT_NE(editor, nullptr);
+    QCoreApplication::processEvents();
+    const QSize area = editor->size();
+    auto at = [&](double x, double y) {
+        return QPoint(int(x * area.width()), int(y * area.height()));
+    };
+    // A polygon around the window, the last point closed by a double-click.
+    QTest::mouseClick(editor, Qt::LeftButton, {}, at(0.6, 0.05));
+    QTest::mouseClick(editor, Qt::LeftButton, {}, at(0.95, 0.05));
+    QTest::mouseClick(editor, Qt::LeftButton, {}, at(0.95, 0.45));
+    QTest::mouseClick(editor, Qt::LeftButton, {}, at(0.6, 0.45));
+    QTest::mouseDClick(editor, Qt::LeftButton, {}, at(0.6, 0.45));
+    ASSERT_EQ(editor->Mask().Polygons.size(), 1u);
+    EXPECT_EQ(editor->Mask().Polygons[0].size(), 4u);
+    EXPECT_EQ(ConfigForm->DetectionSettings().Mask, MaskText(editor->Mask()));
+    // Dragging the bottom left corner moves it.
+    QTest::mousePress(editor, Qt::LeftButton, {}, at(0.6, 0.45));
+    QTest::mouseMove(editor, at(0.5, 0.6));
+    QTest::mouseRelease(editor, Qt::LeftButton, {}, at(0.5, 0.6));
+    EXPECT_NEAR(editor->Mask().Polygons[0][3].X, 0.5, 0.01);
+    EXPECT_NEAR(editor->Mask().Polygons[0][3].Y, 0.6, 0.01);
+    // A second polygon over the person's path, then removed with Delete.
+    for (auto [x, y] : {std::pair{0.05, 0.2}, {0.45, 0.2}, {0.45, 0.75}, {0.05, 0.75}}) {
+        QTest::mouseClick(editor, Qt::LeftButton, {}, at(x, y));
+    }
+    QTest::mouseDClick(editor, Qt::LeftButton, {}, at(0.05, 0.75));
+    ASSERT_EQ(editor->Mask().Polygons.size(), 2u);
+    StepOn(Room(100)); // the person moves inside the ignored area
+    EXPECT_EQ(Window->PixNumLab->text(), "0");
+    SaveShot(VideoForm, "mask-editor.png");
+    QTest::keyClick(editor, Qt::Key_Delete);
+    EXPECT_EQ(editor->Mask().Polygons.size(), 1u);
+    StepOn(Room(60)); // outside the mask now
+    EXPECT_NE(Window->PixNumLab->text(), "0");
+    // Watching only the window's area: the person is ignored again.
+    editor->WatchOnlyCheck->setChecked(true);
+    EXPECT_EQ(ParseMask(ConfigForm->DetectionSettings().Mask).Mode, TMaskMode::WatchOnly);
+    StepOn(Room(100));
+    EXPECT_EQ(Window->PixNumLab->text(), "0");
+    editor->WatchOnlyCheck->setChecked(false);
+    Window->EditMask1->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(VideoForm->VideoArea->findChild<TMaskEditor*>("MaskEditor"), nullptr);
+    ImageForm->show();
+    StepOn(Room(140));
+    SaveShot(ImageForm, "differential-image-mask.png");
+    EXPECT_TRUE(Errors.empty());
 }
 
 } // namespace

@@ -279,7 +279,7 @@ TEST_F(CaptureServiceTest, StreamingCaptureStopsAtTheFrameLimitWithAPlayableFile
     RunEventsFor(300);
     EXPECT_EQ(stops, 1);
     EXPECT_EQ(sender, nullptr);
-    EXPECT_TRUE(Label->text().endsWith("(aborted)")) << Label->text().toStdString();
+    EXPECT_TRUE(Label->text().endsWith("frames captured")) << Label->text().toStdString();
     const QString file = folder.filePath("video.avi");
     EXPECT_TRUE(QFileInfo(file).size() > 1000);
     EXPECT_TRUE(
@@ -303,7 +303,9 @@ TEST_F(CaptureServiceTest, EscapeAbortsAStreamingCapture) {
                             " ! avidemux ! jpegdec ! fakesink"));
 }
 
-TEST_F(CaptureServiceTest, DescriptionsThatCannotBeBuiltRefuseAndSayWhy) {
+// The description is read on the source's worker, so the window has a driver
+// whose source failed, and says why.
+TEST_F(CaptureServiceTest, DescriptionsThatCannotBeBuiltFailAndSayWhy) {
     const struct {
         QString Source;
         QString Status;
@@ -316,9 +318,11 @@ TEST_F(CaptureServiceTest, DescriptionsThatCannotBeBuiltRefuseAndSayWhy) {
         UseSource(test.Source);
         EXPECT_TRUE(ConnectCamera()) << test.Source.toStdString();
         ASSERT_TRUE(IsCaptureWindow(CaptureWindow));
-        EXPECT_FALSE(Window()->DriverConnected()) << test.Source.toStdString();
-        EXPECT_TRUE(Label->text().startsWith(test.Status)) << Label->text().toStdString();
+        EXPECT_TRUE(WaitForStatusStartingWith(test.Status)) << Label->text().toStdString();
+        ASSERT_TRUE(Window()->DriverConnected()) << test.Source.toStdString();
+        EXPECT_EQ(Window()->Driver()->Signal().State, TSourceState::Failed);
         EXPECT_TRUE(Window()->NoSignalReason().startsWith(test.Status));
+        EXPECT_TRUE(Grab().Empty());
     }
 }
 

@@ -40,6 +40,12 @@ TEST(SourceProblems, MissingPluginNamesWhatAndWhichPackage) {
     EXPECT_EQ(MissingPluginText("", "gstreamer|1.0|stirwatch||element-x264enc"),
               "Missing plug-in: element-x264enc (install gstreamer1.0-plugins-ugly)");
     EXPECT_EQ(MissingPluginText("Odd decoder", "garbage"), "Missing plug-in: Odd decoder");
+    // A web page needs no plug-in: it is no video.
+    EXPECT_EQ(MissingPluginText("text/html decoder",
+                                "gstreamer|1.0|stirwatch|text/html decoder|decoder-text/html"),
+              WebPageMissing);
+    EXPECT_EQ(DescribeError(nullptr, "", TSourceClass::Network, "http://cam/", WebPageMissing),
+              "http://cam/ is a web page, not a video stream");
 }
 
 TEST(SourceProblems, ParseErrorsNameTheElementAndItsPackage) {

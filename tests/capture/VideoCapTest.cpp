@@ -137,8 +137,9 @@ TEST_F(VideoCapTest, FrameCountAtTheLimitAbortsAndNotifies) {
     EXPECT_EQ(stops, 0);
     EXPECT_EQ(Log.RecordingStops, 0);
     EXPECT_EQ(CaptureStatusCallback(CaptureWindow, 510, "45 frames (0 dropped) 3.000 sec."), 1);
-    // The abort's own report of the capture's end follows the count on the label.
-    EXPECT_EQ(Label->text(), "0 frames captured (aborted)");
+    // The report of the capture's end follows the count on the label: a stop at the
+    // limit, not an abort.
+    EXPECT_EQ(Label->text(), "0 frames captured");
     EXPECT_EQ(stops, 1);
     EXPECT_EQ(sender, nullptr);
     EXPECT_EQ(Log.RecordingStops, 1);

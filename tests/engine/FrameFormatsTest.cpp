@@ -5,6 +5,7 @@
 #include "analysis/GrayConversion.h"
 #include "engine/MotionEngine.h"
 #include "engine/YuvConversion.h"
+#include "tests/analysis/KernelPaths.h"
 #include "types/Exception.h"
 
 #include <gtest/gtest.h>
@@ -105,6 +106,42 @@ TEST(FrameFormats, YuvFramesGiveTheGrayOfTheirColoursInEveryLayoutAndColourSyste
         const TStepResult result = engine.Step(picture.Nv12(colors), {0, 0, false});
         ExpectSameGray(engine.PreviousFrame(), expected);
         EXPECT_EQ(result.ChangedPixels, 0) << "I420 and NV12 of one picture are equal";
+    }
+}
+
+// Every code path converts every row length, planar and interleaved chroma,
+// to the colours of the one-pixel conversion, up to the row's last byte.
+TEST(FrameFormats, EveryPathConvertsYuvRowsToTheColoursOfSinglePixels) {
+    std::mt19937 random(7);
+    std::vector<std::uint8_t> luma(80), u(40), v(40), uv(80);
+    for (auto* plane : {&luma, &u, &v}) {
+        for (auto& byte : *plane) {
+            byte = static_cast<std::uint8_t>(random());
+        }
+    }
+    for (std::size_t i = 0; i < u.size(); ++i) {
+        uv[2 * i] = u[i];
+        uv[2 * i + 1] = v[i];
+    }
+    for (TKernelPath path : SupportedPaths()) {
+        for (TYuvColors colors : {TYuvColors::Bt601Studio, TYuvColors::Bt709Full}) {
+            for (int width : {1, 7, 8, 16, 23, 79, 80}) {
+                std::vector<std::uint8_t> planar(3 * width + 1, 0xAB), interleaved = planar;
+                YuvRowToBgr(luma.data(), u.data(), v.data(), 1, planar.data(), width, colors, path);
+                YuvRowToBgr(luma.data(), uv.data(), uv.data() + 1, 2, interleaved.data(), width,
+                            colors, path);
+                for (int x = 0; x < width; ++x) {
+                    std::uint8_t expected[3];
+                    YuvToBgr(luma[x], u[x / 2], v[x / 2], colors, expected);
+                    ASSERT_EQ(std::memcmp(&planar[3 * x], expected, 3), 0)
+                        << KernelPathName(path) << " width " << width << " pixel " << x;
+                    ASSERT_EQ(std::memcmp(&interleaved[3 * x], expected, 3), 0)
+                        << KernelPathName(path) << " width " << width << " pixel " << x;
+                }
+                EXPECT_EQ(planar[3 * width], 0xAB) << "nothing written past the row";
+                EXPECT_EQ(interleaved[3 * width], 0xAB) << "nothing written past the row";
+            }
+        }
     }
 }
 

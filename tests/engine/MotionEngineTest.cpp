@@ -163,15 +163,4 @@ TEST(MotionEngine, DeclinesWithoutAPreviousFrameOfTheSameSizeAndKeepsTheDirectio
     EXPECT_EQ(engine.LastDirection().X, 50);
 }
 
-TEST(MotionEngine, EnginesKeepTheirOwnPreviousFrames) {
-    const TBitmap still = Scene(40, 30, 0, 0, 5);
-    const TBitmap moved = Scene(40, 30, 20, 10, 5);
-    TMotionEngine a;
-    TMotionEngine b;
-    a.TakeReference(BitmapView(still));
-    b.TakeReference(BitmapView(moved));
-    EXPECT_EQ(a.Step(BitmapView(still), {20, 0, false}).ChangedPixels, 0);
-    EXPECT_GT(b.Step(BitmapView(still), {20, 0, false}).ChangedPixels, 0);
-}
-
 } // namespace

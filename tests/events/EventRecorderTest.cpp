@@ -89,14 +89,16 @@ protected:
     static void SetUpTestSuite() { gst_init(nullptr, nullptr); }
 };
 
-// Waits until the recorder has encoded at least `seconds` of pre-roll.
+// Waits until the recorder keeps at least `time` of pre-roll: what its
+// frames cover, not what the clock says, so a slow machine only waits longer.
 void WaitForPreRoll(TEventRecorder& recorder, std::chrono::milliseconds time) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    const auto start = std::chrono::steady_clock::now();
-    while (recorder.PreRollBytes() == 0 && std::chrono::steady_clock::now() < deadline) {
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    const auto wanted = static_cast<GstClockTime>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(time).count());
+    while (recorder.PreRollSpan() < wanted && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(20ms);
     }
-    std::this_thread::sleep_until(std::max(start + time, std::chrono::steady_clock::now() + time));
+    ASSERT_GE(recorder.PreRollSpan(), wanted) << "the pre-roll never filled";
 }
 
 } // namespace
@@ -107,7 +109,7 @@ TEST_F(EventRecorderTest, OneFileCoversPreRollMovementAndPostRollAndPlays) {
     TEventRecorder recorder(Settings(folder.Path, 1.0, 1.0), log.Sink());
     TLiveTestSource source(320, 240, Fps,
                            [&](GstSample* sample) { recorder.OnSourceFrame(sample); });
-    WaitForPreRoll(recorder, 2s);
+    WaitForPreRoll(recorder, 1s);
 
     const auto first = std::chrono::steady_clock::now();
     const std::time_t wallFirst = std::time(nullptr);
@@ -171,7 +173,7 @@ TEST_F(EventRecorderTest, WithoutH264TheEventIsVp8InWebmAndClosingFinishesIt) {
         TEventRecorder recorder(settings, log.Sink());
         TLiveTestSource source(320, 240, Fps,
                                [&](GstSample* sample) { recorder.OnSourceFrame(sample); });
-        WaitForPreRoll(recorder, 1s);
+        WaitForPreRoll(recorder, 500ms);
         recorder.Movement();
         ASSERT_TRUE(recorder.Recording());
         EXPECT_EQ(recorder.CodecName(), "VP8/WebM");
@@ -179,7 +181,7 @@ TEST_F(EventRecorderTest, WithoutH264TheEventIsVp8InWebmAndClosingFinishesIt) {
         source.Stop();
         // The program closes during the event: the file is finished.
     }
-    const auto saved = log.WaitFor({TEventStatus::Saved, TEventStatus::Failed}, 1s);
+    const auto saved = log.WaitFor({TEventStatus::Saved, TEventStatus::Failed});
     ASSERT_TRUE(saved);
     ASSERT_EQ(saved->Kind, TEventStatus::Saved) << saved->Text;
     EXPECT_EQ(fs::path(saved->Path).extension(), ".webm");
@@ -205,7 +207,7 @@ TEST_F(EventRecorderTest, EventMakesRoomByDeletingTheOldestEventFilesFirst) {
     TEventRecorder recorder(settings, log.Sink());
     TLiveTestSource source(320, 240, Fps,
                            [&](GstSample* sample) { recorder.OnSourceFrame(sample); });
-    WaitForPreRoll(recorder, 1s);
+    WaitForPreRoll(recorder, 500ms);
     recorder.Movement();
     const auto saved = log.WaitFor({TEventStatus::Saved, TEventStatus::Failed});
     ASSERT_TRUE(saved);
@@ -241,10 +243,10 @@ TEST_F(EventRecorderTest, FullDiskStopsEventsWithAStatusAndLosesNothingElse) {
     TEventRecorder recorder(Settings(folder, 0.5, 0.5), log.Sink());
     TLiveTestSource source(320, 240, Fps,
                            [&](GstSample* sample) { recorder.OnSourceFrame(sample); });
-    WaitForPreRoll(recorder, 1s);
+    WaitForPreRoll(recorder, 500ms);
     recorder.Movement();
     EXPECT_FALSE(recorder.Recording());
-    const auto refused = log.WaitFor({TEventStatus::Refused}, 1s);
+    const auto refused = log.WaitFor({TEventStatus::Refused});
     ASSERT_TRUE(refused);
     EXPECT_NE(refused->Text.find("No event recorded: only "), std::string::npos) << refused->Text;
     EXPECT_TRUE(ListEventFiles(folder).empty());
@@ -271,4 +273,80 @@ TEST_F(EventRecorderTest, FullDiskStopsEventsWithAStatusAndLosesNothingElse) {
         EXPECT_FALSE(fs::exists(ended->Path)) << ended->Text;
     }
     EXPECT_EQ(fs::file_size(kept), keptSize - 100 * 1024);
+}
+
+namespace {
+
+// Calls Movement() as automatic steps do, until `done` or the deadline.
+template <class Done>
+bool MoveUntil(TEventRecorder& recorder, Done&& done, std::chrono::seconds limit = 20s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        recorder.Movement();
+        std::this_thread::sleep_for(30ms);
+    }
+    return true;
+}
+
+} // namespace
+
+// The events folder removed during an event: the writer finishes a file that
+// no longer has a name. The status says the event is lost, not saved; the
+// next event makes the folder again.
+TEST_F(EventRecorderTest, FolderRemovedDuringAnEventIsReportedAsALostEvent) {
+    TempFolder base;
+    const std::string folder = base.Path + "/events";
+    TStatusLog log;
+    TEventRecorder recorder(Settings(folder, 0.5, 3), log.Sink());
+    TLiveTestSource source(320, 240, Fps,
+                           [&](GstSample* sample) { recorder.OnSourceFrame(sample); });
+    WaitForPreRoll(recorder, 1s);
+    recorder.Movement();
+    const auto recording = log.WaitFor({TEventStatus::Recording});
+    ASSERT_TRUE(recording);
+    recorder.Movement();
+    fs::remove_all(folder);
+    ASSERT_TRUE(recorder.Recording()) << "the event ended before its folder was removed";
+
+    const auto ended = log.WaitFor({TEventStatus::Saved, TEventStatus::Failed});
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ended->Kind, TEventStatus::Failed) << ended->Text;
+    EXPECT_EQ(ended->Text, "Event lost: " + fs::path(recording->Path).filename().string() +
+                               " was removed from the disk while it was being written");
+
+    ASSERT_TRUE(MoveUntil(recorder, [&] { return recorder.Recording(); }));
+    EXPECT_TRUE(fs::is_directory(folder));
+}
+
+// A folder that cannot be written, even by root (a read-only mount): the
+// status gives the file sink's reason once, the recorder does not build a
+// writer at every step, and recording resumes once the folder is writable.
+TEST_F(EventRecorderTest, ReadOnlyFolderIsToldOnceWithItsReasonAndRetriedLater) {
+    TempFolder folder;
+    if (mount("tmpfs", folder.Path.c_str(), "tmpfs", MS_RDONLY, "size=1M") != 0) {
+        GTEST_SKIP() << "cannot mount a read-only tmpfs here (not root)";
+    }
+    struct Unmount {
+        std::string Path;
+        ~Unmount() { umount(Path.c_str()); }
+    } unmount{folder.Path};
+    TStatusLog log;
+    TEventRecorder recorder(Settings(folder.Path, 0.5, 0.5), log.Sink());
+    TLiveTestSource source(320, 240, Fps,
+                           [&](GstSample* sample) { recorder.OnSourceFrame(sample); });
+    WaitForPreRoll(recorder, 1s);
+    MoveUntil(
+        recorder, [] { return false; }, 2s);
+    EXPECT_FALSE(recorder.Recording());
+    const auto reports = log.Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].Kind, TEventStatus::Failed);
+    EXPECT_NE(reports[0].Text.find("Read-only file system"), std::string::npos) << reports[0].Text;
+
+    ASSERT_EQ(mount(nullptr, folder.Path.c_str(), nullptr, MS_REMOUNT, "size=1M"), 0);
+    ASSERT_TRUE(MoveUntil(recorder, [&] { return recorder.Recording(); }));
+    EXPECT_EQ(log.Reports().back().Kind, TEventStatus::Recording);
 }

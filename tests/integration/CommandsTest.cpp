@@ -132,3 +132,19 @@ TEST_F(CommandRunnerTest, AMissingProgramOrABrokenLineIsReportedAndNothingRuns) 
     runner.SetCommandLine("");
     EXPECT_FALSE(runner.Run({}));
 }
+
+TEST_F(CommandRunnerTest, TheLastCommandAtProgramEndGetsAMomentToFinish) {
+    const QString out = Dir.filePath("args");
+    {
+        TCommandRunner runner("on event end");
+        runner.SetCommandLine("'" + Recorder().toStdString() + "' '" + out.toStdString() +
+                              "' done");
+        ASSERT_TRUE(runner.Run({}));
+    }
+    EXPECT_TRUE(QFile::exists(out));
+
+    TCommandRunner stuck("on event end");
+    stuck.SetCommandLine("sleep 30");
+    stuck.SetTimeLimit(std::chrono::milliseconds(100)); // the grace is at most the limit
+    ASSERT_TRUE(stuck.Run({}));
+}

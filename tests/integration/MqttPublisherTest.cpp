@@ -57,6 +57,10 @@ TEST(MqttPublisher, HomeAssistantSeesARetainedMotionSensorItsStateAndEvents) {
     TStatusLog status;
     TMqttPublisher publisher(SettingsFor(broker.Port()), status.Sink());
     ASSERT_TRUE(status.WaitFor("MQTT: connected to 127.0.0.1:"));
+    {
+        TMqttSubscriber early(broker.Port(), "#"); // the announcement is complete
+        early.WaitFor("stirwatch/Front_door/motion", "OFF");
+    }
 
     // A subscriber that comes later gets the retained records, as Home
     // Assistant does when it starts after the program.
@@ -172,7 +176,9 @@ TEST(MqttPublisher, ABrokerThatIsDownOrRefusesTheLoginIsNamedAndTriedAgain) {
         ASSERT_TRUE(status.WaitFor("MQTT: cannot reach 127.0.0.1:" + std::to_string(down.Port())));
         down.Start();
         ASSERT_TRUE(status.WaitFor("MQTT: connected"));
-    }
+        down.Kill();
+        ASSERT_TRUE(status.WaitFor("MQTT: lost"));
+    } // and it stops while waiting to try again
 
     TMqttTestBroker strict(false);
     strict.Start();

@@ -135,6 +135,17 @@ TMqttMessage TMqttSubscriber::WaitFor(const std::string& topic, const std::strin
     return WaitFor([&](const TMqttMessage& m) { return m.Topic == topic && m.Payload == payload; });
 }
 
+std::vector<TMqttMessage>
+TMqttSubscriber::Matching(const std::function<bool(const TMqttMessage&)>& match) {
+    std::vector<TMqttMessage> found;
+    for (const TMqttMessage& message : Messages()) {
+        if (match(message)) {
+            found.push_back(message);
+        }
+    }
+    return found;
+}
+
 std::vector<TMqttMessage> TMqttSubscriber::Messages() {
     const std::lock_guard lock(FMutex);
     return FMessages;

@@ -48,6 +48,9 @@ public:
     TMqttMessage WaitFor(const std::function<bool(const TMqttMessage&)>& match,
                          std::chrono::seconds deadline = std::chrono::seconds(20));
     TMqttMessage WaitFor(const std::string& topic, const std::string& payload);
+    // The messages so far that match, without waiting (for a test whose
+    // event loop must keep running).
+    std::vector<TMqttMessage> Matching(const std::function<bool(const TMqttMessage&)>& match);
     std::vector<TMqttMessage> Messages();
     void Clear();
 

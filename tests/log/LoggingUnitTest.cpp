@@ -70,6 +70,31 @@ TEST_F(MovementLogFile, SessionNamesTheFileAndWritesNothingByItself) {
     EXPECT_EQ(FilesInFolder(), 0u);
 }
 
+// No documents folder and none chosen (an empty folder), or the root itself:
+// the log goes to the home folder, never to the root of the file system.
+TEST_F(MovementLogFile, AnEmptyFolderOrTheRootMeansTheHomeFolder) {
+    const TScopedEnv home("HOME", Folder.string());
+    for (const std::string folder : {"", "/", "//"}) {
+        Log.StartSession(folder);
+        EXPECT_EQ(Log.Folder(), folder);
+        EXPECT_EQ(fs::path(Log.FileName()).parent_path(), Folder) << "'" << folder << "'";
+        Log.LogMovement(3, 1);
+    }
+    EXPECT_EQ(LogFolderFor("/data/logs"), "/data/logs");
+    EXPECT_GE(FilesInFolder(), 1u);
+
+    // Without a home folder other than the root, the records fail and say why.
+    const TScopedEnv rootHome("HOME", "/");
+    Log.StartSession("");
+    EXPECT_THROW(
+        try { Log.LogMovement(3, 1); } catch (const EFCreateError& error) {
+            EXPECT_NE(std::string(error.what()).find("no log folder is set"), std::string::npos);
+            throw;
+        },
+        EFCreateError);
+    EXPECT_FALSE(fs::exists(Log.FileName()));
+}
+
 TEST_F(MovementLogFile, RecordsAreAppendedInCallOrderWithoutHeader) {
     Log.StartSession(Folder.string());
     const std::string path = Log.FileName();

@@ -11,13 +11,16 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -61,7 +64,7 @@ TEST_F(ConfigWindow, DesignedLayoutAndDefaults) {
     EXPECT_EQ(Form.minimumSize(), Form.maximumSize());
     EXPECT_EQ(Form.PageControl->tabText(0), "Events");
     EXPECT_EQ(Form.PageControl->tabText(1), "Meter");
-    EXPECT_EQ(Form.PageControl->count(), 3);
+    EXPECT_EQ(Form.PageControl->count(), 5);
     EXPECT_EQ(Form.PageControl->currentWidget(), Form.MeterSheet);
     EXPECT_EQ(Form.GraphCheck->parentWidget(), &Form);
     EXPECT_EQ(Form.GraphCheck->pos(), QPoint(24, 272));
@@ -144,6 +147,15 @@ TEST_F(ConfigWindow, LogFolderFallsBackToDocumentsOnlyWhenAbsent) {
     EXPECT_EQ(Form.LogDirEdit->text(), "");
 }
 
+// No ~/Documents and no documents entry: the home folder, not an empty field
+// (which would put the log at the root of the file system).
+TEST_F(ConfigWindow, WithoutADocumentsFolderTheLogFolderIsTheHomeFolder) {
+    QTemporaryDir home;
+    const TScopedEnv homeEnv("HOME", home.path().toStdString());
+    Form.LoadSettings("Stirwatch");
+    EXPECT_EQ(Form.LogDirEdit->text(), home.path());
+}
+
 TEST_F(ConfigWindow, ValueOfTheWrongTypeStopsTheLoadThere) {
     StoreText("BeepOnMove=1\nSaveOnMove=1\nLogInAuto=@Variant(\\0\\0\\0\\x1)\nThresholdBar1=50\n");
     EXPECT_THROW(Form.LoadSettings("Stirwatch"), ERegistryException);
@@ -181,7 +193,19 @@ TEST_F(ConfigWindow, EveryCloseSavesInOrderButOnlyAfterALoad) {
                           "PreRoll=3\n"
                           "PostRoll=5\n"
                           "EventsFolder=/srv/events\n"
-                          "EventsLimitMB=2048\n");
+                          "EventsLimitMB=2048\n"
+                          "CameraName=\n"
+                          "TrayNotify=0\n"
+                          "CommandOnEventStart=\n"
+                          "CommandOnEventEnd=\n"
+                          "CommandOnCameraLostBack=\n"
+                          "CommandTimeLimit=60\n"
+                          "MqttPublish=0\n"
+                          "MqttHost=localhost\n"
+                          "MqttPort=1883\n"
+                          "MqttTls=0\n"
+                          "MqttUser=\n"
+                          "MqttPassword=\n");
 
     Form.BeepOMBox->setChecked(true);
     Form.show();
@@ -315,6 +339,38 @@ TEST(ConfigFormInstance, CreatedHiddenWithoutOwnerAndDestroyedWithoutSaving) {
     EXPECT_FALSE(QFileInfo::exists(configHome.path() + "/Quellor/Stirwatch.conf"));
 }
 
+TEST_F(ConfigWindow, DetectionTabIsOffByDefaultKeepsTheLastReadableMaskAndStoresIt) {
+    EXPECT_EQ(Form.PageControl->tabText(4), "Detection");
+    EXPECT_EQ(Form.DetectionSettings(), TDetectionSettings{});
+    for (QGroupBox* group : {Form.FalseAlarmGroup, Form.MaskGroup}) {
+        const QRect onDialog(group->mapTo(&Form, QPoint(0, 0)), group->size());
+        EXPECT_LT(onDialog.bottom(), Form.GraphCheck->y()) << group->objectName().toStdString();
+    }
+    int changes = 0;
+    QObject::connect(&Form, &TConfigForm::DetectionChanged, &Form, [&changes] { ++changes; });
+    Form.SpeckleEdit->SetValue(3);
+    Form.LightGuardCheck->setChecked(true);
+    Form.MaskEdit->setPlainText("watch\n0,0 0.5,0 0.5,1\n");
+    EXPECT_GE(changes, 3);
+    Form.MaskEdit->setPlainText("watch\n0,0 0.5,0\n"); // a polygon still being typed
+    EXPECT_TRUE(Form.MaskStatusLabel->text().contains("line 2"));
+    EXPECT_EQ(Form.DetectionSettings().Mask, "watch\n0,0 0.5,0 0.5,1\n");
+
+    Form.LoadSettings("Stirwatch"); // nothing stored: the defaults
+    Form.SetDetectionSettings({3, true, 45, "ignore\n0.1,0.1 0.9,0.1 0.9,0.9\n"});
+    Form.show();
+    Form.close();
+    EXPECT_NE(FileText().find("Mask=ignore;0.1,0.1 0.9,0.1 0.9,0.9;"), std::string::npos)
+        << FileText();
+    TConfigForm again;
+    again.LoadSettings("Stirwatch");
+    const TDetectionSettings stored = again.DetectionSettings();
+    EXPECT_EQ(stored.SpeckleNeighbours, 3);
+    EXPECT_TRUE(stored.LightGuard);
+    EXPECT_EQ(stored.LightGuardPercent, 45);
+    EXPECT_EQ(stored.Mask, "ignore\n0.1,0.1 0.9,0.1 0.9,0.9\n");
+}
+
 } // namespace
 
 // The third tab: recording of motion events, off until the user turns it on.
@@ -369,4 +425,52 @@ TEST_F(ConfigWindow, EventsFolderBrowseStartsAtTheNearestExistingFolder) {
     Form.SetFolderChooser([&](QWidget*, const QString&, const QString&) { return videos.path(); });
     Form.EventsDirBtn->click();
     EXPECT_EQ(Form.EventsDirEdit->text(), videos.path());
+}
+
+// The fourth tab: telling other programs about events, all off by default; a
+// stored password keeps the settings file from everyone but its owner.
+TEST_F(ConfigWindow, IntegrationTabIsOffByDefaultAndKeepsAPasswordPrivate) {
+    EXPECT_EQ(Form.PageControl->tabText(3), "Integration");
+    EXPECT_EQ(Form.PageControl->widget(3), Form.IntegrationSheet);
+    EXPECT_FALSE(Form.TrayCheck->isChecked());
+    EXPECT_FALSE(Form.MqttCheck->isChecked());
+    EXPECT_FALSE(Form.MqttTlsCheck->isChecked());
+    for (QLineEdit* edit : {Form.CameraNameEdit, Form.StartCmdEdit, Form.EndCmdEdit,
+                            Form.CameraCmdEdit, Form.MqttUserEdit, Form.MqttPasswordEdit}) {
+        EXPECT_TRUE(edit->text().isEmpty()) << edit->objectName().toStdString();
+    }
+    EXPECT_EQ(Form.MqttHostEdit->text(), "localhost");
+    EXPECT_EQ(Form.MqttPortEdit->Value(), 1883);
+    EXPECT_EQ(Form.CmdLimitEdit->Value(), 60);
+    EXPECT_EQ(Form.MqttPasswordEdit->echoMode(), QLineEdit::Password);
+    for (QGroupBox* group : {Form.CameraGroup, Form.CommandsGroup, Form.MqttGroup}) {
+        const QRect onDialog(group->mapTo(&Form, QPoint(0, 0)), group->size());
+        EXPECT_LT(onDialog.bottom(), Form.GraphCheck->y()) << group->objectName().toStdString();
+    }
+
+    Form.LoadSettings("Stirwatch");
+    Form.CameraNameEdit->setText("Front door");
+    Form.EndCmdEdit->setText("notify 'the clip' {clip}");
+    Form.MqttCheck->setChecked(true);
+    Form.MqttPortEdit->SetValue(8883);
+    Form.show();
+    Form.close();
+    struct stat status {};
+    ASSERT_EQ(stat(FilePath().c_str(), &status), 0);
+    EXPECT_NE(status.st_mode & 077, 0u) << "no password, no need to hide the file";
+
+    Form.MqttUserEdit->setText("me");
+    Form.MqttPasswordEdit->setText("p=ss;word");
+    Form.show();
+    Form.close();
+    ASSERT_EQ(stat(FilePath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    TConfigForm again;
+    again.LoadSettings("Stirwatch");
+    EXPECT_EQ(again.CameraNameEdit->text(), "Front door");
+    EXPECT_EQ(again.EndCmdEdit->text(), "notify 'the clip' {clip}");
+    EXPECT_TRUE(again.MqttCheck->isChecked());
+    EXPECT_EQ(again.MqttPortEdit->Value(), 8883);
+    EXPECT_EQ(again.MqttPasswordEdit->text(), "p=ss;word");
+    EXPECT_FALSE(again.TrayCheck->isChecked());
 }

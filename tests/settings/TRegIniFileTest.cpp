@@ -139,6 +139,26 @@ TEST_F(SettingsStore, ASaveThatChangesNothingLeavesTheFileAlone) {
     EXPECT_EQ(ReadFile(FilePath()), Section("Top=6\nMaximized=0\n"));
 }
 
+TEST_F(SettingsStore, AStoreKeptForItsOwnerLosesAndNeverRegainsOthersAccess) {
+    const auto mode = [this] {
+        struct stat status {};
+        EXPECT_EQ(stat(FilePath().c_str(), &status), 0);
+        return status.st_mode & 0777;
+    };
+    StoreText(Section("MqttPassword=secret\n"));
+    chmod(FilePath().c_str(), 0644);
+    Store.KeepOwnerOnly();
+    Store.WriteString("Stirwatch", "MqttPassword", "secret"); // unchanged, yet made private
+    Store.UpdateFile();
+    EXPECT_EQ(mode(), 0600u);
+
+    TRegIniFile later("Software\\Quellor"); // a window's save without the option
+    later.WriteInteger("Stirwatch", "Top", 1);
+    later.UpdateFile();
+    EXPECT_EQ(mode(), 0600u);
+    EXPECT_EQ(ReadFile(FilePath()), Section("MqttPassword=secret\nTop=1\n"));
+}
+
 TEST_F(SettingsStore, WriteWaitsForAnotherCopyAndKeepsItsChange) {
     Store.WriteInteger("Stirwatch", "Mine", 1);
     Store.UpdateFile();

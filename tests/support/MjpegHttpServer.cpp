@@ -21,6 +21,9 @@ namespace {
 
 constexpr int FrameCycle = 30; // frames encoded once and sent round and round
 constexpr const char* Boundary = "stirwatchframe";
+constexpr size_t EndlessChunk = 64 * 1024;
+constexpr size_t EndlessCap = 256u << 20;
+constexpr auto EndlessPause = std::chrono::milliseconds(2); // per chunk: 32 MB a second
 
 bool SendAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -67,6 +70,7 @@ struct TMjpegHttpServer::TImpl {
     std::condition_variable Changed;
     bool Stopping = false;
     bool Stalled = false;
+    bool Endless = false;
     std::vector<int> Clients;
     std::vector<std::thread> ClientThreads;
     std::atomic<int> Sent{0};
@@ -75,6 +79,7 @@ struct TMjpegHttpServer::TImpl {
     void Serve(int fd);
     std::string Header() const;
     std::string Part(const std::string& jpeg) const;
+    void SendEndlessPart(int fd);
 };
 
 std::string TMjpegHttpServer::TImpl::Header() const {
@@ -92,6 +97,27 @@ std::string TMjpegHttpServer::TImpl::Part(const std::string& jpeg) const {
     return std::string("--") + Boundary +
            "\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(jpeg.size()) +
            "\r\n\r\n" + jpeg + "\r\n";
+}
+
+// A part announced as a picture whose end never comes: a JPEG start, then filler.
+void TMjpegHttpServer::TImpl::SendEndlessPart(int fd) {
+    std::string header = std::string("--") + Boundary + "\r\nContent-Type: image/jpeg\r\n\r\n";
+    if (Mode == TMjpegMode::Plain) {
+        header.clear();
+    }
+    if (!SendAll(fd, header + "\xff\xd8")) {
+        return;
+    }
+    const std::string filler(EndlessChunk, '\x55');
+    for (size_t sent = 0; sent < EndlessCap; sent += filler.size()) {
+        if (!SendAll(fd, filler)) {
+            return;
+        }
+        std::unique_lock lock(Mutex);
+        if (Changed.wait_for(lock, EndlessPause, [this] { return Stopping; })) {
+            return;
+        }
+    }
 }
 
 void TMjpegHttpServer::TImpl::Accept() {
@@ -118,15 +144,28 @@ void TMjpegHttpServer::TImpl::Serve(int fd) {
     bool open = ReadRequest(fd);
     bool headerSent = false;
     for (size_t frame = 0; open; ++frame) {
+        bool endless = false;
         {
             std::unique_lock lock(Mutex);
             Changed.wait(lock, [this] { return Stopping || !Stalled; });
             if (Stopping) {
                 break;
             }
+            endless = Endless;
+        }
+        if (Mode == TMjpegMode::WebPage) {
+            SendAll(fd, "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n\r\n"
+                        "<!DOCTYPE html><html><head><title>Camera login</title></head><body>"
+                        "<form><input name=user><input name=password type=password></form>"
+                        "</body></html>\n");
+            break;
         }
         if (!headerSent) {
             open = headerSent = SendAll(fd, Header());
+        }
+        if (open && endless) {
+            SendEndlessPart(fd);
+            break;
         }
         open = open && SendAll(fd, Part(Frames[frame % Frames.size()]));
         if (open) {
@@ -218,6 +257,11 @@ void TMjpegHttpServer::SetStalled(bool stalled) {
         FImpl->Stalled = stalled;
     }
     FImpl->Changed.notify_all();
+}
+
+void TMjpegHttpServer::SetEndlessPart(bool endless) {
+    std::lock_guard lock(FImpl->Mutex);
+    FImpl->Endless = endless;
 }
 
 int TMjpegHttpServer::Port() const {

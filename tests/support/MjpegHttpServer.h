@@ -7,7 +7,8 @@
 #include <memory>
 #include <string>
 
-enum class TMjpegMode { Multipart, Plain };
+// WebPage: no camera at all, a web page (a camera's login page, say).
+enum class TMjpegMode { Multipart, Plain, WebPage };
 
 class TMjpegHttpServer {
 public:
@@ -26,6 +27,10 @@ public:
     // While stalled, connections stay open but nothing more is sent on them
     // (a new connection gets not even the response header).
     void SetStalled(bool stalled);
+    // While set, the next part on each connection never ends: after its header come
+    // bytes that are no picture, about 32 MB a second, until the client goes away or
+    // 256 MB were sent (then the connection is closed).
+    void SetEndlessPart(bool endless);
 
     int Port() const;
     std::string Url() const;

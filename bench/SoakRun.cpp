@@ -1,0 +1,212 @@
+// A long run of the whole program as it is left running for days: automatic
+// mode at 10 ms on the built-in test scene, with the movement log and "Record
+// On Move" on. The movement is switched on and off every few seconds, so that
+// events start and end all the time (one every 3 seconds). Every 10,000 steps a line gives the
+// resident memory, the open descriptors and the threads; at the end, the
+// growth of each per 10,000 steps (a least-squares line through the samples
+// after the first, which still carries the warm-up).
+//
+// Usage: stirwatch_soak [minutes] (default: $SOAK_MINUTES, else 20).
+
+#include "app/EventRecording.h"
+#include "app/Program.h"
+#include "app/TApplication.h"
+#include "app/TTimer.h"
+#include "app/WVideo.h"
+#include "settings/ConfigUnit.h"
+#include "settings/TSpinEdit.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr long StepsPerSample = 10000;
+constexpr int MovementToggleMs = 1500;
+
+// One second, or $SOAK_POST_ROLL: 0 ends an event at every step without
+// movement, for hunting a cost per event.
+int PostRollSeconds() {
+    const char* setting = std::getenv("SOAK_POST_ROLL");
+    return setting ? std::atoi(setting) : 1;
+}
+
+struct TSample {
+    long Steps = 0;
+    double Seconds = 0;
+    long RssKb = 0;
+    long Descriptors = 0;
+    long Threads = 0;
+    long Events = 0;
+};
+
+long StatusField(const std::string& name) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, name.size() + 1, name + ":") == 0) {
+            return std::atol(line.c_str() + name.size() + 1);
+        }
+    }
+    return -1;
+}
+
+long OpenDescriptors() {
+    return static_cast<long>(QDir("/proc/self/fd")
+                                 .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                                 .size());
+}
+
+// The slope of a least-squares line of value over steps, per 10,000 steps.
+double GrowthPerSample(const std::vector<TSample>& samples, long TSample::*value) {
+    if (samples.size() < 3) {
+        return 0;
+    }
+    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        const double x = static_cast<double>(samples[i].Steps) / StepsPerSample;
+        const double y = static_cast<double>(samples[i].*value);
+        n += 1;
+        sx += x;
+        sy += y;
+        sxx += x * x;
+        sxy += x * y;
+    }
+    const double denominator = n * sxx - sx * sx;
+    return denominator == 0 ? 0 : (n * sxy - sx * sy) / denominator;
+}
+
+class TSoak : public QObject {
+public:
+    TSoak(TVideo& window, double minutes) : Window(window), Minutes(minutes) {}
+
+    void Start() {
+        ConfigForm->LogInAutoCheck->setChecked(true);
+        ConfigForm->LogDirEdit->setText(Folders.path() + "/logs");
+        ConfigForm->RecordOnMoveCheck->setChecked(true);
+        ConfigForm->PreRollEdit->SetValue(1);
+        ConfigForm->PostRollEdit->SetValue(PostRollSeconds());
+        ConfigForm->EventsLimitEdit->SetValue(20); // MB: old events are removed all along
+        ConfigForm->EventsDirEdit->setText(Folders.path() + "/events");
+        QDir().mkpath(Folders.path() + "/logs");
+        Window.Events()->Apply(*ConfigForm);
+        Window.CapSpeedSpinBox->SetValue(10);
+        connect(Window.Timer1, &TTimer::OnTimer, this, [this] { Step(); });
+        connect(Window.StatusBar1, &QStatusBar::messageChanged, this, [this](const QString& text) {
+            Events += text.startsWith("Event saved") ? 1 : 0;
+            if (text.startsWith("Event recording failed") || text.startsWith("Event lost") ||
+                text.startsWith("Event encoder")) {
+                std::printf("status: %s\n", text.toLocal8Bit().constData());
+            }
+        });
+        Window.StartVideo();
+        connect(&Poll, &QTimer::timeout, this, [this] { WaitForVideo(); });
+        Poll.start(100);
+    }
+
+private:
+    void WaitForVideo() {
+        if (!Window.Engine() || Window.Engine()->PreviousFrame().Empty()) {
+            return;
+        }
+        Poll.stop();
+        Clock.start();
+        std::printf("%10s %9s %10s %12s %8s %8s\n", "steps", "seconds", "events", "RSS (KB)", "fds",
+                    "threads");
+        Window.AutoButClick();
+        connect(&Toggle, &QTimer::timeout, this, [this] {
+            Moving = !Moving;
+            Window.MinMoveSpinBox->SetValue(Moving ? 0 : INT_MAX);
+        });
+        Toggle.start(MovementToggleMs);
+        QTimer::singleShot(static_cast<int>(Minutes * 60000), this, [this] { Finish(); });
+        Sample();
+    }
+
+    void Step() {
+        if (++Steps % SampleSteps == 0) {
+            Sample();
+        }
+    }
+
+    void Sample() {
+        TSample sample{Steps,
+                       Clock.elapsed() / 1000.0,
+                       StatusField("VmRSS"),
+                       OpenDescriptors(),
+                       StatusField("Threads"),
+                       Events};
+        Samples.push_back(sample);
+        std::printf("%10ld %9.0f %10ld %12ld %8ld %8ld\n", sample.Steps, sample.Seconds,
+                    sample.Events, sample.RssKb, sample.Descriptors, sample.Threads);
+        std::fflush(stdout);
+    }
+
+    void Finish() {
+        Sample();
+        Window.AutoButClick();
+        std::printf("growth per %ld steps (after the first sample): RSS %.1f KB, "
+                    "descriptors %.2f, threads %.2f; %ld events in %ld steps\n",
+                    StepsPerSample, GrowthPerSample(Samples, &TSample::RssKb),
+                    GrowthPerSample(Samples, &TSample::Descriptors),
+                    GrowthPerSample(Samples, &TSample::Threads), Events, Steps);
+        std::fflush(stdout);
+        Window.close();
+        QCoreApplication::quit();
+    }
+
+    TVideo& Window;
+    double Minutes;
+    QTemporaryDir Folders;
+    QTimer Poll;
+    QTimer Toggle;
+    QElapsedTimer Clock;
+    bool Moving = true;
+    long Steps = 0;
+    long Events = 0;
+    // Samples are taken this often ($SOAK_SAMPLE_STEPS); growth is still given per 10,000 steps.
+    long SampleSteps = std::getenv("SOAK_SAMPLE_STEPS")
+                           ? std::atol(std::getenv("SOAK_SAMPLE_STEPS"))
+                           : StepsPerSample;
+    std::vector<TSample> Samples;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    double minutes = 20;
+    if (const char* setting = std::getenv("SOAK_MINUTES")) {
+        minutes = std::atof(setting);
+    }
+    if (argc > 1) {
+        minutes = std::atof(argv[1]);
+    }
+    qputenv("STIRWATCH_SOURCE", "test");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    // The settings of the run stay out of the user's.
+    QTemporaryDir configHome;
+    qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
+    TApplication::SetMessageSink([](const QString&, const QString& text) {
+        std::printf("error: %s\n", text.toLocal8Bit().constData());
+    });
+    std::unique_ptr<TSoak> soak;
+    return RunProgram(argc, argv, [&](TVideo& window) {
+        soak = std::make_unique<TSoak>(window, minutes);
+        soak->Start();
+    });
+}

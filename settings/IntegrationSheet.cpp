@@ -1,0 +1,133 @@
+// The "Integration" tab of the configuration window: the camera's name, the
+// tray icon with its notification, the commands run on events and the MQTT
+// broker to publish to. Everything is off by default.
+
+#include "settings/ConfigUnit.h"
+
+#include "settings/TRegIniFile.h"
+#include "settings/TSpinEdit.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabWidget>
+
+namespace {
+
+constexpr int Margin = 4;
+
+template <class T> T* Placed(T* widget, const char* name, int x, int y, int width, int height) {
+    widget->setObjectName(name);
+    widget->setGeometry(x, y, width, height);
+    return widget;
+}
+
+void Caption(QWidget* parent, const char* name, const QString& text, int x, int y) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->move(x, y + 3);
+    label->adjustSize();
+}
+
+QCheckBox* Check(QWidget* parent, const char* name, const QString& text, int x, int y) {
+    auto* check = new QCheckBox(text, parent);
+    check->setObjectName(name);
+    check->move(x, y);
+    check->adjustSize();
+    return check;
+}
+
+QLineEdit* Edit(QWidget* parent, const char* name, int x, int y, int width) {
+    return Placed(new QLineEdit(parent), name, x, y, width, 21);
+}
+
+} // namespace
+
+void TConfigForm::BuildIntegrationSheet() {
+    const int groupWidth = PageControl->width() - 4 * Margin;
+    QWidget* sheet = IntegrationSheet;
+    CameraGroup =
+        Placed(new QGroupBox("Camera", sheet), "CameraGroup", Margin, Margin, groupWidth, 46);
+    Caption(CameraGroup, "CameraNameLabel", "Name:", 8, 18);
+    CameraNameEdit = Edit(CameraGroup, "CameraNameEdit", 56, 18, 170);
+    CameraNameEdit->setPlaceholderText("the source's name");
+    TrayCheck =
+        Check(CameraGroup, "TrayCheck", "Tray icon, and a notification on each event", 240, 20);
+
+    CommandsGroup = Placed(new QGroupBox("Commands (run without a shell)", sheet), "CommandsGroup",
+                           Margin, 54, groupWidth, 118);
+    Caption(CommandsGroup, "StartCmdLabel", "On event start:", 8, 18);
+    StartCmdEdit = Edit(CommandsGroup, "StartCmdEdit", 144, 18, groupWidth - 154);
+    Caption(CommandsGroup, "EndCmdLabel", "On event end:", 8, 42);
+    EndCmdEdit = Edit(CommandsGroup, "EndCmdEdit", 144, 42, groupWidth - 154);
+    Caption(CommandsGroup, "CameraCmdLabel", "On camera lost/back:", 8, 66);
+    CameraCmdEdit = Edit(CommandsGroup, "CameraCmdEdit", 144, 66, groupWidth - 154);
+    Caption(CommandsGroup, "PlaceholdersLabel",
+            "{camera} {start} {end} {peak} {clip} {state} {reason}", 8, 91);
+    Caption(CommandsGroup, "CmdLimitLabel", "Time limit (s):", 360, 91);
+    CmdLimitEdit = Placed(new TSpinEdit(CommandsGroup), "CmdLimitEdit", 450, 91, 80, 22);
+    CmdLimitEdit->SetMinValue(1);
+    CmdLimitEdit->SetMaxValue(3600);
+    CmdLimitEdit->SetValue(60);
+
+    MqttGroup = Placed(new QGroupBox("MQTT", sheet), "MqttGroup", Margin, 172, groupWidth, 64);
+    MqttCheck = Check(MqttGroup, "MqttCheck", "Publish events", 8, 20);
+    Caption(MqttGroup, "MqttHostLabel", "Host:", 140, 18);
+    MqttHostEdit = Edit(MqttGroup, "MqttHostEdit", 200, 18, 160);
+    MqttHostEdit->setText("localhost");
+    Caption(MqttGroup, "MqttPortLabel", "Port:", 372, 18);
+    MqttPortEdit = Placed(new TSpinEdit(MqttGroup), "MqttPortEdit", 404, 18, 70, 22);
+    MqttPortEdit->SetMinValue(1);
+    MqttPortEdit->SetMaxValue(65535);
+    MqttPortEdit->SetValue(1883);
+    MqttTlsCheck = Check(MqttGroup, "MqttTlsCheck", "TLS", 484, 20);
+    Caption(MqttGroup, "MqttUserLabel", "User:", 140, 42);
+    MqttUserEdit = Edit(MqttGroup, "MqttUserEdit", 200, 42, 160);
+    Caption(MqttGroup, "MqttPasswordLabel", "Password:", 372, 42);
+    MqttPasswordEdit = Edit(MqttGroup, "MqttPasswordEdit", 436, 42, groupWidth - 446);
+    MqttPasswordEdit->setEchoMode(QLineEdit::Password);
+}
+
+void TConfigForm::LoadIntegrationSettings(TRegIniFile& store) {
+    const std::string& section = SettingsSection;
+    const auto text = [&](QLineEdit* edit, const char* name) {
+        edit->setText(
+            QString::fromStdString(store.ReadString(section, name, edit->text().toStdString())));
+    };
+    text(CameraNameEdit, "CameraName");
+    TrayCheck->setChecked(store.ReadBool(section, "TrayNotify", TrayCheck->isChecked()));
+    text(StartCmdEdit, "CommandOnEventStart");
+    text(EndCmdEdit, "CommandOnEventEnd");
+    text(CameraCmdEdit, "CommandOnCameraLostBack");
+    CmdLimitEdit->SetValue(store.ReadInteger(section, "CommandTimeLimit", CmdLimitEdit->Value()));
+    MqttCheck->setChecked(store.ReadBool(section, "MqttPublish", MqttCheck->isChecked()));
+    text(MqttHostEdit, "MqttHost");
+    MqttPortEdit->SetValue(store.ReadInteger(section, "MqttPort", MqttPortEdit->Value()));
+    MqttTlsCheck->setChecked(store.ReadBool(section, "MqttTls", MqttTlsCheck->isChecked()));
+    text(MqttUserEdit, "MqttUser");
+    text(MqttPasswordEdit, "MqttPassword");
+}
+
+// A stored password makes the settings file readable by its owner alone.
+void TConfigForm::SaveIntegrationSettings(TRegIniFile& store) {
+    const std::string& section = SettingsSection;
+    const auto text = [&](QLineEdit* edit, const char* name) {
+        store.WriteString(section, name, edit->text().toStdString());
+    };
+    text(CameraNameEdit, "CameraName");
+    store.WriteBool(section, "TrayNotify", TrayCheck->isChecked());
+    text(StartCmdEdit, "CommandOnEventStart");
+    text(EndCmdEdit, "CommandOnEventEnd");
+    text(CameraCmdEdit, "CommandOnCameraLostBack");
+    store.WriteInteger(section, "CommandTimeLimit", CmdLimitEdit->Value());
+    store.WriteBool(section, "MqttPublish", MqttCheck->isChecked());
+    text(MqttHostEdit, "MqttHost");
+    store.WriteInteger(section, "MqttPort", MqttPortEdit->Value());
+    store.WriteBool(section, "MqttTls", MqttTlsCheck->isChecked());
+    text(MqttUserEdit, "MqttUser");
+    if (!MqttPasswordEdit->text().isEmpty()) {
+        store.KeepOwnerOnly();
+    }
+    text(MqttPasswordEdit, "MqttPassword");
+}

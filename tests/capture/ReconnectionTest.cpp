@@ -1,0 +1,216 @@
+// A camera on a poor network: the RTSP server of 127.0.0.1 is stopped and
+// started again fifty times under a connected source, then the source is
+// stopped and started as Stop Video and Start Video do. Each round must give
+// back what the one before took: descriptors, threads and the GStreamer
+// objects, counted by GStreamer's leak tracer (ctest switches it on
+// with GST_TRACERS=leaks; without it the objects are not counted). The memory
+// is only reported: the C library's heaps move by megabytes either way.
+
+#include "EventLoop.h"
+#include "capture/GstDriver.h"
+#include "tests/support/RtspTestServer.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+namespace {
+
+int EntriesOf(const char* folder) {
+    return int(
+        QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
+}
+
+long RssKb() {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+        }
+    }
+    return 0;
+}
+
+// GStreamer's leak tracer, when it runs; it follows every object and mini-object.
+class TObjectCount {
+public:
+    TObjectCount() {
+        GList* tracers = gst_tracing_get_active_tracers();
+        for (GList* item = tracers; item; item = item->next) {
+            if (!FTracer && g_str_equal(G_OBJECT_TYPE_NAME(item->data), "GstLeaksTracer")) {
+                FTracer = GST_TRACER(gst_object_ref(item->data));
+            }
+        }
+        g_list_free_full(tracers, gst_object_unref);
+        if (FTracer) {
+            g_signal_emit_by_name(FTracer, "activity-start-tracking");
+        }
+    }
+    ~TObjectCount() {
+        if (FTracer) {
+            g_signal_emit_by_name(FTracer, "activity-stop-tracking");
+            gst_object_unref(FTracer);
+        }
+    }
+    bool Counting() const { return FTracer != nullptr; }
+    // Counts from now on.
+    void Restart() {
+        Growth();
+        FGrowth.clear();
+    }
+
+    // Objects created since the count began and still alive, less those alive before
+    // and gone since, by type. The tracer names them without taking a reference.
+    const std::map<std::string, int>& Growth() {
+        GstStructure* checkpoint = nullptr;
+        if (FTracer) {
+            g_signal_emit_by_name(FTracer, "activity-get-checkpoint", &checkpoint);
+        }
+        if (!checkpoint) {
+            return FGrowth;
+        }
+        for (const auto& [field, sign] :
+             {std::pair{"objects-created-list", 1}, std::pair{"objects-removed-list", -1}}) {
+            const GValue* list = gst_structure_get_value(checkpoint, field);
+            for (guint i = 0; list && i < gst_value_list_get_size(list); ++i) {
+                const GstStructure* entry =
+                    gst_value_get_structure(gst_value_list_get_value(list, i));
+                const char* type = gst_structure_get_string(entry, "type-name");
+                FGrowth[type ? type : "?"] += sign;
+            }
+        }
+        gst_structure_free(checkpoint);
+        return FGrowth;
+    }
+    int TotalGrowth() {
+        int total = 0;
+        for (const auto& [type, count] : Growth()) {
+            total += count;
+        }
+        return total;
+    }
+    std::string GrownTypes() {
+        std::string text;
+        for (const auto& [type, count] : Growth()) {
+            if (count > 0) {
+                text += type + " +" + std::to_string(count) + " ";
+            }
+        }
+        return text;
+    }
+
+private:
+    GstTracer* FTracer = nullptr;
+    std::map<std::string, int> FGrowth;
+};
+
+struct TProcessFigures {
+    int Descriptors = EntriesOf("/proc/self/fd");
+    int Threads = EntriesOf("/proc/self/task");
+    long RssKb = ::RssKb();
+};
+
+// Slack for what is in flight at any moment: a socket of the server's or the
+// driver's being closed, a streaming thread ending, a message on its way. A leak
+// of one descriptor, thread or pipeline per reconnection is fifty or far more.
+constexpr int DescriptorSlack = 4;
+constexpr int ThreadSlack = 3;
+constexpr int ObjectSlack = 40;
+
+class ReconnectionTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { gst_init(nullptr, nullptr); }
+
+    // Runs the event loop, watching the source as the capture window does, until `state`
+    // and, for a live source, until frames arrive.
+    static bool WaitFor(TGstDriver& driver, TSourceState state) {
+        const std::uint64_t last = driver.NewestFrameNumber();
+        return RunEventsUntil(
+            [&] {
+                driver.Watch();
+                return driver.Signal().State == state &&
+                       (state != TSourceState::Live || driver.NewestFrameNumber() > last + 2);
+            },
+            40000);
+    }
+    static bool Reconnect(TGstDriver& driver, TRtspTestServer& server) {
+        server.Stop();
+        if (!WaitFor(driver, TSourceState::Lost)) {
+            return false;
+        }
+        server.Start();
+        return WaitFor(driver, TSourceState::Live);
+    }
+    // Waits for descriptors, threads and objects to come back within their slack.
+    bool Settled() {
+        return RunEventsUntil(
+            [&] {
+                const TProcessFigures now;
+                return now.Descriptors <= Start.Descriptors + DescriptorSlack &&
+                       now.Threads <= Start.Threads + ThreadSlack &&
+                       Objects.TotalGrowth() <= ObjectSlack;
+            },
+            10000);
+    }
+    void Report(const char* when) {
+        const TProcessFigures now;
+        std::printf("%s: descriptors %d -> %d, threads %d -> %d, RSS %ld -> %ld kB, "
+                    "objects %+d\n",
+                    when, Start.Descriptors, now.Descriptors, Start.Threads, now.Threads,
+                    Start.RssKb, now.RssKb, Objects.TotalGrowth());
+    }
+    void ExpectBackWhereItStarted() {
+        EXPECT_TRUE(Settled());
+        const TProcessFigures now;
+        EXPECT_LE(now.Descriptors, Start.Descriptors + DescriptorSlack);
+        EXPECT_LE(now.Threads, Start.Threads + ThreadSlack);
+        EXPECT_LE(Objects.TotalGrowth(), ObjectSlack) << Objects.GrownTypes();
+    }
+
+    TObjectCount Objects;
+    TProcessFigures Start;
+};
+
+TEST_F(ReconnectionTest, ReconnectionsAndRestartsGiveBackWhatTheyTook) {
+    TRtspTestServer server;
+    server.Start();
+    TSource source{TSourceKind::Url, "Network stream", server.Url(), nullptr};
+    TGstDriver driver(source);
+    ASSERT_TRUE(driver.Start());
+    ASSERT_TRUE(WaitFor(driver, TSourceState::Live));
+    // The first rounds load what GStreamer keeps for good: plug-ins, types, thread pools.
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(Reconnect(driver, server));
+    }
+    Start = TProcessFigures();
+    Objects.Restart();
+    if (!Objects.Counting()) {
+        std::printf("GStreamer objects are not counted: GST_TRACERS=leaks is not set\n");
+    }
+    for (int i = 1; i <= 50; ++i) {
+        ASSERT_TRUE(Reconnect(driver, server)) << "reconnection " << i;
+        if (i % 10 == 0) {
+            Report(("after " + std::to_string(i) + " reconnections").c_str());
+        }
+    }
+    ExpectBackWhereItStarted();
+
+    for (int i = 0; i < 10; ++i) {
+        driver.Stop();
+        ASSERT_TRUE(driver.Start());
+        ASSERT_TRUE(WaitFor(driver, TSourceState::Live)) << "restart " << i;
+    }
+    Report("after 10 restarts");
+    ExpectBackWhereItStarted();
+}
+
+} // namespace
