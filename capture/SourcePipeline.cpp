@@ -215,10 +215,10 @@ TSourcePipeline BuildSourcePipeline(const TSource& source) {
         // A camera's decoder is linked in the tail's own description: decodebin3
         // (decodebin never gets a PipeWire frame) linked by hand to the tail
         // never receives one either.
-        const std::string tailDescription =
-            source.Kind == TSourceKind::Camera
-                ? std::string("capsfilter ! decodebin3 ! ") + TailDescription
-                : std::string(TailDescription);
+        std::string tailDescription = TailDescription;
+        if (source.Kind == TSourceKind::Camera) {
+            tailDescription.insert(0, "capsfilter ! decodebin3 ! ");
+        }
         GstElement* tail = gst_parse_bin_from_description(tailDescription.c_str(), TRUE, &rawError);
         TGstPtr<GstElement> tailBin(tail ? GST_ELEMENT(gst_object_ref_sink(tail)) : nullptr);
         const TErrorPtr error(rawError);

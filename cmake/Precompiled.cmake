@@ -10,9 +10,10 @@ if(STIRWATCH_FUZZ)
     set(STIRWATCH_PCH OFF)
 endif()
 
-# Every file is compiled for threads (GStreamer's flags ask for it), so that
-# all share one set of definitions and with it the precompiled headers.
-add_compile_options(-pthread)
+# Every file is compiled for threads (GStreamer's flags ask for it) and as
+# position-independent code (Qt's flags ask for it), so that all share one set
+# of settings and with it the precompiled headers.
+add_compile_options(-pthread -fPIC)
 
 set(STIRWATCH_PCH_STD <algorithm> <atomic> <chrono> <cstdint> <cstring> <functional> <memory>
     <mutex> <optional> <string> <string_view> <thread> <utility> <vector>)
