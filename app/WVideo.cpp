@@ -842,6 +842,10 @@ void TVideo::SaveMovementImage(const TFrameView& frame) {
 
 void TVideo::ReportFrame(const TStepResult& result) {
     PixNumLab->setText(QString::number(result.ChangedPixels));
+    if (ConfigForm && ConfigForm->isVisible()) {
+        ConfigForm->ShowStepReadout(result.ChangedPixels, result.Percent, result.Movement,
+                                    result.LightChange);
+    }
     const int percent = result.Percent;
     PercentLab->setText(QString::number(percent));
     FMeter->SetValue(percent);

@@ -107,7 +107,8 @@ public:
         connect(Window.Timer1, &TTimer::OnTimer, this, [this] { Step(); });
         connect(Window.StatusBar1, &QStatusBar::messageChanged, this, [this](const QString& text) {
             Events += text.startsWith("Event saved") ? 1 : 0;
-            if (text.startsWith("Event recording failed") || text.startsWith("Event encoder")) {
+            if (text.startsWith("Event recording failed") || text.startsWith("Event lost") ||
+                text.startsWith("Event encoder")) {
                 std::printf("status: %s\n", text.toLocal8Bit().constData());
             }
         });
@@ -118,7 +119,7 @@ public:
 
 private:
     void WaitForVideo() {
-        if (!PreviousFrame || PreviousFrame->Empty()) {
+        if (!Window.Engine() || Window.Engine()->PreviousFrame().Empty()) {
             return;
         }
         Poll.stop();
@@ -136,7 +137,7 @@ private:
     }
 
     void Step() {
-        if (++Steps % StepsPerSample == 0) {
+        if (++Steps % SampleSteps == 0) {
             Sample();
         }
     }
@@ -176,6 +177,10 @@ private:
     bool Moving = true;
     long Steps = 0;
     long Events = 0;
+    // Samples are taken this often ($SOAK_SAMPLE_STEPS); growth is still given per 10,000 steps.
+    long SampleSteps = std::getenv("SOAK_SAMPLE_STEPS")
+                           ? std::atol(std::getenv("SOAK_SAMPLE_STEPS"))
+                           : StepsPerSample;
     std::vector<TSample> Samples;
 };
 

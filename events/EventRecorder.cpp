@@ -6,6 +6,7 @@
 #include "events/FrameEncoder.h"
 
 #include <gst/video/video.h>
+#include <malloc.h>
 
 #include <cmath>
 #include <ctime>
@@ -318,6 +319,10 @@ void TEventRecorder::Work() {
             FFinishing.pop_front();
             lock.unlock();
             FinishFile(std::move(job));
+            // The writer's pipeline and its threads are gone: the memory they
+            // freed goes back to the system instead of staying in the
+            // allocator's per-thread pools, where it added up event after event.
+            malloc_trim(0);
             lock.lock();
         }
         if (FQuit) {

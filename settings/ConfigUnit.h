@@ -96,6 +96,7 @@ public:
     QGroupBox* MaskGroup;
     QPlainTextEdit* MaskEdit;
     QLabel* MaskStatusLabel;
+    QLabel* DetectionReadoutLabel; // the latest step's figures, for tuning
 
     // The section of the settings store this window reads and writes; empty
     // until LoadSettings has run.
@@ -124,6 +125,7 @@ public:
     // The Detection tab's options; the mask is the last one that could be read.
     TDetectionSettings DetectionSettings() const;
     void SetDetectionSettings(const TDetectionSettings& settings);
+    void ShowStepReadout(int changedPixels, int percent, bool movement, bool lightChange);
 
 signals:
     // An option of the Detection tab changed.

@@ -44,7 +44,7 @@ void TConfigForm::BuildDetectionSheet() {
     const int groupWidth = PageControl->width() - 4 * Margin;
     FalseAlarmGroup = new QGroupBox("Fewer false alarms", DetectionSheet);
     FalseAlarmGroup->setObjectName("FalseAlarmGroup");
-    FalseAlarmGroup->setGeometry(Margin, Margin, groupWidth, 74);
+    FalseAlarmGroup->setGeometry(Margin, Margin, groupWidth, 94);
     SheetLabel(FalseAlarmGroup, "SpeckleLabel",
                "Speckle filter: changed neighbours a pixel needs (0 off):", 8, 22);
     SpeckleEdit = SheetEdit(FalseAlarmGroup, "SpeckleEdit", 360, 18, 0, 8, 0);
@@ -56,15 +56,19 @@ void TConfigForm::BuildDetectionSheet() {
     LightGuardEdit = SheetEdit(FalseAlarmGroup, "LightGuardEdit", 360, 44, 1, 100, 60);
     SheetLabel(FalseAlarmGroup, "LightGuardUnitLabel", "%", 446, 48);
 
+    DetectionReadoutLabel = SheetLabel(FalseAlarmGroup, "DetectionReadoutLabel",
+                                       "Latest step: none yet (Auto gives a live reading)", 8, 72);
+    DetectionReadoutLabel->setMinimumWidth(groupWidth - 16);
+
     MaskGroup = new QGroupBox("Mask", DetectionSheet);
     MaskGroup->setObjectName("MaskGroup");
-    MaskGroup->setGeometry(Margin, Margin + 74 + Margin, groupWidth, 150);
+    MaskGroup->setGeometry(Margin, Margin + 94 + Margin, groupWidth, 134);
     SheetLabel(MaskGroup, "MaskHelpLabel",
                "\"ignore\" or \"watch\", then one polygon per line: x,y pairs from 0 to 1", 8, 18);
     MaskEdit = new QPlainTextEdit(MaskGroup);
     MaskEdit->setObjectName("MaskEdit");
-    MaskEdit->setGeometry(8, 36, groupWidth - 16, 86);
-    MaskStatusLabel = SheetLabel(MaskGroup, "MaskStatusLabel", "No mask", 8, 126);
+    MaskEdit->setGeometry(8, 36, groupWidth - 16, 72);
+    MaskStatusLabel = SheetLabel(MaskGroup, "MaskStatusLabel", "No mask", 8, 112);
     MaskStatusLabel->setMinimumWidth(groupWidth - 16);
     connect(MaskEdit, &QPlainTextEdit::textChanged, this, &TConfigForm::MaskEditChange);
 }
@@ -118,4 +122,16 @@ void TConfigForm::ConnectDetectionSheet() {
     connect(SpeckleEdit, &TSpinEdit::Change, this, &TConfigForm::DetectionChanged);
     connect(LightGuardCheck, &QCheckBox::toggled, this, &TConfigForm::DetectionChanged);
     connect(LightGuardEdit, &TSpinEdit::Change, this, &TConfigForm::DetectionChanged);
+}
+
+// What the latest step gave with the current settings, to tune them by.
+void TConfigForm::ShowStepReadout(int changedPixels, int percent, bool movement, bool lightChange) {
+    const QString verdict = lightChange ? "light change ignored"
+                            : movement  ? "movement"
+                                        : "no movement";
+    DetectionReadoutLabel->setText(QString("Latest step: %1 changed pixels, %2 % of the "
+                                           "watched pixels: %3")
+                                       .arg(changedPixels)
+                                       .arg(percent)
+                                       .arg(verdict));
 }

@@ -394,15 +394,22 @@ TEST_F(MainWindowTest, SavesTheFrameOnlyWhenChangedPixelsExceedTheMinimalMovemen
     EXPECT_TRUE(Errors.empty());
 }
 
+void SaveShot(QWidget* window, const char* name);
+
 TEST_F(MainWindowTest, LightChangeIsNeitherSavedNorMovementAndShowsGray) {
     ASSERT_TRUE(QDir().mkdir("images"));
     ConfigForm->SaveOMBox->setChecked(true);
     ConfigForm->LightGuardCheck->setChecked(true); // at 60 %
+    ConfigForm->show();
     Window->MinMoveSpinBox->SetValue(2);
     StepOn(Frame(40, 30, 40));
     StepOn(Frame(40, 30, 160)); // the light goes on
     EXPECT_EQ(Window->PercentLab->text(), "100");
     EXPECT_EQ(Window->StatusBar1->currentMessage(), "Light change ignored");
+    EXPECT_TRUE(ConfigForm->DetectionReadoutLabel->text().contains("light change ignored"));
+    ConfigForm->PageControl->setCurrentWidget(ConfigForm->DetectionSheet);
+    SaveShot(ConfigForm, "configuration-detection.png");
+    ConfigForm->hide();
     EXPECT_EQ(Window->Graph()->Elements.back().Color, RunningGraph::LightChangeColor);
     EXPECT_EQ(CountFiles("images", "*.bmp"), 0);
     StepOn(WithBrightPixels(Frame(40, 30, 160), 5)); // movement in the lit room

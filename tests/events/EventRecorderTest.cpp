@@ -300,16 +300,16 @@ TEST_F(EventRecorderTest, FolderRemovedDuringAnEventIsReportedAsALostEvent) {
     TempFolder base;
     const std::string folder = base.Path + "/events";
     TStatusLog log;
-    TEventRecorder recorder(Settings(folder, 0.5, 0.5), log.Sink());
+    TEventRecorder recorder(Settings(folder, 0.5, 3), log.Sink());
     TLiveTestSource source(320, 240, Fps,
                            [&](GstSample* sample) { recorder.OnSourceFrame(sample); });
     WaitForPreRoll(recorder, 1s);
     recorder.Movement();
-    ASSERT_TRUE(recorder.Recording());
     const auto recording = log.WaitFor({TEventStatus::Recording});
     ASSERT_TRUE(recording);
-    std::this_thread::sleep_for(300ms);
+    recorder.Movement();
     fs::remove_all(folder);
+    ASSERT_TRUE(recorder.Recording()) << "the event ended before its folder was removed";
 
     const auto ended = log.WaitFor({TEventStatus::Saved, TEventStatus::Failed});
     ASSERT_TRUE(ended);

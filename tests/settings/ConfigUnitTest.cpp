@@ -347,7 +347,7 @@ TEST_F(ConfigWindow, DetectionTabIsOffByDefaultKeepsTheLastReadableMaskAndStores
         EXPECT_LT(onDialog.bottom(), Form.GraphCheck->y()) << group->objectName().toStdString();
     }
     int changes = 0;
-    QObject::connect(&Form, &TConfigForm::DetectionChanged, [&changes] { ++changes; });
+    QObject::connect(&Form, &TConfigForm::DetectionChanged, &Form, [&changes] { ++changes; });
     Form.SpeckleEdit->SetValue(3);
     Form.LightGuardCheck->setChecked(true);
     Form.MaskEdit->setPlainText("watch\n0,0 0.5,0 0.5,1\n");
