@@ -280,7 +280,9 @@ bool TEventRecorder::StartEvent(GstClockTime now) {
     FStopNote.clear();
     TEventStatus status =
         MakeStatus(TEventStatus::Recording, "Recording event " + FileName(path) + " ...", path);
-    status.PreRoll = now - origin;
+    // A source whose times ran ahead of the arrival clock can put the first
+    // frame a little after `now`.
+    status.PreRoll = now > origin ? now - origin : 0;
     Report(status);
     return true;
 }

@@ -140,7 +140,7 @@ void TProgressDisplay::WritePlainLines(TClock::time_point now) {
             continue;
         }
         const int tenth = static_cast<int>(Progress[i].Fraction.load() * 10);
-        if (tenth > state.Tenth) {
+        if (tenth != state.Tenth) {
             state.Tenth = tenth;
             std::fprintf(Out, "%s: %s\n", Names[i].c_str(), FileFigures(i, now).c_str());
         }

@@ -363,8 +363,10 @@ void TVideoDecoder::TState::UpdateProgress() {
     gint64 position = 0;
     if (Duration.load() > 0) {
         Fraction = std::min(1.0, double(End.load()) / double(Duration.load()));
-    } else if (FileBytes > 0 &&
+    } else if (FileBytes > 0 && Seen.load() > 0 &&
                gst_element_query_position(Source.get(), GST_FORMAT_BYTES, &position)) {
+        // Only once frames flow: before that a demuxer may be reading the
+        // index at the end of the file.
         Fraction = std::min(1.0, double(position) / double(FileBytes));
     }
     if (Shown != nullptr) {
