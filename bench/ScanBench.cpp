@@ -167,12 +167,12 @@ double OpenCvMog2(const TClip& clip) {
     });
     return changed >= 0 ? fps : 0;
 }
-#endif
 
 void Verdict(const char* what, double ratio, double target) {
     std::printf("  %-44s %5.2fx (target %.1fx) %s\n", what, ratio, target,
                 ratio >= target ? "met" : "MISSED");
 }
+#endif
 
 } // namespace
 

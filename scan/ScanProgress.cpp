@@ -135,11 +135,11 @@ void TProgressDisplay::WritePlainLines(TClock::time_point now) {
         if (!state.Seen || state.Reported) {
             continue;
         }
-        if (Progress[i].Finished) {
-            state.Reported = true;
-            continue;
-        }
-        const int tenth = static_cast<int>(Progress[i].Fraction.load() * 10);
+        // A finished file gets its last line once, also when it finished
+        // before any line was due (a short file on a fast machine).
+        const bool finished = Progress[i].Finished;
+        state.Reported = finished;
+        const int tenth = finished ? 10 : static_cast<int>(Progress[i].Fraction.load() * 10);
         if (tenth != state.Tenth) {
             state.Tenth = tenth;
             std::fprintf(Out, "%s: %s\n", Names[i].c_str(), FileFigures(i, now).c_str());
