@@ -585,12 +585,10 @@ LRESULT TCaptureWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CAP_SEQUENCE:
         return StartSequence();
     case WM_CAP_STOP:
-        StopSequence(false);
-        return FDriver != nullptr;
     case WM_CAP_ABORT:
-        // The program sends this when the capture reaches its frame limit:
-        // the capture ended as planned, so it is not called aborted. Only
-        // the user's abort key or click is (see eventFilter).
+        // The program sends an abort when the capture reaches its frame
+        // limit: the capture ended as planned, so it is not called aborted.
+        // Only the user's abort key or click is (see eventFilter).
         StopSequence(false);
         return FDriver != nullptr;
     case WM_CAP_GET_SEQUENCE_SETUP: {

@@ -24,7 +24,7 @@ namespace {
 // The log folder when none is stored: the documents folder, else the home
 // folder (never the root of the file system, where no log belongs).
 std::string DefaultLogFolder() {
-    const std::string documents = ReadDocumentsFolder();
+    std::string documents = ReadDocumentsFolder();
     if (!documents.empty()) {
         return documents;
     }

@@ -188,7 +188,7 @@ TReadOutcome ReadWholeFile(const std::string& path, std::string& text) {
 // file: "<file>.too-large", or with a number when that name is taken.
 std::string KeepAside(const std::string& path) {
     for (int number = 1; number < 1000; ++number) {
-        const std::string aside =
+        std::string aside =
             path + ".too-large" + (number == 1 ? std::string() : "-" + std::to_string(number));
         if (renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
             return aside;
