@@ -1,4 +1,5 @@
 #include "scan/ScanPlot.h"
+#include "scan/ScanProgress.h"
 
 #include "scan/VideoDecoder.h"
 
@@ -47,15 +48,7 @@ double NiceStep(double range, int parts) {
 }
 
 QString TimeLabel(double seconds) {
-    const long total = std::lround(seconds);
-    char text[32];
-    if (total >= 3600) {
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60,
-                      total % 60);
-    } else {
-        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
-    }
-    return QString::fromLatin1(text);
+    return QString::fromStdString(DurationText(seconds));
 }
 
 struct TFrame {
