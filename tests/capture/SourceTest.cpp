@@ -390,7 +390,11 @@ TEST_F(SourceTest, AnEndlessHttpPartIsCutOffAndNamedWithoutTakingTheMemory) {
         const long peak = StatusKb("VmHWM:");
         std::printf("RSS %ld kB, peak %ld kB while the endless part came\n", before, peak);
         // The part is bounded at 16 MB; the pipeline's copies of it stay within a few times that.
+        // AddressSanitizer keeps freed blocks in quarantine (256 MB), so the bound
+        // is checked only where memory is given back as the program does.
+#if !defined(__SANITIZE_ADDRESS__)
         EXPECT_LT(peak - before, 80 * 1024);
+#endif
         http.SetEndlessPart(false);
         EXPECT_TRUE(RunEventsUntil([&] { return Label->text().endsWith(" again"); }, 40000))
             << Label->text().toStdString();
