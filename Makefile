@@ -13,7 +13,7 @@ FUZZ_TARGETS := settings_text_fuzz image_frame_fuzz kernels_fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: soak deps configure build run test test-release test-asan test-core test-fuzz fuzz fuzz-build check-style bench clean screenshots package
+.PHONY: soak deps configure build run test test-release test-asan test-core test-fuzz fuzz fuzz-build check-style bench bench-motion clean screenshots package
 
 deps:
 	./scripts/install-deps.sh
@@ -76,10 +76,11 @@ test:
 	    echo "== $$stage took $$(( $$(date +%s) - start )) s"; \
 	done
 
-# OpenCV is installed for the comparison rows of the analysis and scan benchmarks only.
+# OpenCV is installed for the comparison rows of the analysis and scan benchmarks only,
+# and Debian's Motion daemon for the side-by-side run of bench-motion only.
 # The scan benchmark makes its two recordings once, in $(BUILD)/scan-bench-clips.
 bench:
-	./scripts/install-deps.sh libopencv-dev
+	./scripts/install-deps.sh libopencv-dev motion
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIRWATCH_BENCH=ON \
 		-DSTIRWATCH_BENCH_OPENCV=ON
 	cmake --build $(BUILD) -j $(JOBS) --target stirwatch_bench stirwatch_engine_bench stirwatch_app_bench \
@@ -88,6 +89,19 @@ bench:
 	./$(BUILD)/bench/stirwatch_engine_bench
 	./$(BUILD)/bench/stirwatch_app_bench
 	./$(BUILD)/bench/stirwatch_scan_bench $(BUILD)/scan-bench-clips
+	$(MAKE) --no-print-directory bench-motion
+
+# The whole program next to the Motion daemon (Debian's `motion`, installed for
+# this benchmark only) on four recordings it makes once in $(BUILD)/motion-bench-clips:
+# CPU and memory from /proc, medians of interleaved rounds, met/MISSED per target.
+# BENCH_MOTION_ARGS passes options, e.g. "--rounds 1 --only 640x480 --offscreen".
+BENCH_MOTION_ARGS ?=
+bench-motion:
+	./scripts/install-deps.sh motion
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIRWATCH_BENCH=ON
+	cmake --build $(BUILD) -j $(JOBS) --target stirwatch_watch_run
+	./scripts/bench-motion.py $(BUILD)/bench/stirwatch_watch_run $(BUILD)/motion-bench-clips \
+		$(BENCH_MOTION_ARGS)
 
 # Screenshots of every window, taken by the end-to-end run on Xvfb, for the README.
 screenshots: build

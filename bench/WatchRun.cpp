@@ -1,0 +1,93 @@
+// The whole program watching a source as a user leaves it: "Start Video",
+// then "Auto" at 100 ms with every window shown, and, when an events folder
+// is given, "Record On Move" into it. It runs until it is told to end (SIGTERM
+// or SIGINT, which finish a running clip as the program always does), so that
+// a benchmark can measure the process from outside, side by side with
+// another program watching the same source.
+//
+// Usage: STIRWATCH_SOURCE=FILE stirwatch_watch_run [EVENTS_FOLDER]
+// Prints "watching" once "Auto" runs, and at the end the steps taken and the
+// events saved.
+
+#include "app/EventRecording.h"
+#include "app/Program.h"
+#include "app/TTimer.h"
+#include "app/WVideo.h"
+#include "settings/ConfigUnit.h"
+#include "settings/TSpinEdit.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int StepMs = 100;
+
+class TWatch : public QObject {
+public:
+    TWatch(TVideo& window, QString eventsFolder)
+        : Window(window), EventsFolder(std::move(eventsFolder)) {}
+
+    void Start() {
+        if (!EventsFolder.isEmpty()) {
+            ConfigForm->RecordOnMoveCheck->setChecked(true);
+            ConfigForm->EventsDirEdit->setText(EventsFolder);
+            Window.Events()->Apply(*ConfigForm);
+        }
+        Window.CapSpeedSpinBox->SetValue(StepMs);
+        connect(Window.Timer1, &TTimer::OnTimer, this, [this] { ++Steps; });
+        connect(Window.StatusBar1, &QStatusBar::messageChanged, this, [this](const QString& text) {
+            Events += text.startsWith(QLatin1String("Event saved")) ? 1 : 0;
+        });
+        Window.StartVideo();
+        connect(&Poll, &QTimer::timeout, this, [this] { WaitForVideo(); });
+        Poll.start(StepMs);
+    }
+
+    void Report() const {
+        std::printf("steps %ld, events saved %ld\n", Steps, Events);
+        std::fflush(stdout);
+    }
+
+private:
+    void WaitForVideo() {
+        if (!Window.Engine() || Window.Engine()->PreviousFrame().Empty()) {
+            return;
+        }
+        Poll.stop();
+        Window.AutoButClick();
+        std::printf("watching\n");
+        std::fflush(stdout);
+    }
+
+    TVideo& Window;
+    QString EventsFolder;
+    QTimer Poll;
+    long Steps = 0;
+    long Events = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const QString eventsFolder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    // The settings of the run stay out of the user's.
+    QTemporaryDir configHome;
+    qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
+    int programArgc = 1;
+    std::unique_ptr<TWatch> watch;
+    const int code = RunProgram(programArgc, argv, [&](TVideo& window) {
+        watch = std::make_unique<TWatch>(window, eventsFolder);
+        watch->Start();
+    });
+    if (watch) {
+        watch->Report();
+    }
+    return code;
+}
