@@ -1,6 +1,7 @@
 #include "scan/ScanCommand.h"
 
 #include "scan/FileScan.h"
+#include "scan/ScanClips.h"
 #include "scan/ScanOptions.h"
 #include "scan/ScanOutputs.h"
 #include "scan/ScanPlot.h"
@@ -21,7 +22,9 @@ namespace {
 struct TFileJob {
     std::string Path;
     TOutputNames Names;
-    int Events = 0;
+    std::vector<TScanEvent> Events;
+    // One per event with --clips.
+    std::vector<TEventClip> Clips;
     std::string Failure;
 };
 
@@ -38,20 +41,23 @@ std::vector<TFileJob> PlanJobs(const TScanOptions& options) {
                                                          "-" + std::to_string(serial));
         }
         taken.insert(names.ClipStem);
-        jobs.push_back({path, names, 0, {}});
+        jobs.push_back({path, names, {}, {}, {}});
     }
     return jobs;
 }
 
 void WriteResults(TFileJob& job, const TScanOptions& options, const TFileScan& scan) {
-    const std::vector<TScanEvent> events = FindEvents(scan.Steps, options.Events, scan.VideoEndNs);
-    job.Events = static_cast<int>(events.size());
+    job.Events = FindEvents(scan.Steps, options.Events, scan.VideoEndNs);
+    const std::vector<TScanEvent>& events = job.Events;
     WriteWholeFile(job.Names.Log, MovementLogText(scan.Steps, scan.Creation));
-    WriteWholeFile(job.Names.EventsCsv, EventsCsv(events));
+    if (options.Clips) {
+        job.Clips = CutEventClips(job.Path, events, job.Names.ClipStem);
+    }
+    WriteWholeFile(job.Names.EventsCsv, EventsCsv(events, job.Clips));
     TEventsHeader header{job.Path, options.Settings.PixelTolerance,
                          options.Settings.MinimalMovement, options.Settings.StepNs,
                          scan.VideoEndNs};
-    WriteWholeFile(job.Names.EventsJson, EventsJson(header, events));
+    WriteWholeFile(job.Names.EventsJson, EventsJson(header, events, job.Clips));
     if (options.Plot) {
         const std::string title = std::filesystem::path(job.Path).filename().string();
         const std::string subtitle =
@@ -123,22 +129,54 @@ void RunJobs(std::vector<TFileJob>& jobs, const TScanOptions& options) {
     }
 }
 
+// A line per clip on the standard output; a clip that could not be written
+// on the standard error. Returns the number of those.
+int ReportClips(const TFileJob& job) {
+    int failed = 0;
+    for (std::size_t i = 0; i < job.Clips.size(); ++i) {
+        const TEventClip& clip = job.Clips[i];
+        const TScanEvent& event = job.Events[i];
+        const std::string span = SecondsText(clip.StartNs) + "-" + SecondsText(clip.EndNs) + " s";
+        if (clip.Path.empty()) {
+            ++failed;
+            std::fprintf(stderr, "stirwatch scan: %s: no clip of event %zu (%s-%s s): %s\n",
+                         job.Path.c_str(), i + 1, SecondsText(event.StartNs).c_str(),
+                         SecondsText(event.EndNs).c_str(), clip.Why.c_str());
+        } else if (!clip.Copied) {
+            std::printf("  %s: %s, re-encoded (%s)\n", clip.Path.c_str(), span.c_str(),
+                        clip.Why.c_str());
+        } else if (clip.StartNs < event.StartNs) {
+            std::printf("  %s: %s, copied; starts %s s early, at a key frame\n", clip.Path.c_str(),
+                        span.c_str(), SecondsText(event.StartNs - clip.StartNs).c_str());
+        } else {
+            std::printf("  %s: %s, copied\n", clip.Path.c_str(), span.c_str());
+        }
+    }
+    return failed;
+}
+
 int Report(const std::vector<TFileJob>& jobs) {
     int failed = 0;
+    int failedClips = 0;
     for (const TFileJob& job : jobs) {
         if (!job.Failure.empty()) {
             ++failed;
             std::fprintf(stderr, "stirwatch scan: %s: %s\n", job.Path.c_str(), job.Failure.c_str());
             continue;
         }
-        std::printf("%s: %d event%s -> %s\n", job.Path.c_str(), job.Events,
-                    job.Events == 1 ? "" : "s", job.Names.EventsCsv.c_str());
+        std::printf("%s: %zu event%s -> %s\n", job.Path.c_str(), job.Events.size(),
+                    job.Events.size() == 1 ? "" : "s", job.Names.EventsCsv.c_str());
+        failedClips += ReportClips(job);
     }
     if (failed > 0) {
         std::fprintf(stderr, "stirwatch scan: %d of %zu files failed\n", failed, jobs.size());
     }
+    if (failedClips > 0) {
+        std::fprintf(stderr, "stirwatch scan: %d clip%s could not be written\n", failedClips,
+                     failedClips == 1 ? "" : "s");
+    }
     std::fflush(stdout);
-    return failed > 0 ? 1 : 0;
+    return failed > 0 || failedClips > 0 ? 1 : 0;
 }
 
 } // namespace

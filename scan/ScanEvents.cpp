@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -30,6 +31,52 @@ std::string JsonString(const std::string& text) {
         }
     }
     return out + "\"";
+}
+
+// A field as RFC 4180 writes it: quoted when it holds a comma, a quote or a
+// line break.
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string out = "\"";
+    for (const char c : text) {
+        out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    }
+    return out + "\"";
+}
+
+std::string FileName(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
+const char* ClipMode(const TEventClip& clip) {
+    if (clip.Path.empty()) {
+        return "failed";
+    }
+    return clip.Copied ? "copied" : "re-encoded";
+}
+
+std::string ClipCsv(const TEventClip& clip) {
+    if (clip.Path.empty()) {
+        return ",,,,failed";
+    }
+    return "," + CsvField(FileName(clip.Path)) + "," + SecondsText(clip.StartNs) + "," +
+           SecondsText(clip.EndNs) + "," + ClipMode(clip);
+}
+
+std::string ClipJson(const TScanEvent& event, const TEventClip& clip) {
+    std::string text = ", \"clip\": {\"mode\": \"" + std::string(ClipMode(clip)) + "\"";
+    if (clip.Path.empty()) {
+        return text + ", \"error\": " + JsonString(clip.Why) + "}";
+    }
+    text += ", \"file\": " + JsonString(FileName(clip.Path)) +
+            ", \"start\": " + SecondsText(clip.StartNs) + ", \"end\": " + SecondsText(clip.EndNs) +
+            ", \"early\": " + SecondsText(std::max<std::int64_t>(0, event.StartNs - clip.StartNs));
+    if (!clip.Copied) {
+        text += ", \"reason\": " + JsonString(clip.Why);
+    }
+    return text + "}";
 }
 
 } // namespace
@@ -80,17 +127,22 @@ std::string TimecodeText(std::int64_t ns) {
     return text;
 }
 
-std::string EventsCsv(const std::vector<TScanEvent>& events) {
-    std::string text = "start,end,duration,peak_percent,start_time,end_time\n";
-    for (const TScanEvent& event : events) {
+std::string EventsCsv(const std::vector<TScanEvent>& events, const std::vector<TEventClip>& clips) {
+    const bool withClips = !clips.empty();
+    std::string text = std::string("start,end,duration,peak_percent,start_time,end_time") +
+                       (withClips ? ",clip,clip_start,clip_end,clip_mode\n" : "\n");
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const TScanEvent& event = events[i];
         text += SecondsText(event.StartNs) + "," + SecondsText(event.EndNs) + "," +
                 SecondsText(event.EndNs - event.StartNs) + "," + std::to_string(event.PeakPercent) +
-                "," + TimecodeText(event.StartNs) + "," + TimecodeText(event.EndNs) + "\n";
+                "," + TimecodeText(event.StartNs) + "," + TimecodeText(event.EndNs) +
+                (withClips && i < clips.size() ? ClipCsv(clips[i]) : "") + "\n";
     }
     return text;
 }
 
-std::string EventsJson(const TEventsHeader& header, const std::vector<TScanEvent>& events) {
+std::string EventsJson(const TEventsHeader& header, const std::vector<TScanEvent>& events,
+                       const std::vector<TEventClip>& clips) {
     std::string text = "{\n  \"file\": " + JsonString(header.File) +
                        ",\n  \"pixel_tolerance\": " + std::to_string(header.PixelTolerance) +
                        ",\n  \"minimal_movement\": " + std::to_string(header.MinimalMovement) +
@@ -103,7 +155,8 @@ std::string EventsJson(const TEventsHeader& header, const std::vector<TScanEvent
                 "    {\"start\": " + SecondsText(event.StartNs) +
                 ", \"end\": " + SecondsText(event.EndNs) +
                 ", \"duration\": " + SecondsText(event.EndNs - event.StartNs) +
-                ", \"peak_percent\": " + std::to_string(event.PeakPercent) + "}";
+                ", \"peak_percent\": " + std::to_string(event.PeakPercent) +
+                (i < clips.size() ? ClipJson(event, clips[i]) : "") + "}";
     }
     text += events.empty() ? "]\n}\n" : "\n  ]\n}\n";
     return text;

@@ -160,6 +160,8 @@ TScanOptions ParseScanOptions(const std::vector<std::string>& arguments,
         }
         if (argument == "--every-frame") {
             options.Settings.StepNs = 0;
+        } else if (argument == "--clips") {
+            options.Clips = true;
         } else if (argument == "--no-plot") {
             options.Plot = false;
         } else if (argument == "--quiet") {
@@ -193,6 +195,8 @@ std::string ScanHelpText(const TScanSettings& defaults) {
            "  NAME.events.csv     the events: start, end, duration (seconds), peak percent\n"
            "  NAME.events.json    the same as JSON\n"
            "  NAME.plot.png       the percentage over the video's time, events shaded\n"
+           "  NAME-event-001.EXT  with --clips, a clip of each event (\"_2\" is added when\n"
+           "                      the name is taken)\n"
            "\n"
            "Options:\n"
            "  -t, --pixel-tolerance N   0..255 (now " +
@@ -225,6 +229,11 @@ std::string ScanHelpText(const TScanSettings& defaults) {
            "      --after SECONDS       end each event this much later (0)\n"
            "      --merge SECONDS       join events at most this far apart (0)\n"
            "  -o, --output FOLDER       where the results go (the current folder)\n"
+           "      --clips               cut a clip of each event from the recording: copied\n"
+           "                            from the key frame at or before the event's start\n"
+           "                            where the stream allows (it may start a little\n"
+           "                            early; the events list says where), otherwise\n"
+           "                            encoded again\n"
            "      --no-plot             write no plot\n"
            "  -j, --jobs N              files scanned side by side (the number of cores)\n"
            "  -q, --quiet               no progress display\n"

@@ -20,6 +20,8 @@ struct TScanOptions {
     std::string OutputFolder = ".";
     int Jobs = 0; // 0: the number of cores
     bool Plot = true;
+    // A clip of each event beside the other results.
+    bool Clips = false;
     bool Quiet = false;
     bool Help = false;
     std::vector<std::string> Files;

@@ -1,13 +1,18 @@
 // `stirwatch scan` run as a user runs it, on clips of a still scene that a
 // ball crosses from 5 s to 9 s: the events it finds, its results run after
-// run, and files that cannot be read among good ones.
+// run, files that cannot be read among good ones, and the event clips.
 
 #include "settings/TRegIniFile.h"
 #include "tests/TestGuards.h"
+#include "tests/support/GstTestUtil.h"
 #include "tests/support/TestMedia.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/pbutils/pbutils.h>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -262,6 +267,185 @@ TEST_F(ScanCommandTest, AMaskOverTheBallsPathHidesItAndTheFlagsAreChecked) {
     EXPECT_NE(bad.Err.find("line 2"), std::string::npos) << bad.Err;
     EXPECT_EQ(Scan({"--speckle", "9", clip}).Status, 2);
     EXPECT_EQ(Scan({"--light-guard", "101", clip}).Status, 2);
+}
+
+// The events list with --clips: the event's columns, then the clip's.
+struct TClipRow {
+    double Start = 0;
+    double End = 0;
+    std::string File;
+    double ClipStart = 0;
+    double ClipEnd = 0;
+    std::string Mode;
+};
+
+std::vector<TClipRow> ReadClipRows(const fs::path& csv) {
+    std::istringstream lines(ReadFile(csv));
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "start,end,duration,peak_percent,start_time,end_time,clip,clip_start,clip_end,"
+                    "clip_mode");
+    std::vector<TClipRow> rows;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> fields;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, ',');) {
+            fields.push_back(cell);
+        }
+        if (fields.size() != 10) {
+            ADD_FAILURE() << line;
+            continue;
+        }
+        rows.push_back({std::stod(fields[0]), std::stod(fields[1]), fields[6],
+                        fields[7].empty() ? -1 : std::stod(fields[7]),
+                        fields[8].empty() ? -1 : std::stod(fields[8]), fields[9]});
+    }
+    return rows;
+}
+
+// The length of a file as GStreamer's discoverer finds it, in seconds; -1
+// when it cannot open the file.
+double DiscoveredSeconds(const fs::path& path) {
+    EnsureGstInit();
+    GError* error = nullptr;
+    GstDiscoverer* discoverer = gst_discoverer_new(30 * GST_SECOND, &error);
+    g_clear_error(&error);
+    if (discoverer == nullptr) {
+        return -1;
+    }
+    gchar* uri = gst_filename_to_uri(path.c_str(), nullptr);
+    GstDiscovererInfo* info = gst_discoverer_discover_uri(discoverer, uri, &error);
+    g_clear_error(&error);
+    g_free(uri);
+    double seconds = -1;
+    if (info != nullptr && gst_discoverer_info_get_result(info) == GST_DISCOVERER_OK) {
+        seconds = double(gst_discoverer_info_get_duration(info)) / GST_SECOND;
+    }
+    if (info != nullptr) {
+        gst_discoverer_info_unref(info);
+    }
+    gst_object_unref(discoverer);
+    return seconds;
+}
+
+// The video packets of a file, without decoding: their times and which are key frames.
+struct TPackets {
+    std::vector<double> Times;
+    std::vector<double> KeyTimes;
+    bool FirstIsKey = false;
+};
+
+TPackets ReadPackets(const fs::path& path) {
+    gchar* quoted = g_strescape(path.c_str(), nullptr);
+    const std::string location = quoted;
+    g_free(quoted);
+    TGstElementPtr pipeline = LaunchPipeline("filesrc location=\"" + location +
+                                             "\" ! parsebin ! appsink name=sink sync=false");
+    std::unique_ptr<GstElement, TGstObjectUnref> sink(
+        gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    TPackets packets;
+    while (GstSample* sample =
+               gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), 10 * GST_SECOND)) {
+        GstBuffer* buffer = gst_sample_get_buffer(sample);
+        const double time = double(GST_BUFFER_PTS(buffer)) / GST_SECOND;
+        const bool key = !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
+        packets.FirstIsKey = packets.Times.empty() ? key : packets.FirstIsKey;
+        packets.Times.push_back(time);
+        if (key) {
+            packets.KeyTimes.push_back(time);
+        }
+        gst_sample_unref(sample);
+    }
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    return packets;
+}
+
+// The clip opens, and its length covers the event from where the clip starts.
+void ExpectClipCovers(const fs::path& clip, const TClipRow& row, double frame) {
+    SCOPED_TRACE(clip.string());
+    EXPECT_LE(row.ClipStart, row.Start + 1e-3);
+    EXPECT_GE(row.ClipEnd, row.End - 1e-3);
+    const double length = DiscoveredSeconds(clip);
+    EXPECT_NEAR(length, row.ClipEnd - row.ClipStart, frame + 1e-3);
+    EXPECT_GE(length + frame + 1e-3, row.End - row.ClipStart);
+}
+
+TEST_F(ScanCommandTest, AnH264ClipIsCopiedFromTheKeyFrameBeforeTheEventAndSaysHowEarly) {
+    // A key frame every 15 frames (1.5 s at 10 frames a second).
+    const std::string h264 = Clip(TClipKind::H264Mp4);
+    if (h264.empty()) {
+        GTEST_SKIP() << "no H.264 encoder";
+    }
+    const fs::path out = Folder / "out";
+    fs::create_directories(out);
+    const std::string stem = fs::path(h264).stem().string();
+    // A file of the user's under the clip's name is left alone.
+    std::ofstream(out / (stem + "-event-001.mp4")) << "mine\n";
+    const TRun run = Scan({"--clips", "--before", "1", "--after", "1", "-o", out.string(), h264});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(ReadFile(out / (stem + "-event-001.mp4")), "mine\n");
+
+    const std::vector<TClipRow> rows = ReadClipRows(out / (stem + ".events.csv"));
+    ASSERT_EQ(rows.size(), 1u);
+    const TClipRow& row = rows[0];
+    EXPECT_EQ(row.File, stem + "-event-001_2.mp4");
+    EXPECT_EQ(row.Mode, "copied");
+    // The clip starts at the recording's last key frame at or before the
+    // event's start.
+    const TPackets source = ReadPackets(h264);
+    ASSERT_GE(source.KeyTimes.size(), 2u);
+    double keyBefore = -1;
+    for (const double key : source.KeyTimes) {
+        if (key <= row.Start + 1e-6) {
+            keyBefore = key;
+        }
+    }
+    EXPECT_NEAR(row.ClipStart, keyBefore, 1e-3);
+    EXPECT_GT(row.Start - row.ClipStart, 0.0) << "the test's key frames fall between steps";
+    char early[64];
+    std::snprintf(early, sizeof early, "starts %.3f s early, at a key frame",
+                  row.Start - row.ClipStart);
+    EXPECT_NE(run.Out.find(row.File + ": "), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find(early), std::string::npos) << run.Out;
+    EXPECT_NE(ReadFile(out / (stem + ".events.json")).find("\"mode\": \"copied\""),
+              std::string::npos);
+
+    const fs::path clip = out / row.File;
+    ExpectClipCovers(clip, row, 0.1);
+    const TPackets copied = ReadPackets(clip);
+    EXPECT_TRUE(copied.FirstIsKey);
+    EXPECT_EQ(copied.Times.size(), std::size_t(std::lround((row.ClipEnd - row.ClipStart) * 10)));
+}
+
+TEST_F(ScanCommandTest, RawVideoIsReencodedAndMjpegCopiedFrameExactly) {
+    const std::string raw = Clip(TClipKind::RawBgrAvi);
+    const std::string mjpeg = Clip(TClipKind::MjpegAvi);
+    ASSERT_FALSE(raw.empty());
+    ASSERT_FALSE(mjpeg.empty());
+    const fs::path out = Folder / "out";
+    const TRun run =
+        Scan({"--clips", "--before", "0.5", "--after", "0.5", "-o", out.string(), raw, mjpeg});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+
+    const std::vector<TClipRow> raws =
+        ReadClipRows(out / (fs::path(raw).stem().string() + ".events.csv"));
+    ASSERT_EQ(raws.size(), 1u);
+    EXPECT_EQ(raws[0].Mode, "re-encoded");
+    EXPECT_NE(run.Out.find(raws[0].File + ": "), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("re-encoded (raw video"), std::string::npos) << run.Out;
+    // Encoded from the last frame at or before the event's start.
+    EXPECT_GT(raws[0].ClipStart, raws[0].Start - 0.1);
+    ExpectClipCovers(out / raws[0].File, raws[0], 0.1);
+
+    // Every JPEG is a key frame: the copy starts at the event's own frame.
+    const std::vector<TClipRow> jpegs =
+        ReadClipRows(out / (fs::path(mjpeg).stem().string() + ".events.csv"));
+    ASSERT_EQ(jpegs.size(), 1u);
+    EXPECT_EQ(jpegs[0].Mode, "copied");
+    EXPECT_EQ(fs::path(jpegs[0].File).extension(), ".avi");
+    EXPECT_NEAR(jpegs[0].ClipStart, jpegs[0].Start, 1e-3);
+    ExpectClipCovers(out / jpegs[0].File, jpegs[0], 0.1);
 }
 
 } // namespace

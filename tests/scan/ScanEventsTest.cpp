@@ -89,6 +89,28 @@ TEST(ScanEvents, CsvAndJsonText) {
     EXPECT_EQ(empty.substr(empty.size() - 15), "\"events\": []\n}\n");
 }
 
+TEST(ScanEvents, ClipColumnsForCopiedReencodedAndFailedClips) {
+    const std::vector<TScanEvent> events = {{4000 * Ms, 10000 * Ms, 2},
+                                            {20000 * Ms, 21000 * Ms, 5}};
+    const std::vector<TEventClip> clips = {
+        {"out/a,b-event-001.mp4", 3000 * Ms, 10100 * Ms, true, ""},
+        {"", 0, 0, false, "disk \"full\""}};
+    EXPECT_EQ(EventsCsv(events, clips),
+              "start,end,duration,peak_percent,start_time,end_time,clip,clip_start,clip_end,"
+              "clip_mode\n"
+              "4.000,10.000,6.000,2,00:00:04.000,00:00:10.000,\"a,b-event-001.mp4\",3.000,10.100,"
+              "copied\n"
+              "20.000,21.000,1.000,5,00:00:20.000,00:00:21.000,,,,failed\n");
+    const std::string json = EventsJson({"a.mp4", 20, 400, 250 * Ms, 30000 * Ms}, events, clips);
+    EXPECT_NE(json.find("\"clip\": {\"mode\": \"copied\", \"file\": \"a,b-event-001.mp4\", "
+                        "\"start\": 3.000, \"end\": 10.100, \"early\": 1.000}"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"clip\": {\"mode\": \"failed\", \"error\": \"disk \\\"full\\\"\"}"),
+              std::string::npos)
+        << json;
+}
+
 TEST(ScanOutputs, LogStampedWithVideoTimeOrWallClock) {
     const std::vector<TStepRecord> steps = {{5250 * Ms, 1234, 3, true},
                                             {(86400000LL + 3723004) * Ms, 0, 0, false}};
