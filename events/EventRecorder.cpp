@@ -1,6 +1,7 @@
 #include "events/EventRecorder.h"
 
 #include "events/EventRepair.h"
+#include "events/EventStart.h"
 #include "events/EventWriter.h"
 #include "events/EventsFolder.h"
 #include "events/FrameEncoder.h"
@@ -9,7 +10,6 @@
 #include <malloc.h>
 
 #include <cmath>
-#include <ctime>
 #include <filesystem>
 #include <stdexcept>
 #include <utility>
@@ -35,11 +35,6 @@ GstClockTime Seconds(double seconds) {
 
 std::string FileName(const std::string& path) {
     return std::filesystem::path(path).filename().string();
-}
-
-std::string Megabytes(std::uint64_t bytes) {
-    return bytes >= (1u << 20) ? std::to_string(bytes >> 20) + " MB"
-                               : std::to_string(bytes >> 10) + " KB";
 }
 
 TEventStatus MakeStatus(TEventStatus::TKind kind, std::string text, std::string path = {}) {
@@ -194,7 +189,7 @@ void TEventRecorder::OnEncoded(GstBuffer* buffer, GstCaps* caps) {
     }
     FRing.Push(buffer);
     FNewestEncoded = GST_BUFFER_PTS(buffer);
-    if (!FWriter) {
+    if (!FWriter && !FStarting) {
         return;
     }
     if (GST_BUFFER_PTS(buffer) >= FEventEnd) {
@@ -202,14 +197,22 @@ void TEventRecorder::OnEncoded(GstBuffer* buffer, GstCaps* caps) {
         FWake.notify_all();
         return;
     }
+    if (FStarting) {
+        if (!FStarting->Ended) {
+            FStarting->Frames.Push(buffer);
+        }
+        return;
+    }
     FWriter->Push(buffer);
 }
 
+// Only memory work here: the caller may be the GUI thread, whose frames
+// wait while it works, and the encoder's thread waits on FMutex.
 void TEventRecorder::Movement() {
     const GstClockTime now = Now();
     std::lock_guard lock(FMutex);
     const GstClockTime end = now + Seconds(FSettings.PostRollSeconds);
-    if (FWriter) {
+    if (FWriter || FStarting) {
         FEventEnd = std::max(FEventEnd, end);
         return;
     }
@@ -219,75 +222,68 @@ void TEventRecorder::Movement() {
     if (now < FRetryAt) {
         return; // the last file could not be created: not tried again at every step
     }
-    if (StartEvent(now)) {
-        FFirstMovement = now;
-        FEventEnd = end;
-        FRefused = false;
-        FRetryDelay = FirstRetryDelay;
-        FWake.notify_all();
-    }
+    FStarting = std::make_unique<TEventStart>(now, FSettings, FCodec, FEncodedCaps, FRing);
+    FEventEnd = end;
+    FWake.notify_all();
 }
 
-// Under FMutex, on the thread of Movement().
-bool TEventRecorder::StartEvent(GstClockTime now) {
-    const std::string folder = FSettings.Folder;
-    try {
-        EnsureFolder(folder);
-    } catch (const std::exception& error) {
-        if (!FRefused) {
-            Report(MakeStatus(TEventStatus::Failed, error.what()));
-        }
-        FRefused = true;
-        return false;
-    }
-    const TDiskSpace space = DiskSpaceOf(folder);
-    const std::uint64_t floor = FreeSpaceFloor(space.Total);
-    if (space.Known && space.Free < floor) {
-        if (!FRefused) {
-            Report(MakeStatus(TEventStatus::Refused,
-                              "No event recorded: only " + Megabytes(space.Free) +
-                                  " free on the disk of the events folder (at "
-                                  "least " +
-                                  Megabytes(floor) + " needed)"));
-        }
-        FRefused = true;
-        return false;
-    }
-    EnforceFolderLimit(folder, FSettings.LimitBytes, FRing.Bytes());
+// The worker: the disk work runs without FMutex, so that neither Movement()
+// nor the encoder's thread waits for the disk. Only this thread replaces
+// FStarting, and what it reads of it here does not change.
+void TEventRecorder::StartEvent(std::unique_lock<std::mutex>& lock) {
+    const TEventStart& start = *FStarting;
+    lock.unlock();
+    TPreparedEvent prepared = PrepareEvent(start);
+    lock.lock();
+    BeginEvent(std::move(prepared));
+}
 
-    const GstClockTime from =
-        now > Seconds(FSettings.PreRollSeconds) ? now - Seconds(FSettings.PreRollSeconds) : 0;
-    const GstClockTime origin = FRing.StartPts(from);
-    // The wall-clock time of the file's first frame names the file.
-    const std::time_t startTime = std::chrono::system_clock::to_time_t(
-        std::chrono::system_clock::now() - std::chrono::nanoseconds(now - origin));
-    std::tm local{};
-    localtime_r(&startTime, &local);
-    const std::string path = FreeEventPath(folder, local, FCodec.Extension);
-    try {
-        FWriter = std::make_unique<TEventWriter>(FCodec, FEncodedCaps, path, origin);
-    } catch (const std::exception& error) {
+void TEventRecorder::BeginEvent(TPreparedEvent prepared) {
+    const std::unique_ptr<TEventStart> start = std::move(FStarting);
+    if (!prepared.Writer) {
         if (!FRefused) {
-            Report(MakeStatus(TEventStatus::Failed,
-                              std::string("Event recording failed: ") + error.what()));
+            Report(prepared.Refusal);
         }
         FRefused = true;
-        FRetryAt = now + FRetryDelay;
-        FRetryDelay = std::min(FRetryDelay * 2, LongestRetryDelay);
-        return false;
+        if (prepared.RetryLater) {
+            FRetryAt = Now() + FRetryDelay;
+            FRetryDelay = std::min(FRetryDelay * 2, LongestRetryDelay);
+        }
+        return;
     }
-    FRing.ForEachFrom(from, [this](GstBuffer* buffer) { FWriter->Push(buffer); });
+    FWriter = std::move(prepared.Writer);
+    FFirstMovement = start->Movement;
+    FRefused = false;
+    FRetryDelay = FirstRetryDelay;
+    // The frames that came while the file opened join it up to the event's
+    // end, as they would have one by one.
+    bool passedEnd = false;
+    start->Frames.ForEachFrom(start->From, [&](GstBuffer* buffer) {
+        passedEnd = passedEnd || GST_BUFFER_PTS(buffer) >= FEventEnd;
+        if (!passedEnd) {
+            FWriter->Push(buffer);
+        }
+    });
     FStopNote.clear();
     TEventStatus status =
-        MakeStatus(TEventStatus::Recording, "Recording event " + FileName(path) + " ...", path);
-    // A source whose times ran ahead of the arrival clock can put the first
-    // frame a little after `now`.
-    status.PreRoll = now > origin ? now - origin : 0;
+        MakeStatus(TEventStatus::Recording, "Recording event " + FileName(FWriter->Path()) + " ...",
+                   FWriter->Path());
+    status.PreRoll = start->Movement > start->Origin ? start->Movement - start->Origin : 0;
     Report(status);
-    return true;
+    if (passedEnd || start->Ended) {
+        EndEvent(start->Note);
+    }
 }
 
 void TEventRecorder::EndEvent(const std::string& note) {
+    if (FStarting) {
+        // Its file opens with what it has and is finished right away.
+        if (!FStarting->Ended) {
+            FStarting->Ended = true;
+            FStarting->Note = note;
+        }
+        return;
+    }
     if (!FWriter) {
         return;
     }
@@ -312,8 +308,12 @@ void TEventRecorder::Work() {
     auto lastLimitCheck = std::chrono::steady_clock::now();
     std::unique_lock lock(FMutex);
     while (true) {
-        FWake.wait_for(lock, CheckInterval,
-                       [this] { return FQuit || !FFinishing.empty() || !FRepairFolder.empty(); });
+        FWake.wait_for(lock, CheckInterval, [this] {
+            return FQuit || FStarting || !FFinishing.empty() || !FRepairFolder.empty();
+        });
+        if (FStarting) {
+            StartEvent(lock);
+        }
         while (!FFinishing.empty()) {
             TFinishJob job = std::move(FFinishing.front());
             FFinishing.pop_front();
@@ -423,7 +423,7 @@ void TEventRecorder::FinishFile(TFinishJob job) {
 
 bool TEventRecorder::Recording() const {
     std::lock_guard lock(FMutex);
-    return FWriter != nullptr;
+    return FWriter != nullptr || (FStarting && !FStarting->Ended);
 }
 
 std::size_t TEventRecorder::PreRollBytes() const {

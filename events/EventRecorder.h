@@ -1,8 +1,9 @@
 #pragma once
 // Records motion events. Fed every raw frame of the connected source (on a
 // streaming thread), it keeps the last seconds encoded as the pre-roll; each
-// Movement() starts an event or extends the running one. An event is one
-// file: the pre-roll before the first movement, everything while movement
+// Movement() starts an event or extends the running one; it never waits
+// for the disk, which the recorder's worker does the start's work on. An
+// event is one file: the pre-roll before the first movement, everything while movement
 // goes on, and the post-roll after the last movement. Files are finished,
 // checked and the folder kept within its bounds on a thread of the
 // recorder's own; status reports come through the status sink, from any
@@ -28,6 +29,8 @@
 
 class TEventWriter;
 class TFrameEncoder;
+struct TEventStart;
+struct TPreparedEvent;
 
 struct TEventSettings {
     double PreRollSeconds = 3;
@@ -69,9 +72,11 @@ public:
     void OnSourceFrame(GstSample* sample);
     // The source went away: the running event ends with what it has.
     void OnSourceGone();
-    // A step found movement now.
+    // A step found movement now. Never waits for the disk: a new event's
+    // file is made on the worker.
     void Movement();
 
+    // An event runs or is starting.
     bool Recording() const;
     std::size_t PreRollBytes() const;
     // The time from the oldest kept frame to the newest (0 while none is kept).
@@ -90,8 +95,12 @@ private:
     GstClockTime FrameTime(GstBuffer* buffer);
     void Reconfigure(GstCaps* rawCaps);
     void OnEncoded(GstBuffer* buffer, GstCaps* caps);
-    bool StartEvent(GstClockTime now);
-    // Under FMutex: the running event ends; its file is finished by the worker.
+    // The worker, outside FMutex: the disk work of the start asked for.
+    void StartEvent(std::unique_lock<std::mutex>& lock);
+    // Under FMutex: the prepared file becomes the running event's.
+    void BeginEvent(TPreparedEvent prepared);
+    // Under FMutex: the running (or starting) event ends; its file is
+    // finished by the worker.
     void EndEvent(const std::string& note);
     void Report(const TEventStatus& status);
     void Work();
@@ -121,6 +130,8 @@ private:
     GstCaps* FEncodedCaps = nullptr;
     GstClockTime FNewestEncoded = GST_CLOCK_TIME_NONE;
     std::unique_ptr<TEventWriter> FWriter;
+    // The event asked for whose file the worker is making (never with FWriter).
+    std::unique_ptr<TEventStart> FStarting;
     GstClockTime FFirstMovement = GST_CLOCK_TIME_NONE;
     GstClockTime FEventEnd = GST_CLOCK_TIME_NONE;
     std::string FStopNote;

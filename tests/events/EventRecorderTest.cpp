@@ -6,11 +6,14 @@
 #include "events/EventsFolder.h"
 
 #include "EventTestSupport.h"
+#include "FolderGate.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -248,9 +251,9 @@ TEST_F(EventRecorderTest, FullDiskStopsEventsWithAStatusAndLosesNothingElse) {
                            [&](GstSample* sample) { recorder.OnSourceFrame(sample); });
     WaitForPreRoll(recorder, 500ms);
     recorder.Movement();
-    EXPECT_FALSE(recorder.Recording());
     const auto refused = log.WaitFor({TEventStatus::Refused});
     ASSERT_TRUE(refused);
+    EXPECT_FALSE(recorder.Recording());
     EXPECT_NE(refused->Text.find("No event recorded: only "), std::string::npos) << refused->Text;
     EXPECT_TRUE(ListEventFiles(folder).empty());
 
@@ -321,8 +324,8 @@ TEST_F(EventRecorderTest, FolderRemovedDuringAnEventIsReportedAsALostEvent) {
     EXPECT_EQ(ended->Text, "Event lost: " + fs::path(recording->Path).filename().string() +
                                " was removed from the disk while it was being written");
 
-    ASSERT_TRUE(MoveUntil(recorder, [&] { return recorder.Recording(); }));
-    EXPECT_TRUE(fs::is_directory(folder));
+    // The worker makes the folder as the next event starts.
+    ASSERT_TRUE(MoveUntil(recorder, [&] { return fs::is_directory(folder); }));
 }
 
 // A folder that cannot be written, even by root (a read-only mount): the
@@ -352,5 +355,57 @@ TEST_F(EventRecorderTest, ReadOnlyFolderIsToldOnceWithItsReasonAndRetriedLater) 
 
     ASSERT_EQ(mount(nullptr, folder.Path.c_str(), nullptr, MS_REMOUNT, "size=1M"), 0);
     ASSERT_TRUE(MoveUntil(recorder, [&] { return recorder.Recording(); }));
-    EXPECT_EQ(log.Reports().back().Kind, TEventStatus::Recording);
+    EXPECT_TRUE(log.WaitFor({TEventStatus::Recording}));
+}
+
+// Every open in the events folder held up: Movement() returns at once, the
+// recorder's lock stays free and the frames encoded meanwhile are kept; the
+// event starts with its pre-roll when the disk answers, and no disk work
+// ran on the caller's thread.
+TEST_F(EventRecorderTest, MovementNeverWaitsForTheDisk) {
+    TempFolder folder;
+    TFolderGate gate(folder.Path);
+    if (!gate.Available()) {
+        GTEST_SKIP() << "cannot hold the folder's opens with fanotify here (not root)";
+    }
+    TStatusLog log;
+    TEventRecorder recorder(Settings(folder.Path, 1.0, 2.0), log.Sink());
+    std::atomic<int> frames{0};
+    TLiveTestSource source(320, 240, Fps, [&](GstSample* sample) {
+        recorder.OnSourceFrame(sample);
+        ++frames;
+    });
+    WaitForPreRoll(recorder, 1s + 450ms);
+
+    gate.Hold();
+    const auto first = std::chrono::steady_clock::now();
+    recorder.Movement();
+    ASSERT_TRUE(gate.WaitUntilHolding(20s)) << "the start opened nothing in the folder";
+    EXPECT_TRUE(recorder.Recording());
+    // A second of frames goes by while the disk is held up.
+    const int before = frames;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (frames < before + Fps && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    recorder.Movement();
+    const auto last = std::chrono::steady_clock::now();
+    EXPECT_GT(recorder.PreRollBytes(), 0u);
+    EXPECT_TRUE(log.Reports().empty());
+    gate.Release();
+
+    const auto saved = log.WaitFor({TEventStatus::Saved, TEventStatus::Failed});
+    ASSERT_TRUE(saved) << "no event finished";
+    ASSERT_EQ(saved->Kind, TEventStatus::Saved) << saved->Text;
+    const auto openers = gate.Openers(); // before this thread opens the file
+    EXPECT_FALSE(openers.empty());
+    for (const pid_t thread : openers) {
+        EXPECT_NE(thread, gettid()) << "the folder was opened on the caller's thread";
+    }
+    EXPECT_GE(saved->PreRoll + FrameTime, GST_SECOND);
+    const GstClockTime held =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(last - first).count();
+    const GstClockTime duration = DiscoveredDuration(saved->Path);
+    ASSERT_NE(duration, GST_CLOCK_TIME_NONE);
+    EXPECT_GE(duration + 2 * FrameTime, saved->PreRoll + held + 2 * GST_SECOND);
 }
