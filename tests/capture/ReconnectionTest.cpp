@@ -8,6 +8,7 @@
 
 #include "EventLoop.h"
 #include "capture/GstDriver.h"
+#include "tests/support/GstLeakCount.h"
 #include "tests/support/RtspTestServer.h"
 
 #include <QDir>
@@ -17,7 +18,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
 
 namespace {
@@ -39,85 +39,6 @@ long RssKb() {
     }
     return 0;
 }
-
-// GStreamer's leak tracer, when it runs; it follows every object and mini-object.
-class TObjectCount {
-public:
-    TObjectCount() {
-        GList* tracers = gst_tracing_get_active_tracers();
-        for (GList* item = tracers; item; item = item->next) {
-            if (!FTracer && g_str_equal(G_OBJECT_TYPE_NAME(item->data), "GstLeaksTracer")) {
-                FTracer = GST_TRACER(gst_object_ref(item->data));
-            }
-        }
-        g_list_free_full(tracers, gst_object_unref);
-        if (FTracer) {
-            g_signal_emit_by_name(FTracer, "activity-start-tracking");
-        }
-    }
-    ~TObjectCount() {
-        if (FTracer) {
-            g_signal_emit_by_name(FTracer, "activity-stop-tracking");
-            gst_object_unref(FTracer);
-        }
-    }
-    bool Counting() const { return FTracer != nullptr; }
-    // Counts from now on.
-    void Restart() {
-        Growth();
-        FGrowth.clear();
-    }
-
-    // Objects created since the count began and still alive, less those alive before
-    // and gone since, by type. The tracer names them without taking a reference.
-    const std::map<std::string, int>& Growth() {
-        GstStructure* checkpoint = nullptr;
-        if (FTracer) {
-            g_signal_emit_by_name(FTracer, "activity-get-checkpoint", &checkpoint);
-        }
-        if (!checkpoint) {
-            return FGrowth;
-        }
-        for (const auto& [field, sign] :
-             {std::pair{"objects-created-list", 1}, std::pair{"objects-removed-list", -1}}) {
-            const GValue* list = gst_structure_get_value(checkpoint, field);
-            for (guint i = 0; list && i < gst_value_list_get_size(list); ++i) {
-                const GstStructure* entry =
-                    gst_value_get_structure(gst_value_list_get_value(list, i));
-                const char* type = gst_structure_get_string(entry, "type-name");
-                FGrowth[type ? type : "?"] += sign;
-            }
-        }
-        gst_structure_free(checkpoint);
-        return FGrowth;
-    }
-    // Frames in flight (buffers, their memory, the events between them) are
-    // left out: how many the queues hold at a moment depends on the machine's
-    // speed. A leak of the sources themselves shows in their elements, pads,
-    // buses and messages.
-    int TotalGrowth() {
-        int total = 0;
-        for (const auto& [type, count] : Growth()) {
-            if (type != "GstBuffer" && type != "GstMemory" && type != "GstEvent") {
-                total += count;
-            }
-        }
-        return total;
-    }
-    std::string GrownTypes() {
-        std::string text;
-        for (const auto& [type, count] : Growth()) {
-            if (count > 0) {
-                text += type + " +" + std::to_string(count) + " ";
-            }
-        }
-        return text;
-    }
-
-private:
-    GstTracer* FTracer = nullptr;
-    std::map<std::string, int> FGrowth;
-};
 
 struct TProcessFigures {
     int Descriptors = EntriesOf("/proc/self/fd");
@@ -182,7 +103,10 @@ protected:
         EXPECT_LE(Objects.TotalGrowth(), ObjectSlack) << Objects.GrownTypes();
     }
 
-    TObjectCount Objects;
+    // Frames in flight are left out: how many the queues hold at a moment depends on
+    // the machine's speed. A leak of the sources themselves shows in their elements,
+    // pads, buses and messages.
+    TLeakCount Objects{TLeakCount::NotFramesInFlight};
     TProcessFigures Start;
 };
 
