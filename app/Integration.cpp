@@ -48,7 +48,7 @@ std::string TIntegration::Camera() const {
         return FCameraName;
     }
     const TCaptureWindow* window = TCaptureWindow::FromHandle(CaptureWindow);
-    return window && window->DriverConnected() ? DriverName : std::string();
+    return window && window->DriverConnected() ? window->SourceName().toStdString() : std::string();
 }
 
 void TIntegration::SetWatching(std::function<bool()> watching) {

@@ -392,7 +392,32 @@ void TCaptureWindow::PollStatus() {
             return;
         }
     }
+    if (FDriver->Absent()) {
+        LetAbsentDriverGo();
+        return;
+    }
+    if (const std::string found = FDriver->FoundName(); !found.empty()) {
+        FDriverName = QString::fromStdString(found);
+    }
     RunFrameWaiters();
+}
+
+// The source was not there after all (no camera on the machine): the window goes
+// on as one that never had a driver, and what waited for a frame runs now.
+void TCaptureWindow::LetAbsentDriverGo() {
+    const QString reason = FDriver->Signal().Reason;
+    std::vector<TFrameWaiter> waiters = std::exchange(FFrameWaiters, {});
+    DisconnectDriver();
+    FNoSignal = reason;
+    const std::shared_ptr<bool> alive = FAlive;
+    for (TFrameWaiter& waiter : waiters) {
+        if (waiter.Context) {
+            waiter.Action();
+        }
+        if (!*alive) {
+            return;
+        }
+    }
 }
 
 // One step of a streaming capture, once per capture interval: the count of

@@ -52,6 +52,8 @@ public:
     bool DisplayFrozen() const { return FFrozen; }
     std::uint64_t DisplayedFrames() const { return FDisplayedFrames; }
     TVideoDriver* Driver() const { return FDriver.get(); }
+    // The name of the connected source (a camera found after the connection has its own).
+    const QString& SourceName() const { return FDriverName; }
     // The frame of the last successful grab (null when the last grab failed).
     const QImage& GrabbedFrame() const;
     // Why no picture is shown (a null text while the source is live).
@@ -80,6 +82,7 @@ private:
     void PollStatus();
     void Report(int id, const QString& text);
     void RunFrameWaiters();
+    void LetAbsentDriverGo();
     bool StartSequence();
     void StopSequence(bool aborted);
     void SequenceStep();

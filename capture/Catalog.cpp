@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -34,6 +35,8 @@ std::string DeviceKey(GstDevice* device) {
 // Started by whichever thread comes first (the preparation at program start or
 // the first catalogue refresh); the other waits for it. Tried again at the next
 // refresh when no provider could start.
+std::atomic<bool> MonitorTried{false}; // a start of the monitor has ended, well or not
+
 GstDeviceMonitor* CameraMonitor() {
     static std::mutex mutex;
     static GstDeviceMonitor* running = nullptr; // never stopped, never released
@@ -45,11 +48,17 @@ GstDeviceMonitor* CameraMonitor() {
         if (gst_device_monitor_start(monitor.get())) {
             running = monitor.release();
         }
+        MonitorTried = true;
     }
     return running;
 }
 
-std::vector<TSource> Cameras() {
+// The name under which the first camera is connected before the monitor has found it.
+const char* const FirstCameraName = "First camera";
+
+} // namespace
+
+std::vector<TSource> MachineCameras() {
     std::vector<std::pair<std::string, TSource>> found;
     if (GstDeviceMonitor* monitor = CameraMonitor()) {
         GList* devices = gst_device_monitor_get_devices(monitor);
@@ -72,6 +81,8 @@ std::vector<TSource> Cameras() {
     }
     return cameras;
 }
+
+namespace {
 
 std::unique_ptr<TDriverCatalog>& CatalogSlot() {
     static std::unique_ptr<TDriverCatalog> catalog;
@@ -171,7 +182,8 @@ TSource SourceFromSetting(const QString& setting) {
 
 // The source of the setting needs nothing but the setting. The cameras are read
 // when a driver past it is asked for: that waits for GStreamer and the camera
-// monitor, which may still be starting on a busy machine.
+// monitor, which may still be starting on a busy machine, except for the first
+// camera (see FirstCameraPending).
 void TSystemCatalog::Refresh() {
     FSources.clear();
     const QString setting = qEnvironmentVariable("STIRWATCH_SOURCE");
@@ -186,7 +198,7 @@ void TSystemCatalog::ReadCameras() const {
     if (FCamerasRead) {
         return;
     }
-    for (TSource& camera : Cameras()) {
+    for (TSource& camera : MachineCameras()) {
         FSources.push_back(std::move(camera));
     }
     FCamerasRead = true;
@@ -201,7 +213,18 @@ bool TSystemCatalog::Has(int index) const {
     if (index >= 0 && index < static_cast<int>(FSources.size())) {
         return true;
     }
+    if (FirstCameraPending()) {
+        return index == static_cast<int>(FSources.size());
+    }
     return index >= 0 && index < Count();
+}
+
+// No source is set and the camera monitor is still making its first list: the
+// first camera is connected without waiting for it, and found by its driver once
+// the list is there. (A source that is set and fails still falls back to the
+// cameras as they are listed.)
+bool TSystemCatalog::FirstCameraPending() const {
+    return FSources.empty() && !FCamerasRead && !MonitorTried;
 }
 
 void TSystemCatalog::EnsureRead() {
@@ -214,12 +237,19 @@ TDriverDescription TSystemCatalog::Describe(int index) const {
     if (!Has(index)) {
         throw std::out_of_range("no video source " + std::to_string(index));
     }
+    if (index == static_cast<int>(FSources.size())) {
+        return {FirstCameraName, GStreamerVersionText()};
+    }
     return {FSources[index].Name, GStreamerVersionText()};
 }
 
 std::unique_ptr<TVideoDriver> TSystemCatalog::Open(int index) {
     if (!Has(index)) {
         return nullptr;
+    }
+    if (index == static_cast<int>(FSources.size())) {
+        return std::make_unique<TGstDriver>(
+            TSource{TSourceKind::Camera, FirstCameraName, {}, nullptr});
     }
     return std::make_unique<TGstDriver>(FSources[index]);
 }

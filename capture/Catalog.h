@@ -25,6 +25,10 @@ void PrepareCatalogue();
 // The source a STIRWATCH_SOURCE setting names.
 TSource SourceFromSetting(const QString& setting);
 
+// The machine's cameras, ordered by device path and name. Waits for the camera
+// monitor when it is still starting: never on the GUI thread before it is ready.
+std::vector<TSource> MachineCameras();
+
 class TSystemCatalog final : public TDriverCatalog {
 public:
     void Refresh() override;
@@ -37,6 +41,7 @@ public:
 private:
     // Appends the cameras once after each refresh (the list is read lazily).
     void ReadCameras() const;
+    bool FirstCameraPending() const;
 
     mutable std::vector<TSource> FSources;
     mutable bool FCamerasRead = false;

@@ -30,6 +30,11 @@ bool SizeOf(GstCaps* caps, int& width, int& height) {
 
 TFrameExchange::TFrameExchange(QString sourceName) : FName(std::move(sourceName)) {}
 
+void TFrameExchange::Rename(const QString& name) {
+    const std::lock_guard lock(FMutex);
+    FName = name;
+}
+
 void TFrameExchange::Offer(GstSample* sample) {
     GstBuffer* buffer = gst_sample_get_buffer(sample);
     GstCaps* caps = gst_sample_get_caps(sample);

@@ -27,6 +27,9 @@ public:
 
     explicit TFrameExchange(QString sourceName);
 
+    // Any thread: the source's name in the texts from now on (a camera found late).
+    void Rename(const QString& name);
+
     // Streaming thread: a decoded BGR frame for the window and the recorder.
     void Offer(GstSample* sample);
     // Streaming thread: a frame at the source's own size and rate, for the tap.
@@ -78,8 +81,8 @@ private:
     void NotifyStatus(std::unique_lock<std::mutex>& lock);
     std::chrono::nanoseconds IntervalLocked() const;
 
-    const QString FName;
     mutable std::mutex FMutex;
+    QString FName; // guarded by FMutex
     std::condition_variable FChanged;
     TBufferPtr FNewestBuffer;
     TCapsPtr FNewestCaps;

@@ -1,5 +1,6 @@
 #include "capture/GstDriver.h"
 
+#include "capture/Catalog.h"
 #include "capture/FrameExchange.h"
 #include "capture/IncomingLimit.h"
 #include "capture/NetworkProbe.h"
@@ -98,6 +99,7 @@ struct TSourceSession : std::enable_shared_from_this<TSourceSession> {
     std::shared_ptr<TIncomingLimit> Incoming; // null for sources without one
     std::shared_ptr<std::atomic<bool>> Looping;
     std::atomic<bool> Stopped{false};
+    std::atomic<bool> Absent{false}; // the camera looked for is not there
 
     std::mutex Mutex; // guards the fields below
     std::string Missing;
@@ -108,14 +110,18 @@ struct TSourceSession : std::enable_shared_from_this<TSourceSession> {
     TGstPtr<GstElement> FormatFilter;
     TGstPtr<GstElement> SourceElement;
     TCapsPtr WantedCaps; // a format asked for before the pipeline was made
+    TSource Found;       // the camera found for a driver of the first camera
 
     static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer self);
     void Handle(GstMessage* message);
+    bool FindCamera();
     void Build();
     void Play();
     void TearDown();
     void SetCaps(TCapsPtr caps);
     TGstPtr<GstElement> SourceElementRef();
+    // The camera found for a driver of the first camera, else `source`.
+    TSource FoundOr(const TSource& source);
     // `problem` names what the source did wrong; without it the connection failed or was lost.
     void ConnectionFailed(const std::string& detail, const QString& problem = {});
     void PartTooLarge();
@@ -204,10 +210,34 @@ void TSourceSession::Handle(GstMessage* message) {
     }
 }
 
+// Worker thread, for a driver of the machine's first camera: waits for the camera
+// monitor's list (seconds on a busy machine) and takes its first camera. With
+// none, the source is absent.
+bool TSourceSession::FindCamera() {
+    const std::vector<TSource> cameras = MachineCameras();
+    if (Stopped) {
+        return false;
+    }
+    if (cameras.empty()) {
+        Exchange->SetState(TSourceState::Failed, QStringLiteral("No camera found"),
+                           IDS_CAP_STAT_STREAM_ERROR);
+        Absent = true; // after the reason, which the window keeps
+        return false;
+    }
+    Source = cameras.front();
+    Exchange->Rename(QString::fromStdString(Source.Name));
+    std::lock_guard lock(Mutex);
+    Found = Source;
+    return true;
+}
+
 // Worker thread: makes the pipeline (GStreamer's start, plug-ins loaded from disk,
 // elements made, all slow on a busy machine) and wires it to the exchange and the bus.
 void TSourceSession::Build() {
     if (Stopped) {
+        return;
+    }
+    if (Source.Kind == TSourceKind::Camera && !Source.Device && !FindCamera()) {
         return;
     }
     TSourcePipeline built = BuildSourcePipeline(Source);
@@ -224,12 +254,14 @@ void TSourceSession::Build() {
     gst_pad_add_probe(converted.get(), GST_PAD_PROBE_TYPE_BUFFER, TapFrame,
                       new std::shared_ptr<TFrameExchange>(Exchange), DeleteExchange);
     if (Source.Network()) {
-        Incoming = TIncomingLimit::Install(built.SourceElement.get(), built.Converter.get(),
-                                           TIncomingLimit::LargestPart, [weak = weak_from_this()] {
-                                               if (const auto alive = weak.lock()) {
-                                                   alive->PartTooLarge();
-                                               }
-                                           });
+        Incoming = TIncomingLimit::Make(TIncomingLimit::LargestPart, [weak = weak_from_this()] {
+            if (const auto alive = weak.lock()) {
+                alive->PartTooLarge();
+            }
+        });
+        if (!Incoming->Watch(built.SourceElement.get(), built.Converter.get())) {
+            Incoming.reset();
+        }
     }
     TGstPtr<GstBus> bus(gst_element_get_bus(built.Pipeline.get()));
     gst_bus_set_sync_handler(bus.get(), &TSourceSession::OnBusMessage,
@@ -267,6 +299,11 @@ void TSourceSession::SetCaps(TCapsPtr caps) {
         filter.reset(GST_ELEMENT(gst_object_ref(FormatFilter.get())));
     }
     g_object_set(filter.get(), "caps", caps.get(), nullptr);
+}
+
+TSource TSourceSession::FoundOr(const TSource& source) {
+    std::lock_guard lock(Mutex);
+    return Found.Device ? Found : source;
 }
 
 TGstPtr<GstElement> TSourceSession::SourceElementRef() {
@@ -490,7 +527,15 @@ void TGstDriver::Watch() {
 }
 
 std::vector<TVideoFormat> TGstDriver::Formats() const {
-    return SourceFormats(FSource);
+    return SourceFormats(FSession ? FSession->FoundOr(FSource) : FSource);
+}
+
+bool TGstDriver::Absent() const {
+    return FSession && FSession->Absent;
+}
+
+std::string TGstDriver::FoundName() const {
+    return FSession ? FSession->FoundOr({}).Name : std::string();
 }
 
 TVideoFormat TGstDriver::CurrentFormat() const {
@@ -529,6 +574,10 @@ bool TGstDriver::SetFormat(const TVideoFormat& format) {
     FExchange->SetRateLimit(format.FramesPerSecond);
     FSession->SetCaps(std::move(caps));
     return true;
+}
+
+TGstPtr<GstElement> TGstDriver::SourceElement() const {
+    return FSession ? FSession->SourceElementRef() : nullptr;
 }
 
 void TGstDriver::AddSourceControls(QWidget* dialog, QFormLayout* layout) {

@@ -43,6 +43,12 @@ public:
     void RecordNewestFrame() override;
     std::uint64_t DroppedFrames() const override;
     std::string RecordingError() override;
+    bool Absent() const override;
+    std::string FoundName() const override;
+
+    // The pipeline's element named "src" once it is made (null before), for tools
+    // and tests that look into the running pipeline.
+    TGstPtr<GstElement> SourceElement() const;
 
 private:
     TSource FSource;

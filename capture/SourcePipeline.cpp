@@ -64,11 +64,15 @@ void SetUpDecoderElement(GstBin*, GstBin*, GstElement* element, gpointer) {
     }
 }
 
-// RTSP: a short jitter buffer; a camera is watched live, not played back.
+// RTSP: a short jitter buffer that never holds more than its latency (the oldest
+// packets go first); a camera is watched live, not played back.
 void SetUpNetworkSource(GstElement*, GstElement* source, gpointer) {
     GObjectClass* type = G_OBJECT_GET_CLASS(source);
     if (g_object_class_find_property(type, "latency")) {
         g_object_set(source, "latency", 200u, nullptr);
+    }
+    if (g_object_class_find_property(type, "drop-on-latency")) {
+        g_object_set(source, "drop-on-latency", TRUE, nullptr);
     }
     if (g_object_class_find_property(type, "tcp-timeout")) {
         g_object_set(source, "tcp-timeout", G_GUINT64_CONSTANT(5000000), nullptr);

@@ -81,6 +81,12 @@ public:
     virtual TSourceSignal Signal() const { return {TSourceState::Live, {}}; }
     // Looks after the source (stalls, timeouts); called on the GUI thread every 100 ms.
     virtual void Watch() {}
+    // The source turned out not to be there (the first camera of a machine that has
+    // none): the window lets the driver go and goes on as without one.
+    virtual bool Absent() const { return false; }
+    // The source's name once it is known, when it was not at the start (a camera
+    // found after the window connected); empty otherwise.
+    virtual std::string FoundName() const { return {}; }
 
     // Whether the source supports a streaming capture (and so the sequence setup record).
     virtual bool SupportsSequenceSetup() const { return true; }

@@ -51,6 +51,7 @@ GstRTSPFilterResult DropClient(GstRTSPServer*, GstRTSPClient*, gpointer) {
 
 struct TRtspTestServer::TImpl {
     std::string Description;
+    bool TcpOnly = false;
     int Port = 0;
     std::unique_ptr<GMainContext, TMainContextUnref> Context;
     std::unique_ptr<GMainLoop, TMainLoopUnref> Loop;
@@ -62,6 +63,16 @@ struct TRtspTestServer::TImpl {
 TRtspTestServer::TRtspTestServer(std::string clipPath) : FImpl(std::make_unique<TImpl>()) {
     EnsureGstInit();
     FImpl->Description = StreamDescription(clipPath);
+}
+
+TRtspTestServer::TRtspTestServer(TDescription description) : FImpl(std::make_unique<TImpl>()) {
+    EnsureGstInit();
+    FImpl->Description = std::move(description.Text);
+    FImpl->TcpOnly = true;
+}
+
+TRtspTestServer TRtspTestServer::Serving(std::string description) {
+    return TRtspTestServer(TDescription{std::move(description)});
 }
 
 TRtspTestServer::~TRtspTestServer() {
@@ -82,6 +93,9 @@ void TRtspTestServer::Start() {
     GstRTSPMediaFactory* factory = gst_rtsp_media_factory_new();
     gst_rtsp_media_factory_set_launch(factory, d.Description.c_str());
     gst_rtsp_media_factory_set_shared(factory, FALSE);
+    if (d.TcpOnly) {
+        gst_rtsp_media_factory_set_protocols(factory, GST_RTSP_LOWER_TRANS_TCP);
+    }
     GstRTSPMountPoints* mounts = gst_rtsp_server_get_mount_points(d.Server.get());
     gst_rtsp_mount_points_add_factory(mounts, "/test", factory); // takes the factory
     g_object_unref(mounts);

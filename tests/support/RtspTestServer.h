@@ -9,6 +9,10 @@ class TRtspTestServer {
 public:
     // With an empty path the server sends a live pattern, else the clip once through.
     explicit TRtspTestServer(std::string clipPath = {});
+    // A server of any stream: a launch description in the media factory's form,
+    // "( ... ! rtpXpay name=pay0 )", sent over the RTSP connection itself (TCP), so
+    // that nothing of it is lost on the way.
+    static TRtspTestServer Serving(std::string description);
     ~TRtspTestServer();
     TRtspTestServer(const TRtspTestServer&) = delete;
     TRtspTestServer& operator=(const TRtspTestServer&) = delete;
@@ -27,6 +31,11 @@ public:
     static int UnusedPort();
 
 private:
+    struct TDescription {
+        std::string Text;
+    };
+    explicit TRtspTestServer(TDescription description);
+
     struct TImpl;
     std::unique_ptr<TImpl> FImpl;
 };
