@@ -3,7 +3,8 @@
 
 For each of four recordings (H.264 in MP4 and MJPEG in AVI, 1920x1080 and
 640x480, 30 frames a second, bars scrolling under a moving ball; made here
-with GStreamer once and kept in the clips folder) it measures, in interleaved
+with GStreamer once and kept in the clips folder, 30 seconds that both
+programs play in a loop) it measures, in interleaved
 rounds:
 
   - Stirwatch watching the file ("Start Video", "Auto" at 100 ms, every window
@@ -79,24 +80,25 @@ CLIPS = [
 
 
 def make_clip(clip, folder):
-    """Colour bars scrolling by 1/160 of the width a frame under a ball as large
-    as a quarter of the height that waves across the picture."""
+    """Colour bars scrolling by 4 pixels a frame under a ball as large as a
+    quarter of the height that waves across the picture, made at 640x480
+    (the compositor is slow at larger sizes) and scaled to the clip's size."""
     path = folder / clip.file_name
     if path.exists():
         return path
     print(f"making {path} ...", flush=True)
     frames = CLIP_SECONDS * FPS
-    size = f"width={clip.width},height={clip.height}"
+    scene = f"width=640,height=480,framerate={FPS}/1"
     partial = path.with_name(path.name + ".partial")
     pipeline = (
-        f"videotestsrc num-buffers={frames} pattern=smpte100 "
-        f"horizontal-speed={clip.width // 160} ! video/x-raw,{size},framerate={FPS}/1 ! "
-        f"mix.sink_0 "
+        f"videotestsrc num-buffers={frames} pattern=smpte100 horizontal-speed=4 ! "
+        f"video/x-raw,{scene} ! mix.sink_0 "
         f"videotestsrc num-buffers={frames} pattern=ball background-color=0x00000000 "
         f"foreground-color=0xffffe080 ! "
         f"video/x-raw,format=AYUV,width=160,height=120,framerate={FPS}/1 ! mix.sink_1 "
-        f"compositor name=mix sink_1::width={clip.width} sink_1::height={clip.height} ! "
-        f"videoconvert ! video/x-raw,format=I420,{size},framerate={FPS}/1 ! {clip.encode} ! "
+        f"compositor name=mix sink_1::width=640 sink_1::height=480 ! videoconvert ! "
+        f"video/x-raw,format=I420,{scene} ! videoscale ! "
+        f"video/x-raw,width={clip.width},height={clip.height} ! {clip.encode} ! "
         f'filesink location="{partial}"')
     subprocess.run(["gst-launch-1.0", "-q"] + pipeline.split(), check=True)
     partial.rename(path)
