@@ -16,13 +16,12 @@ struct TEventCodec {
 };
 
 // The first encoder that is installed, H.264 first unless `preferH264` is false.
-// `keyframeInterval` is in frames; `bitrateKbps` the encoder's target rate;
-// `largeFrames` (720p and up) picks the encoder's fastest setting.
+// `keyframeInterval` is in frames; `bitrateKbps` the encoder's target rate
+// (VP8) or the ceiling of its constant quality (H.264).
 // Throws std::runtime_error when neither encoder is installed.
-TEventCodec ChooseEventCodec(int keyframeInterval, int bitrateKbps, bool largeFrames = false,
-                             bool preferH264 = true);
+TEventCodec ChooseEventCodec(int keyframeInterval, int bitrateKbps, bool preferH264 = true);
 
-// A target bit rate for frames of this size and rate: about 0.1 bit per pixel,
+// A bit rate for frames of this size and rate: about 0.1 bit per pixel,
 // so 640x480/30 gets ~920 kbit/s and 1080p/30 ~6200 kbit/s.
 int EventBitrateKbps(int width, int height, double framesPerSecond);
 

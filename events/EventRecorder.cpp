@@ -166,7 +166,7 @@ void TEventRecorder::Reconfigure(GstCaps* rawCaps) {
     }
     try {
         codec = ChooseEventCodec(keyframeFrames, EventBitrateKbps(info.width, info.height, fps),
-                                 info.width * info.height >= 1280 * 720, preferH264);
+                                 preferH264);
         {
             std::lock_guard lock(FMutex);
             FCodec = codec;

@@ -89,11 +89,10 @@ TClipFormat EncodedFormat(GstCaps* caps) {
         throw EScanFileError("the decoded frames cannot be read");
     }
     const double fps = info.fps_d > 0 && info.fps_n > 0 ? double(info.fps_n) / info.fps_d : 30.0;
-    const bool large = info.width * info.height >= 1280 * 720;
     TEventCodec codec;
     try {
         codec = ChooseEventCodec(int(std::lround(fps * 2)),
-                                 EventBitrateKbps(info.width, info.height, fps), large);
+                                 EventBitrateKbps(info.width, info.height, fps));
     } catch (const std::exception& error) {
         throw EScanFileError(error.what());
     }
