@@ -246,7 +246,9 @@ TEST_F(EventRecorderTest, FullDiskStopsEventsWithAStatusAndLosesNothingElse) {
     const auto keptSize = fs::file_size(kept);
 
     TStatusLog log;
-    TEventRecorder recorder(Settings(folder, 0.5, 0.5), log.Sink());
+    // A post-roll longer than a loaded machine's pause between two steps, so
+    // that only the full disk ends the event.
+    TEventRecorder recorder(Settings(folder, 0.5, 3), log.Sink());
     TLiveTestSource source(320, 240, Fps,
                            [&](GstSample* sample) { recorder.OnSourceFrame(sample); });
     WaitForPreRoll(recorder, 500ms);
