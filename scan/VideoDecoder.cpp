@@ -1,5 +1,6 @@
 #include "scan/VideoDecoder.h"
 
+#include "engine/GstFrameView.h"
 #include "scan/StepClock.h"
 
 #include <algorithm>
@@ -102,14 +103,6 @@ std::int64_t StreamTime(GstPad* pad, GstClockTime pts) {
     gst_event_unref(event);
     return time == GST_CLOCK_TIME_NONE ? static_cast<std::int64_t>(pts)
                                        : static_cast<std::int64_t>(time);
-}
-
-TYuvColors YuvColors(const GstVideoColorimetry& colorimetry) {
-    const bool full = colorimetry.range == GST_VIDEO_COLOR_RANGE_0_255;
-    if (colorimetry.matrix == GST_VIDEO_COLOR_MATRIX_BT709) {
-        return full ? TYuvColors::Bt709Full : TYuvColors::Bt709Studio;
-    }
-    return full ? TYuvColors::Bt601Full : TYuvColors::Bt601Studio;
 }
 
 std::string ErrorText(GstMessage* message) {
@@ -382,30 +375,8 @@ bool TVideoDecoder::TState::Map(GstSample* sample, TDecodedFrame& frame) {
         return false;
     }
     IsMapped = true;
-    TFrameView& view = frame.View;
-    view = TFrameView{};
-    switch (GST_VIDEO_INFO_FORMAT(&info)) {
-    case GST_VIDEO_FORMAT_I420:
-        view.Format = TFrameFormat::I420;
-        break;
-    case GST_VIDEO_FORMAT_NV12:
-        view.Format = TFrameFormat::Nv12;
-        break;
-    case GST_VIDEO_FORMAT_BGR:
-        view.Format = TFrameFormat::Bgr24;
-        break;
-    default:
-        view.Format = TFrameFormat::Gray8;
-        break;
-    }
-    view.Colors = YuvColors(GST_VIDEO_INFO_COLORIMETRY(&info));
-    view.Width = GST_VIDEO_INFO_WIDTH(&info);
-    view.Height = GST_VIDEO_INFO_HEIGHT(&info);
-    for (guint plane = 0; plane < 3 && plane < GST_VIDEO_FRAME_N_PLANES(&Mapped); ++plane) {
-        view.Plane[plane] =
-            static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&Mapped, plane));
-        view.Stride[plane] = GST_VIDEO_FRAME_PLANE_STRIDE(&Mapped, plane);
-    }
+    // The reader's caps admit only the formats the view describes.
+    ViewOfVideoFrame(Mapped, frame.View);
     return true;
 }
 
