@@ -1,6 +1,7 @@
 #include "capture/CaptureWindow.h"
 
 #include "capture/CaptureDialogs.h"
+#include "capture/FrameConversion.h"
 #include "capture/FrameTap.h"
 
 #include <QApplication>
@@ -68,29 +69,6 @@ void PaintNoSignal(QPainter& painter, const QRect& area, const QString& reason) 
     const QRect reasonBox(inner.left(), titleBox.bottom() + 6, inner.width(),
                           inner.bottom() - titleBox.bottom() - 6);
     painter.drawText(reasonBox, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, reason);
-}
-
-// A 24-bit frame drawn by the painter is first converted whole to 32 bits,
-// at every paint. This samples only the pixels shown, the part `part` of the
-// frame at the given size (nearest, at pixel centres), into `shown`, whose
-// storage is kept from paint to paint.
-void SampleForScreen(const QImage& frame, QRect part, QSize size, QImage& shown) {
-    if (shown.size() != size || shown.format() != QImage::Format_RGB32) {
-        shown = QImage(size, QImage::Format_RGB32);
-    }
-    const bool bgr = frame.format() == QImage::Format_BGR888;
-    for (int y = 0; y < size.height(); ++y) {
-        const qint64 row = part.top() + (2 * y + 1) * qint64{part.height()} / (2 * size.height());
-        const uchar* source = frame.constScanLine(static_cast<int>(row));
-        auto* target = reinterpret_cast<QRgb*>(shown.scanLine(y));
-        for (int x = 0; x < size.width(); ++x) {
-            const qint64 column =
-                part.left() + (2 * x + 1) * qint64{part.width()} / (2 * size.width());
-            const uchar* pixel = source + 3 * column;
-            target[x] =
-                bgr ? qRgb(pixel[2], pixel[1], pixel[0]) : qRgb(pixel[0], pixel[1], pixel[2]);
-        }
-    }
 }
 
 } // namespace
@@ -316,39 +294,35 @@ void TCaptureWindow::ShowNewestFrame() {
 void TCaptureWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    const auto draw = [&](const QImage& image) {
-        const bool wide =
-            image.format() == QImage::Format_BGR888 || image.format() == QImage::Format_RGB888;
+    // Only the pixels shown are converted, from the frame as it was decoded, into
+    // a picture whose storage is kept from paint to paint.
+    const auto draw = [&](const TFrameView& frame) {
+        const QRect whole(0, 0, frame.Width, frame.Height);
         if (!FScale) {
-            const QRect part = image.rect() & rect();
-            if (wide && !part.isEmpty()) {
-                SampleForScreen(image, part, part.size(), FShownFrame);
+            const QRect part = whole & rect();
+            if (!part.isEmpty()) {
+                SampleFrameForScreen(frame, part, part.size(), FShownFrame);
                 painter.drawImage(QPoint(0, 0), FShownFrame);
-                return;
             }
-            painter.drawImage(QPoint(0, 0), image);
             return;
         }
-        QSize size = image.size();
+        QSize size = whole.size();
         size.scale(this->size(), FKeepAspect ? Qt::KeepAspectRatio : Qt::IgnoreAspectRatio);
-        const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2),
-                           size);
-        if (wide && !size.isEmpty()) {
-            SampleForScreen(image, image.rect(), size, FShownFrame);
-            painter.drawImage(target.topLeft(), FShownFrame);
-            return;
+        if (!size.isEmpty()) {
+            SampleFrameForScreen(frame, whole, size, FShownFrame);
+            painter.drawImage(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2),
+                              FShownFrame);
         }
-        painter.drawImage(target, image);
     };
     if (FFrozen && FHasGrab) {
-        draw(FGrabs[FGrabIndex]);
+        draw(BgrImageView(FGrabs[FGrabIndex]));
         return;
     }
     const QString reason = NoSignalReason();
     if (!reason.isNull()) {
         PaintNoSignal(painter, rect(), reason);
     } else if (FDriver && FHasDisplayFrame) {
-        FDriver->WithNewestFrame(draw);
+        FDriver->WithNewestView(draw);
     }
 }
 

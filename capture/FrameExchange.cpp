@@ -1,7 +1,9 @@
 #include "capture/FrameExchange.h"
 
+#include "capture/FrameConversion.h"
 #include "capture/FrameTap.h"
 #include "capture/PlatformTypes.h"
+#include "engine/GstFrameView.h"
 
 #include <gst/video/video.h>
 
@@ -198,7 +200,7 @@ bool TFrameExchange::WaitForFrameAfter(std::uint64_t after, std::chrono::millise
     return ready();
 }
 
-std::uint64_t TFrameExchange::MapNewest(GstVideoFrame& frame) {
+std::uint64_t TFrameExchange::MapNewest(GstVideoFrame& frame, TFrameView& view) {
     TBufferPtr buffer;
     TCapsPtr caps;
     std::uint64_t number = 0;
@@ -214,47 +216,44 @@ std::uint64_t TFrameExchange::MapNewest(GstVideoFrame& frame) {
     // The mapped frame holds a reference of its own to the buffer.
     GstVideoInfo info;
     if (!gst_video_info_from_caps(&info, caps.get()) ||
-        GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGR ||
         !gst_video_frame_map(&frame, &info, buffer.get(), GST_MAP_READ)) {
         return 0;
     }
+    if (!ViewOfVideoFrame(frame, view)) {
+        gst_video_frame_unmap(&frame);
+        return 0;
+    }
+    return number;
+}
+
+std::uint64_t TFrameExchange::WithNewestView(const std::function<void(const TFrameView&)>& use) {
+    GstVideoFrame frame;
+    TFrameView view;
+    const std::uint64_t number = MapNewest(frame, view);
+    if (number == 0) {
+        return 0;
+    }
+    const std::unique_ptr<GstVideoFrame, decltype(&gst_video_frame_unmap)> mapped(
+        &frame, &gst_video_frame_unmap);
+    use(view);
     return number;
 }
 
 std::uint64_t TFrameExchange::WithNewest(const std::function<void(const QImage&)>& use) {
-    GstVideoFrame frame;
-    const std::uint64_t number = MapNewest(frame);
-    if (number == 0) {
-        return 0;
-    }
-    const QImage view(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-                      GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame),
-                      GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), QImage::Format_BGR888);
-    use(view);
-    gst_video_frame_unmap(&frame);
-    return number;
+    return WithNewestView([&use](const TFrameView& view) {
+        if (view.Format == TFrameFormat::Bgr24) {
+            use(QImage(view.Plane[0], view.Width, view.Height, view.Stride[0],
+                       QImage::Format_BGR888));
+            return;
+        }
+        QImage converted;
+        FrameToBgrImage(view, converted);
+        use(converted);
+    });
 }
 
 std::uint64_t TFrameExchange::CopyNewest(QImage& target) {
-    GstVideoFrame frame;
-    const std::uint64_t number = MapNewest(frame);
-    if (number == 0) {
-        return 0;
-    }
-    const int width = GST_VIDEO_FRAME_WIDTH(&frame);
-    const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
-    if (target.width() != width || target.height() != height ||
-        target.format() != QImage::Format_BGR888 || !target.isDetached()) {
-        target = QImage(width, height, QImage::Format_BGR888);
-    }
-    const auto* source = static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(target.scanLine(y), source + static_cast<std::ptrdiff_t>(y) * stride, rowBytes);
-    }
-    gst_video_frame_unmap(&frame);
-    return number;
+    return WithNewestView([&target](const TFrameView& view) { FrameToBgrImage(view, target); });
 }
 
 void TFrameExchange::NewestFormat(int& width, int& height, int& framesPerSecond) const {

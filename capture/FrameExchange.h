@@ -8,6 +8,7 @@
 #include "capture/GstSupport.h"
 #include "capture/Recorder.h"
 #include "capture/VideoDriver.h"
+#include "engine/FrameView.h"
 
 #include <gst/video/video.h>
 
@@ -30,7 +31,8 @@ public:
     // Any thread: the source's name in the texts from now on (a camera found late).
     void Rename(const QString& name);
 
-    // Streaming thread: a decoded BGR frame for the window and the recorder.
+    // Streaming thread: a decoded frame (I420, NV12, BGR or gray, as the decoder gave it)
+    // for the window and the recorder.
     void Offer(GstSample* sample);
     // Streaming thread: a frame at the source's own size and rate, for the tap.
     void OfferToTap(GstPad* pad, GstBuffer* buffer);
@@ -47,8 +49,12 @@ public:
 
     std::uint64_t NewestNumber() const;
     bool WaitForFrameAfter(std::uint64_t after, std::chrono::milliseconds limit);
+    // Hands a view of the newest frame, as it was decoded, to `use` during the call;
+    // returns the frame's number, 0 when none.
+    std::uint64_t WithNewestView(const std::function<void(const TFrameView&)>& use);
+    // The same as a BGR888 image: the frame itself when it is BGR, else a converted copy.
     std::uint64_t WithNewest(const std::function<void(const QImage&)>& use);
-    // Copies the newest frame into `target` (BGR888), which is reallocated only when
+    // Converts the newest frame into `target` (BGR888), which is reallocated only when
     // its size or format differs or it is shared; returns the frame's number, 0 when none.
     std::uint64_t CopyNewest(QImage& target);
     // The size and rate of the newest frame (0 when none arrived).
@@ -76,8 +82,9 @@ public:
     void Detach();
 
 private:
-    // Maps the newest frame for reading; returns its number, 0 (and nothing mapped) when none.
-    std::uint64_t MapNewest(GstVideoFrame& frame);
+    // Maps the newest frame for reading and describes it in `view`; returns its number,
+    // 0 (and nothing mapped) when there is none or it is in a format the view cannot describe.
+    std::uint64_t MapNewest(GstVideoFrame& frame, TFrameView& view);
     void NotifyStatus(std::unique_lock<std::mutex>& lock);
     std::chrono::nanoseconds IntervalLocked() const;
 

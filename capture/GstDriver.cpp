@@ -250,8 +250,10 @@ void TSourceSession::Build() {
     callbacks.new_sample = &NewSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(built.Sink.get()), &callbacks,
                                new std::shared_ptr<TFrameExchange>(Exchange), DeleteExchange);
-    TGstPtr<GstPad> converted(gst_element_get_static_pad(built.Converter.get(), "src"));
-    gst_pad_add_probe(converted.get(), GST_PAD_PROBE_TYPE_BUFFER, TapFrame,
+    // The tap takes the decoded frames before any conversion: the event encoder
+    // reads them as the decoder made them.
+    TGstPtr<GstPad> decoded(gst_element_get_static_pad(built.Converter.get(), "sink"));
+    gst_pad_add_probe(decoded.get(), GST_PAD_PROBE_TYPE_BUFFER, TapFrame,
                       new std::shared_ptr<TFrameExchange>(Exchange), DeleteExchange);
     if (Source.Network()) {
         Incoming = TIncomingLimit::Make(TIncomingLimit::LargestPart, [weak = weak_from_this()] {
@@ -493,6 +495,10 @@ bool TGstDriver::WaitForFrameAfter(std::uint64_t after, std::chrono::millisecond
 
 std::uint64_t TGstDriver::WithNewestFrame(const std::function<void(const QImage&)>& use) {
     return FExchange->WithNewest(use);
+}
+
+std::uint64_t TGstDriver::WithNewestView(const std::function<void(const TFrameView&)>& use) {
+    return FExchange->WithNewestView(use);
 }
 
 std::uint64_t TGstDriver::CopyNewestFrame(QImage& target) {

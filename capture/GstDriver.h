@@ -28,6 +28,7 @@ public:
     std::uint64_t NewestFrameNumber() const override;
     bool WaitForFrameAfter(std::uint64_t after, std::chrono::milliseconds limit) override;
     std::uint64_t WithNewestFrame(const std::function<void(const QImage&)>& use) override;
+    std::uint64_t WithNewestView(const std::function<void(const TFrameView&)>& use) override;
     std::uint64_t CopyNewestFrame(QImage& target) override;
     std::vector<TDriverStatus> TakeStatus() override;
     TSourceSignal Signal() const override;

@@ -267,10 +267,14 @@ TSourcePipeline BuildSourcePipeline(const TSource& source) {
     gst_pad_add_probe(input.get(), GST_PAD_PROBE_TYPE_BUFFER, StampOnArrival, nullptr, nullptr);
     gst_pad_add_probe(input.get(), GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, KeepReconfigureInTail,
                       nullptr, nullptr);
-    const TCapsPtr bgr = CapsFromText(QStringLiteral("video/x-raw,format=BGR"));
+    // The formats the frame step, the display and the encoders read as they are: the
+    // converter and the scaler pass such frames through untouched at the source's size,
+    // and convert only what comes in another format.
+    const TCapsPtr formats =
+        CapsFromText(QStringLiteral("video/x-raw,format=(string){I420,NV12,BGR,GRAY8}"));
     // Files play at their own rate; live sources hand over each frame as it comes.
     const bool sync = source.Kind == TSourceKind::File || source.Kind == TSourceKind::Launch;
-    g_object_set(built.Sink.get(), "caps", bgr.get(), "max-buffers", 2u, "drop", TRUE, "sync", sync,
-                 "emit-signals", FALSE, nullptr);
+    g_object_set(built.Sink.get(), "caps", formats.get(), "max-buffers", 2u, "drop", TRUE, "sync",
+                 sync, "emit-signals", FALSE, nullptr);
     return built;
 }

@@ -2,7 +2,8 @@
 // Builds the pipeline of a source: the source part for its kind (test scene,
 // file, RTSP, HTTP, camera, launch description) and the common tail that
 // converts, scales and rates the picture (the capsfilter "format" chooses the
-// size and rate) into an appsink of BGR frames. Frames that come without a
+// size and rate) into an appsink of frames in the decoder's own format where
+// it is I420, NV12, BGR or gray (converted to one of these otherwise). Frames that come without a
 // timestamp (HTTP cameras) are stamped with their time of arrival.
 
 #include "capture/GstSupport.h"
@@ -27,7 +28,8 @@ struct TSourcePipeline {
     TGstPtr<GstElement> Pipeline;
     TGstPtr<GstElement> Sink;          // the appsink
     TGstPtr<GstElement> FormatFilter;  // the capsfilter after scaling and rate conversion
-    TGstPtr<GstElement> Converter;     // the first element of the tail: frames at the source's rate
+    TGstPtr<GstElement> Converter;     // the first element of the tail: decoded frames at the
+                                       // source's size and rate come into its sink pad
     TGstPtr<GstElement> SourceElement; // the element named "src", if any
     std::string Error;                 // why there is no pipeline, in the user's words
 };

@@ -1,5 +1,7 @@
 #include "capture/VideoDriver.h"
 
+#include "capture/FrameConversion.h"
+
 #include <cstring>
 
 QString TVideoFormat::Text() const {
@@ -25,6 +27,16 @@ std::uint64_t TVideoDriver::CopyNewestFrame(QImage& target) {
         const std::size_t rowBytes = static_cast<std::size_t>(source.width()) * 3;
         for (int y = 0; y < source.height(); ++y) {
             std::memcpy(target.scanLine(y), source.constScanLine(y), rowBytes);
+        }
+    });
+}
+
+std::uint64_t TVideoDriver::WithNewestView(const std::function<void(const TFrameView&)>& use) {
+    return WithNewestFrame([&use](const QImage& image) {
+        if (image.format() == QImage::Format_BGR888) {
+            use(BgrImageView(image));
+        } else {
+            use(BgrImageView(image.convertToFormat(QImage::Format_BGR888)));
         }
     });
 }

@@ -3,6 +3,8 @@
 // sources of the machine. The GStreamer drivers implement it; tests and
 // benchmarks may install a catalogue of their own.
 
+#include "engine/FrameView.h"
+
 #include <QImage>
 #include <QString>
 
@@ -70,6 +72,10 @@ public:
     // Hands a BGR888 view of the newest frame to `use` (valid only during the call).
     // Returns the frame's number, 0 when there is no frame.
     virtual std::uint64_t WithNewestFrame(const std::function<void(const QImage&)>& use) = 0;
+    // Hands a view of the newest frame, in the format the source decodes to, to `use`
+    // (valid only during the call). Returns the frame's number, 0 when there is no frame.
+    // By default a view of the BGR888 frame of WithNewestFrame.
+    virtual std::uint64_t WithNewestView(const std::function<void(const TFrameView&)>& use);
     // Copies the newest frame into `target` as BGR888, reusing its memory when the size
     // is unchanged and nothing else shares it. Returns the frame's number, 0 when none.
     virtual std::uint64_t CopyNewestFrame(QImage& target);
