@@ -5,9 +5,11 @@
 // has its own).
 
 #include "app/WVideo.h"
+#include "capture/CaptureWindow.h"
 #include "capture/VideoCap.h"
 #include "settings/ConfigUnit.h"
 #include "tests/TestGuards.h"
+#include "tests/support/TestMedia.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -19,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <new>
 #include <set>
@@ -65,6 +68,62 @@ void operator delete(void* block, std::align_val_t) noexcept {
 }
 void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
     std::free(block);
+}
+
+// GStreamer, its decoders and Qt's images take their memory from the C
+// library: these count the blocks of at least FrameBlock bytes asked of it
+// by any thread, then take them from the C library's own allocator.
+namespace {
+std::atomic<std::size_t> FrameBlock{0}; // 0: not counted
+std::atomic<int> FrameSizedBlocks{0};
+std::atomic<std::size_t> LastFrameSizedBlock{0};
+void CountBlock(std::size_t size) {
+    const std::size_t limit = FrameBlock.load(std::memory_order_relaxed);
+    if (limit > 0 && size >= limit) {
+        FrameSizedBlocks.fetch_add(1, std::memory_order_relaxed);
+        LastFrameSizedBlock.store(size, std::memory_order_relaxed);
+    }
+}
+} // namespace
+
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* block, std::size_t size);
+void* __libc_memalign(std::size_t alignment, std::size_t size);
+
+void* malloc(std::size_t size) noexcept {
+    CountBlock(size);
+    return __libc_malloc(size);
+}
+void* calloc(std::size_t count, std::size_t size) noexcept {
+    CountBlock(count * size);
+    return __libc_calloc(count, size);
+}
+void* realloc(void* block, std::size_t size) noexcept {
+    CountBlock(size);
+    return __libc_realloc(block, size);
+}
+void* memalign(std::size_t alignment, std::size_t size) noexcept {
+    CountBlock(size);
+    return __libc_memalign(alignment, size);
+}
+void* aligned_alloc(std::size_t alignment, std::size_t size) noexcept {
+    CountBlock(size);
+    return __libc_memalign(alignment, size);
+}
+int posix_memalign(void** block, std::size_t alignment, std::size_t size) noexcept {
+    if (alignment % sizeof(void*) != 0 || (alignment & (alignment - 1)) != 0) {
+        return EINVAL;
+    }
+    CountBlock(size);
+    void* taken = __libc_memalign(alignment, size);
+    if (taken == nullptr) {
+        return ENOMEM;
+    }
+    *block = taken;
+    return 0;
+}
 }
 #endif
 
@@ -155,6 +214,58 @@ TEST(FrameStepMemory, StepsOnACameraReuseTheTwoGrabsAndTheEngineStorage) {
     }
     DestroyConfigForm();
     QGuiApplication::clipboard()->clear();
+}
+
+// A decoded H.264 file shown live and stepped: from the demuxer and the
+// decoder through the exchange, the display's repaints, the grabs, the
+// clipboard and the analysis, no frame-sized block is taken once the first
+// frames have sized the buffers, whichever thread would take it.
+TEST(FrameStepMemory, ALivePipelineTakesNoFrameSizedMemoryPerFrame) {
+#ifndef STIRWATCH_COUNT_ALLOCATIONS
+    GTEST_SKIP() << "allocations are not counted under AddressSanitizer";
+#else
+    if (!EncoderAvailable(TClipKind::H264Mp4)) {
+        GTEST_SKIP() << "no H.264 encoder";
+    }
+    QTemporaryDir config;
+    QTemporaryDir media;
+    // Twenty seconds: the file loops back to its start (a seek, which may set the
+    // decoder up again) only after the steps, however slow the machine.
+    const std::string clip =
+        MakeTestClip(media.path().toStdString(), TClipKind::H264Mp4, 300, 640, 480, 15);
+    const TScopedEnv configHome("XDG_CONFIG_HOME", config.path().toStdString());
+    const TScopedEnv source("STIRWATCH_SOURCE", clip);
+    CreateConfigForm();
+    {
+        auto window = BaseForm::MakeForm<TVideo>();
+        window->show();
+        window->StartVideo();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return !window->Engine()->PreviousFrame().Empty(); }, 20000));
+        const TCaptureWindow* capture = TCaptureWindow::FromHandle(CaptureWindow);
+        ASSERT_NE(capture, nullptr);
+        const auto run = [&](int steps) {
+            for (int i = 0; i < steps; ++i) {
+                window->EvolveOne();
+                ResumePreview();
+                const std::uint64_t shown = capture->DisplayedFrames();
+                ASSERT_TRUE(
+                    QTest::qWaitFor([&] { return capture->DisplayedFrames() > shown; }, 10000));
+            }
+        };
+        run(5); // the first frames size the buffers
+        FrameSizedBlocks = 0;
+        FrameBlock = std::size_t{640} * 480; // a gray frame; the decoded one takes 1.5 times that
+        run(20);
+        FrameBlock = 0;
+        EXPECT_EQ(FrameSizedBlocks.load(), 0)
+            << "the last of " << LastFrameSizedBlock.load() << " bytes";
+        window->StopVideo();
+        window->close();
+    }
+    DestroyConfigForm();
+    QGuiApplication::clipboard()->clear();
+#endif
 }
 
 } // namespace
