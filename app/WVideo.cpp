@@ -8,6 +8,7 @@
 #include "app/TApplication.h"
 #include "app/TTimer.h"
 #include "capture/Clipboard.h"
+#include "capture/FrameConversion.h"
 #include "capture/ImageFrame.h"
 #include "capture/VideoCap.h"
 #include "chart/TAreaSeries.h"
@@ -121,20 +122,6 @@ char DecimalSeparator() {
         return static_cast<char>(point.front().unicode());
     }
     return '.';
-}
-
-// A view of a 24-bit grab as it is, without a copy; empty for a null image.
-TFrameView GrabView(const QImage& image) {
-    TFrameView view;
-    if (image.isNull()) {
-        return view;
-    }
-    view.Format = TFrameFormat::Bgr24;
-    view.Width = image.width();
-    view.Height = image.height();
-    view.Plane[0] = image.constBits();
-    view.Stride[0] = static_cast<int>(image.bytesPerLine());
-    return view;
 }
 
 int ClampToInt(double value) {
@@ -758,7 +745,7 @@ TFrameView TVideo::StepFrame(QImage& grabbed) {
     GrabFrameToClipboard();
     if (TakeGrabbedFrame(grabbed)) {
         if (grabbed.isNull() || grabbed.format() == QImage::Format_BGR888) {
-            return GrabView(grabbed);
+            return BgrImageView(grabbed);
         }
         ImageToFrame(grabbed, FCapturedFrame);
     } else if (ClipboardOffersBitmap()) {
