@@ -136,6 +136,13 @@ namespace {
     return frame;
 }
 
+// Shows the window, starts the video and waits for the engine's first frame.
+bool StartedWithAFirstFrame(TVideo& window) {
+    window.show();
+    window.StartVideo();
+    return QTest::qWaitFor([&] { return !window.Engine()->PreviousFrame().Empty(); }, 20000);
+}
+
 TEST(FrameStepMemory, StepsAtAnUnchangedSizeTakeNoFrameSizedMemory) {
 #ifndef STIRWATCH_COUNT_ALLOCATIONS
     GTEST_SKIP() << "allocations are not counted under AddressSanitizer";
@@ -181,10 +188,7 @@ TEST(FrameStepMemory, StepsOnACameraReuseTheTwoGrabsAndTheEngineStorage) {
     CreateConfigForm();
     {
         auto window = BaseForm::MakeForm<TVideo>();
-        window->show();
-        window->StartVideo();
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return !window->Engine()->PreviousFrame().Empty(); }, 20000));
+        ASSERT_TRUE(StartedWithAFirstFrame(*window));
         std::set<const uchar*> grabStorage;
         auto step = [&] {
             Counting = true;
@@ -238,10 +242,7 @@ TEST(FrameStepMemory, ALivePipelineTakesNoFrameSizedMemoryPerFrame) {
     CreateConfigForm();
     {
         auto window = BaseForm::MakeForm<TVideo>();
-        window->show();
-        window->StartVideo();
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return !window->Engine()->PreviousFrame().Empty(); }, 20000));
+        ASSERT_TRUE(StartedWithAFirstFrame(*window));
         const TCaptureWindow* capture = TCaptureWindow::FromHandle(CaptureWindow);
         ASSERT_NE(capture, nullptr);
         const auto run = [&](int steps) {
