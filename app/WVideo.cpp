@@ -1,10 +1,6 @@
 #include "app/WVideo.h"
 
-#include "analysis/BmpWriter.h"
-#include "analysis/FrameStep.h"
 #include "app/EventRecording.h"
-#include "app/Integration.h"
-#include "app/SaveSpace.h"
 #include "app/TApplication.h"
 #include "app/TTimer.h"
 #include "capture/Clipboard.h"
@@ -27,19 +23,15 @@
 
 #include <QAction>
 #include <QActionGroup>
-#include <QApplication>
 #include <QCheckBox>
-#include <QDir>
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
-#include <QTime>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -116,14 +108,6 @@ template <class Step> void CreationStep(Step&& step) {
     HandleEvent(std::forward<Step>(step));
 }
 
-char DecimalSeparator() {
-    const QString point = QLocale::system().decimalPoint();
-    if (point.size() == 1 && point.front().unicode() < 0x80) {
-        return static_cast<char>(point.front().unicode());
-    }
-    return '.';
-}
-
 int ClampToInt(double value) {
     if (value >= static_cast<double>(std::numeric_limits<int>::max())) {
         return std::numeric_limits<int>::max();
@@ -163,11 +147,23 @@ TVideo::TVideo(QWidget* owner) : BaseForm(owner) {
     CreateMenu();
     CreateControls();
     ConnectHandlers();
+    CreateReactions();
     move(1, 105);
     SetClientSize(635, 238 + menuBar()->sizeHint().height());
 }
 
 TVideo::~TVideo() {}
+
+// The reactions' parts are made in FormCreate; their words go to the status
+// line.
+void TVideo::CreateReactions() {
+    FReactions = new TStepReactions(FStepSettings, *this, this);
+    FReactions->setObjectName("Reactions");
+    connect(FReactions, &TStepReactions::Status, StatusBar1,
+            [this](const QString& text) { StatusBar1->showMessage(text); });
+    connect(FReactions, &TStepReactions::SaveStatus, SaveStatusLabel, &QLabel::setText);
+    connect(FReactions, &TStepReactions::RecordingChanged, EventStatusLabel, &QLabel::setText);
+}
 
 void TVideo::CreateMenu() {
     Video1 = menuBar()->addMenu("Video");
@@ -466,39 +462,23 @@ void TVideo::FormCreate() {
         FGraph = std::make_unique<RunningGraph>(Series1, GraphPointCount);
         FGraph->SetMeter(FMeter.get());
     });
-    CreationStep([this] { FLog = std::make_unique<MovementLog>(); });
+    CreationStep([this] { FReactions->CreateLog(); });
     CreationStep([this] { FEngine = std::make_unique<TMotionEngine>(); });
+    CreationStep([this] { FReactions->CreateEvents(*ConfigForm); });
     CreationStep([this] {
-        FEvents = new TEventRecording(this);
-        connect(FEvents, &TEventRecording::Status, StatusBar1,
-                [this](const QString& text) { StatusBar1->showMessage(text); });
-        connect(FEvents, &TEventRecording::RecordingChanged, EventStatusLabel,
-                [this](const QString& text) { EventStatusLabel->setText(text); });
-        FEvents->Apply(*ConfigForm);
+        FReactions->CreateIntegration(*ConfigForm, [this] { return Timer1->Enabled(); });
     });
-    CreationStep([this] { CreateIntegration(); });
     CreateAuxiliaryWindows();
     CreationStep([this] { DetectionChanged(); }); // the stored mask's hatching
-}
-
-// Events told to other programs: commands, MQTT and the tray, as the
-// Integration tab has them.
-void TVideo::CreateIntegration() {
-    FIntegration = new TIntegration(this);
-    FIntegration->SetWatching([this] { return Timer1->Enabled(); });
-    connect(FIntegration, &TIntegration::Status, StatusBar1,
-            [this](const QString& text) { StatusBar1->showMessage(text); });
-    connect(FIntegration, &TIntegration::OpenFolderRequested, this,
-            &TVideo::OpenEventsFolder1Click);
-    connect(FEvents, &TEventRecording::ClipStarted, FIntegration, &TIntegration::ClipStarted);
-    connect(FEvents, &TEventRecording::ClipFinished, FIntegration, &TIntegration::ClipFinished);
-    FIntegration->Apply(*ConfigForm);
 }
 
 void TVideo::CreateAuxiliaryWindows() {
     CreationStep([this] { ::VideoForm = BaseForm::CreateForm<TVideoForm>(this); });
     CreationStep([this] { ::ImageForm = BaseForm::CreateForm<TImageForm>(this); });
-    CreationStep([this] { DirectionForm = BaseForm::CreateForm<TDirectionForm>(this); });
+    CreationStep([this] {
+        DirectionForm = BaseForm::CreateForm<TDirectionForm>(this);
+        FReactions->SetDirectionForm(DirectionForm);
+    });
     BaseForm* windows[] = {::VideoForm, ::ImageForm, DirectionForm};
     for (BaseForm* window : windows) {
         CreationStep([window] {
@@ -544,12 +524,7 @@ void TVideo::SaveSettings() {
 void TVideo::FormClose() {
     BaseForm::FormClose();
     DisconnectCamera();
-    if (FEvents) {
-        FEvents->Stop(); // a running event's file is finished
-    }
-    if (FIntegration) {
-        FIntegration->Stop(); // a running event's end is told
-    }
+    FReactions->Stop();
     FEngine.reset();
     if (FGraph) {
         FGraph->SetMeter(nullptr);
@@ -563,7 +538,7 @@ void TVideo::FormClose() {
 
 void TVideo::FormDestroy() {
     BaseForm::FormDestroy();
-    FLog.reset();
+    FReactions->ReleaseLog();
 }
 
 void TVideo::changeEvent(QEvent* event) {
@@ -618,8 +593,8 @@ void TVideo::StartVideo() {
     if (ConnectCamera()) {
         SetFrameLimit(VideoFrameLimit);
         StartOverlay();
-        if (FEvents) {
-            FEvents->AttachToCapture();
+        if (Events()) {
+            Events()->AttachToCapture();
         }
     }
     // The source connects in the background: the reference frame is its first frame.
@@ -638,11 +613,11 @@ void TVideo::AutoButClick() {
         FTickErrors.Reset();
         StatusBar1->clearMessage();
         SetAutoButColor(AutoOnColor);
-        FLog->StartSession(ConfigForm->LogDirEdit->text().toStdString());
+        Log()->StartSession(ConfigForm->LogDirEdit->text().toStdString());
         FGraph->Reset();
     } else {
         SetAutoButColor(AutoOffColor);
-        FLog->StopSession();
+        Log()->StopSession();
     }
     FMeter->SetRunningSize(
         RunningSizeFor(ConfigForm->RunningWindowSizeEdit->Value(), CapSpeedSpinBox->Value()));
@@ -689,12 +664,7 @@ void TVideo::MakeItPreview() {
 
 void TVideo::Configuration1Click() {
     ConfigForm->exec();
-    if (FEvents) {
-        FEvents->Apply(*ConfigForm);
-    }
-    if (FIntegration) {
-        FIntegration->Apply(*ConfigForm);
-    }
+    FReactions->Apply(*ConfigForm);
 }
 
 // Streaming capture of the connected camera to the capture file; without a
@@ -729,8 +699,8 @@ void TVideo::Image1Click() {
 }
 
 void TVideo::OpenEventsFolder1Click() {
-    if (FEvents) {
-        FEvents->OpenFolder();
+    if (Events()) {
+        Events()->OpenFolder();
     }
 }
 
@@ -774,60 +744,19 @@ void TVideo::EvolveOne() {
     QImage grabbed; // shares the grab's pixels until the step ends
     const TFrameView frame = StepFrame(grabbed);
     const TStepResult result = AnalyseFrame(frame);
-    if (result.LightChange) {
-        // Not movement: no beep, no saved frame, no event; the next step
-        // compares with this frame.
-        StatusBar1->showMessage("Light change ignored");
-    }
-    if (result.Movement) {
-        if (FEvents) {
-            FEvents->Movement(Timer1->Enabled());
-        }
-        if (FStepSettings.BeepOnMove) {
-            QApplication::beep();
-        }
-        if (FStepSettings.SaveOnMove) {
-            SaveMovementImage(frame);
-        }
-    }
-    ReportFrame(result);
-    if (FIntegration) {
-        FIntegration->FrameStep(Timer1->Enabled(), result.Movement, result.Percent);
-    }
+    FReactions->Report(frame, result, FEngine->DifferenceImage(), Timer1->Enabled());
 }
 
-// Analyses the frame and feeds the two auxiliary windows. When the
-// comparison declines (a frame is missing, or the frame size changed) the
-// step counts no changed pixels, shows an empty difference image and hands
-// the direction window the previous point again.
+// When the comparison declines (a frame is missing, or the frame size
+// changed) the step counts no changed pixels, has an empty difference image
+// and keeps the previous direction.
 TStepResult TVideo::AnalyseFrame(const TFrameView& frame) {
     TEngineOptions options{FStepSettings.PixelTolerance, FStepSettings.MinimalMovement, true};
     FDetectionOptions.Apply(FStepSettings.Detection, options);
-    const TStepResult result = FEngine->Step(frame, options);
-    ImageForm->Image->TakePicture(FEngine->DifferenceImage());
-    DirectionForm->ShowDirection(result.Difference.Direction.X, result.Difference.Direction.Y);
-    return result;
+    return FEngine->Step(frame, options);
 }
 
-// Below the volume's free-space floor the frame is not saved and the status
-// line says why; saving resumes, and the notice goes, once space is back.
-// Without a folder to measure, the save goes ahead and reports its failure.
-void TVideo::SaveMovementImage(const TFrameView& frame) {
-    const TDiskSpace space = DiskSpaceOf(SavedImagesFolder);
-    if (space.Known && !RoomToSave(space, BmpFileBytes(frame.Width, frame.Height))) {
-        SaveStatusLabel->setText(QString::fromStdString(
-            SavingStoppedText(QDir(SavedImagesFolder).absolutePath().toStdString(), space)));
-        return;
-    }
-    SaveStatusLabel->clear();
-    const QTime now = QTime::currentTime();
-    SaveRowsToFile(
-        frame.Plane[0], static_cast<std::size_t>(frame.Stride[0]), pf24bit, frame.Width,
-        frame.Height,
-        SavedImageName(now.hour(), now.minute(), now.second(), now.msec(), DecimalSeparator()));
-}
-
-void TVideo::ReportFrame(const TStepResult& result) {
+void TVideo::ShowReadouts(const TStepResult& result) {
     PixNumLab->setText(QString::number(result.ChangedPixels));
     if (ConfigForm && ConfigForm->isVisible()) {
         ConfigForm->ShowStepReadout(result.ChangedPixels, result.Percent, result.Movement,
@@ -843,16 +772,8 @@ void TVideo::ReportFrame(const TStepResult& result) {
             FGraph->AddValue(percent);
         }
     }
-    if (Timer1->Enabled() && FStepSettings.LogInAuto) {
-        try {
-            FLog->LogMovement(result.ChangedPixels, percent);
-        } catch (...) {
-            // The step ends here, but its difference image is shown: a log
-            // that fails on every step must not leave that window blank.
-            ImageForm->Image->Repaint();
-            throw;
-        }
-    }
-    ImageForm->Image->Repaint();
+}
+
+void TVideo::ResumeDisplay() {
     ResumePreview();
 }

@@ -2,10 +2,12 @@
 // The main window "Video": the buttons that start and stop video, take one
 // frame step or run them automatically, the read-outs of the latest step, the
 // detection values, the movement meter and graph, and the menu of driver
-// dialogs, display modes and the configuration window. It also owns the frame
-// step that ties capture, analysis and every output together.
+// dialogs, display modes and the configuration window. It also runs the frame
+// step, which hands each compared frame to the step's reactions (beep, saved
+// frame, log, events) and shows it through this window's read-outs.
 
 #include "analysis/TBitmap.h"
+#include "app/StepReactions.h"
 #include "app/TickErrors.h"
 #include "engine/MotionEngine.h"
 #include "settings/DetectionOptions.h"
@@ -33,8 +35,6 @@ class MovementLog;
 class TAreaSeries;
 class TChart;
 class TDirectionForm;
-class TEventRecording;
-class TIntegration;
 class TMovementMeter;
 class TSpinEdit;
 class TTimer;
@@ -44,7 +44,7 @@ class TTimer;
 // EZeroDivide, or with EInvalidOp when the window is 0 too.
 int RunningSizeFor(int runningWindowMs, int capturePeriodMs);
 
-class TVideo : public BaseForm {
+class TVideo : public BaseForm, public TStepView {
     Q_OBJECT
 
 public:
@@ -107,12 +107,15 @@ public:
     // Objects the window owns, created by FormCreate.
     TMovementMeter* Meter() const { return FMeter.get(); }
     RunningGraph* Graph() const { return FGraph.get(); }
-    MovementLog* Log() const { return FLog.get(); }
     TDirectionForm* DirectionForm = nullptr;
+    // What the steps set off: the log, the motion events and what other
+    // programs are told.
+    TStepReactions* Reactions() const { return FReactions; }
+    MovementLog* Log() const { return FReactions->Log(); }
     // Motion events as video files, while "Record On Move" is on.
-    TEventRecording* Events() const { return FEvents; }
+    TEventRecording* Events() const { return FReactions->Events(); }
     // Events told to other programs (commands, MQTT, tray), as configured.
-    TIntegration* Integration() const { return FIntegration; }
+    TIntegration* Integration() const { return FReactions->Integration(); }
 
     // The frame step and the reference grab.
     void EvolveOne();
@@ -170,22 +173,23 @@ private:
     void ConnectHandlers();
     void SetAutoButColor(const QColor& color);
     void CreateAuxiliaryWindows();
-    void CreateIntegration();
+    void CreateReactions();
     void FollowStepSettings();
     void FollowConfiguration();
     // The Detection tab changed: the steps' options and the hatching.
     void DetectionChanged();
     TFrameView StepFrame(QImage& grabbed);
     TStepResult AnalyseFrame(const TFrameView& frame);
-    void ReportFrame(const TStepResult& result);
-    void SaveMovementImage(const TFrameView& frame);
     void RunTimerTick();
+
+    // How a step shows: the read-outs, the meter and the graph; then the
+    // live display goes on.
+    void ShowReadouts(const TStepResult& result) override;
+    void ResumeDisplay() override;
 
     std::unique_ptr<TMovementMeter> FMeter;
     std::unique_ptr<RunningGraph> FGraph;
-    std::unique_ptr<MovementLog> FLog;
-    TEventRecording* FEvents = nullptr;
-    TIntegration* FIntegration = nullptr;
+    TStepReactions* FReactions;
     std::unique_ptr<TMotionEngine> FEngine;
     TStepSettings FStepSettings;
     TDetectionOptions FDetectionOptions;
