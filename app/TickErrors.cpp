@@ -1,5 +1,25 @@
 #include "app/TickErrors.h"
 
+#include <exception>
+
+void TTickErrors::Run(const std::function<void()>& tick, const TOutlet& show,
+                      const TOutlet& status) {
+    std::string failure;
+    try {
+        tick();
+        return;
+    } catch (const std::exception& error) {
+        failure = error.what();
+    } catch (...) {
+        failure = "Unknown error";
+    }
+    if (Occur(failure)) {
+        show(failure);
+    } else {
+        status(StatusText());
+    }
+}
+
 bool TTickErrors::Occur(const std::string& message) {
     const auto [entry, first] = FRepeats.try_emplace(Key(message), 0);
     if (first) {

@@ -5,11 +5,20 @@
 // an error is therefore shown once; its repeats are only counted, for the
 // status line.
 
+#include <functional>
 #include <map>
 #include <string>
 
 class TTickErrors {
 public:
+    using TOutlet = std::function<void(const std::string& text)>;
+
+    // Runs one tick. An error it throws goes to `show` (the standard error
+    // display) the first time it occurs in the run; a repeat only updates the
+    // count that `status` puts on the status line. Nothing leaves the call
+    // but what `show` or `status` throw.
+    void Run(const std::function<void()>& tick, const TOutlet& show, const TOutlet& status);
+
     // Records one failed tick. True the first time this error occurs in the
     // run (show it); false for a repeat, which is counted.
     bool Occur(const std::string& message);

@@ -565,25 +565,14 @@ void TVideo::Timer1Timer() {
     EvolveOne();
 }
 
-// An error of a tick goes to the standard error display the first time it
-// occurs in an automatic run; its repeats are counted on the status line.
-// Otherwise a step failing on every tick would reopen its box right after
-// each OK, and no click could reach "Auto" to stop the run.
+// The first error of a tick in a run is shown in a box, its repeats are
+// counted on the status line: a step failing on every tick would otherwise
+// reopen its box right after each OK, and no click could reach "Auto".
 void TVideo::RunTimerTick() {
-    std::string failure;
-    try {
-        Timer1Timer();
-        return;
-    } catch (const std::exception& error) {
-        failure = error.what();
-    } catch (...) {
-        failure = "Unknown error";
-    }
-    if (FTickErrors.Occur(failure)) {
-        TApplication::ShowException(QString::fromStdString(failure));
-    } else {
-        StatusBar1->showMessage(QString::fromStdString(FTickErrors.StatusText()));
-    }
+    FTickErrors.Run(
+        [this] { Timer1Timer(); },
+        [](const std::string& text) { TApplication::ShowException(QString::fromStdString(text)); },
+        [this](const std::string& text) { StatusBar1->showMessage(QString::fromStdString(text)); });
 }
 
 void TVideo::StartVideo() {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <vector>
+
 TEST(TickErrors, EachErrorIsShownOncePerRunAndItsRepeatsCounted) {
     TTickErrors errors;
     const std::string save = "Cannot create file \"/w/images/0.5.bmp\". No such file or directory";
@@ -32,4 +35,21 @@ TEST(TickErrors, KeyKeepsTheFolderTheCauseAndUnquotedText) {
     EXPECT_EQ(TTickErrors::Key("Failed to set data for 'x'"), "Failed to set data for 'x'");
     EXPECT_EQ(TTickErrors::Key("odd \"quote"), "odd \"quote");
     EXPECT_EQ(TTickErrors::Key(""), "");
+}
+
+TEST(TickErrors, RunShowsTheFirstFailureAndCountsItsRepeatsOnTheStatusLine) {
+    TTickErrors errors;
+    std::vector<std::string> shown;
+    std::vector<std::string> status;
+    const auto show = [&](const std::string& text) { shown.push_back(text); };
+    const auto line = [&](const std::string& text) { status.push_back(text); };
+    int ticks = 0;
+    errors.Run([&] { ++ticks; }, show, line);
+    const auto fail = [] { throw std::runtime_error("Disk full"); };
+    errors.Run(fail, show, line);
+    errors.Run(fail, show, line);
+    errors.Run([] { throw 42; }, show, line);
+    EXPECT_EQ(ticks, 1);
+    EXPECT_EQ(shown, (std::vector<std::string>{"Disk full", "Unknown error"}));
+    EXPECT_EQ(status, (std::vector<std::string>{"1 more time: Disk full"}));
 }
