@@ -1,6 +1,7 @@
 #include "app/WVideo.h"
 
 #include "app/EventRecording.h"
+#include "app/MainWindowSettings.h"
 #include "app/TApplication.h"
 #include "app/TTimer.h"
 #include "capture/Clipboard.h"
@@ -13,7 +14,6 @@
 #include "log/LoggingUnit.h"
 #include "meter/Meter.h"
 #include "settings/ConfigUnit.h"
-#include "settings/TRegIniFile.h"
 #include "settings/TSpinEdit.h"
 #include "types/Exception.h"
 #include "windows/DirectionUnit.h"
@@ -498,25 +498,16 @@ void TVideo::CreateAuxiliaryWindows() {
 
 void TVideo::LoadSettings(const std::string& applicationKey) {
     BaseForm::LoadSettings(applicationKey);
-    TRegIniFile settings(SettingsBaseKey);
-    VariatLimitSpinBox->SetValue(
-        settings.ReadInteger(SettingsSection, "PixelTolerance", VariatLimitSpinBox->Value()));
-    MinMoveSpinBox->SetValue(
-        settings.ReadInteger(SettingsSection, "MinimalMovement", MinMoveSpinBox->Value()));
-    CapSpeedSpinBox->SetValue(
-        settings.ReadInteger(SettingsSection, "CaptureFrequency", CapSpeedSpinBox->Value()));
+    LoadMainWindowSettings(SettingsSection, DetectionBoxes());
 }
 
 void TVideo::SaveSettings() {
     BaseForm::SaveSettings();
-    if (SettingsSection.empty()) {
-        return;
-    }
-    TRegIniFile settings(SettingsBaseKey);
-    settings.WriteInteger(SettingsSection, "PixelTolerance", VariatLimitSpinBox->Value());
-    settings.WriteInteger(SettingsSection, "MinimalMovement", MinMoveSpinBox->Value());
-    settings.WriteInteger(SettingsSection, "CaptureFrequency", CapSpeedSpinBox->Value());
-    settings.UpdateFile();
+    SaveMainWindowSettings(SettingsSection, DetectionBoxes());
+}
+
+TDetectionBoxes TVideo::DetectionBoxes() const {
+    return {VariatLimitSpinBox, MinMoveSpinBox, CapSpeedSpinBox};
 }
 
 // Automatic mode is left as it is; the timer is stopped only so that no

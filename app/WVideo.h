@@ -7,6 +7,7 @@
 // frame, log, events) and shows it through this window's read-outs.
 
 #include "analysis/TBitmap.h"
+#include "app/MainWindowSettings.h"
 #include "app/StepReactions.h"
 #include "app/TickErrors.h"
 #include "engine/MotionEngine.h"
@@ -174,6 +175,7 @@ private:
     void SetAutoButColor(const QColor& color);
     void CreateAuxiliaryWindows();
     void CreateReactions();
+    TDetectionBoxes DetectionBoxes() const;
     void FollowStepSettings();
     void FollowConfiguration();
     // The Detection tab changed: the steps' options and the hatching.
