@@ -36,31 +36,43 @@ void ConvertRow(const TFrameView& frame, int y, std::uint8_t* bgr) {
     }
 }
 
-// The colour of pixel `x` of row `y`.
-QRgb PixelAt(const TFrameView& frame, int x, int y) {
-    std::uint8_t bgr[3];
-    switch (frame.Format) {
-    case TFrameFormat::Bgr24: {
-        const std::uint8_t* p = Row(frame, 0, y) + 3 * static_cast<std::ptrdiff_t>(x);
-        return qRgb(p[2], p[1], p[0]);
+// The positions part.left() + (2i + 1) * part.width() / (2 * count), i = 0,
+// 1, ...: the centres of `count` equal cells over the part, found by adding
+// the quotient and the remainder of one step rather than dividing per pixel.
+class TSamplePositions {
+public:
+    TSamplePositions(int first, int length, int count)
+        : FCells(2 * std::int64_t{count}), FStepWhole(std::int64_t{length} / count),
+          FStepRest(2 * std::int64_t{length} % FCells), FWhole(first + length / FCells),
+          FRest(length % FCells) {}
+
+    int operator*() const { return static_cast<int>(FWhole); }
+    void operator++() {
+        FWhole += FStepWhole;
+        FRest += FStepRest;
+        if (FRest >= FCells) {
+            ++FWhole;
+            FRest -= FCells;
+        }
     }
-    case TFrameFormat::Gray8: {
-        const std::uint8_t gray = Row(frame, 0, y)[x];
-        return qRgb(gray, gray, gray);
+
+private:
+    std::int64_t FCells;
+    std::int64_t FStepWhole;
+    std::int64_t FStepRest;
+    std::int64_t FWhole;
+    std::int64_t FRest;
+};
+
+// One row of the screen picture from source row `y`, at the given columns;
+// `pixel(row, x)` gives the colour of pixel x of that row.
+template <class Pixel>
+void SampleRow(const TFrameView& frame, int y, TSamplePositions columns, QRgb* target, int width,
+               Pixel pixel) {
+    const std::uint8_t* row = Row(frame, 0, y);
+    for (int x = 0; x < width; ++x, ++columns) {
+        target[x] = pixel(row, *columns);
     }
-    case TFrameFormat::I420: {
-        const int pair = x / 2;
-        YuvToBgr(Row(frame, 0, y)[x], Row(frame, 1, y / 2)[pair], Row(frame, 2, y / 2)[pair],
-                 frame.Colors, bgr);
-        break;
-    }
-    case TFrameFormat::Nv12: {
-        const std::uint8_t* chroma = Row(frame, 1, y / 2) + 2 * static_cast<std::ptrdiff_t>(x / 2);
-        YuvToBgr(Row(frame, 0, y)[x], chroma[0], chroma[1], frame.Colors, bgr);
-        break;
-    }
-    }
-    return qRgb(bgr[2], bgr[1], bgr[0]);
 }
 
 } // namespace
@@ -98,14 +110,47 @@ void SampleFrameForScreen(const TFrameView& frame, QRect part, QSize size, QImag
     if (shown.size() != size || shown.format() != QImage::Format_RGB32) {
         shown = QImage(size, QImage::Format_RGB32);
     }
-    for (int y = 0; y < size.height(); ++y) {
-        const auto row = static_cast<int>(part.top() + (2 * y + 1) * qint64{part.height()} /
-                                                           (2 * size.height()));
+    if (size.isEmpty()) {
+        return;
+    }
+    const TSamplePositions firstColumn(part.left(), part.width(), size.width());
+    const TYuvColors colors = frame.Colors;
+    TSamplePositions rows(part.top(), part.height(), size.height());
+    for (int y = 0; y < size.height(); ++y, ++rows) {
         auto* target = reinterpret_cast<QRgb*>(shown.scanLine(y));
-        for (int x = 0; x < size.width(); ++x) {
-            const auto column = static_cast<int>(part.left() + (2 * x + 1) * qint64{part.width()} /
-                                                                   (2 * size.width()));
-            target[x] = PixelAt(frame, column, row);
+        const auto sample = [&](auto pixel) {
+            SampleRow(frame, *rows, firstColumn, target, size.width(), pixel);
+        };
+        switch (frame.Format) {
+        case TFrameFormat::Bgr24:
+            sample([](const std::uint8_t* row, int x) {
+                const std::uint8_t* p = row + 3 * static_cast<std::ptrdiff_t>(x);
+                return qRgb(p[2], p[1], p[0]);
+            });
+            break;
+        case TFrameFormat::Gray8:
+            sample([](const std::uint8_t* row, int x) { return qRgb(row[x], row[x], row[x]); });
+            break;
+        case TFrameFormat::I420: {
+            const std::uint8_t* u = Row(frame, 1, *rows / 2);
+            const std::uint8_t* v = Row(frame, 2, *rows / 2);
+            sample([&](const std::uint8_t* row, int x) {
+                std::uint8_t bgr[3];
+                YuvToBgr(row[x], u[x / 2], v[x / 2], colors, bgr);
+                return qRgb(bgr[2], bgr[1], bgr[0]);
+            });
+            break;
+        }
+        case TFrameFormat::Nv12: {
+            const std::uint8_t* chroma = Row(frame, 1, *rows / 2);
+            sample([&](const std::uint8_t* row, int x) {
+                const std::uint8_t* pair = chroma + 2 * static_cast<std::ptrdiff_t>(x / 2);
+                std::uint8_t bgr[3];
+                YuvToBgr(row[x], pair[0], pair[1], colors, bgr);
+                return qRgb(bgr[2], bgr[1], bgr[0]);
+            });
+            break;
+        }
         }
     }
 }

@@ -89,6 +89,23 @@ protected:
                 }
             }
             EXPECT_EQ(wrong, 0);
+            // Scaled down and up from a part away from the origin: each pixel shown is
+            // the frame's pixel at the centre of its cell.
+            const QRect part(1, 2, width - 3, height - 2);
+            for (const QSize size : {QSize(5, 4), QSize(2 * width + 1, height + 3)}) {
+                SampleFrameForScreen(view, part, size, shown);
+                for (int y = 0; y < size.height(); ++y) {
+                    const int row = part.top() + (2 * y + 1) * part.height() / (2 * size.height());
+                    for (int x = 0; x < size.width(); ++x) {
+                        const int column =
+                            part.left() + (2 * x + 1) * part.width() / (2 * size.width());
+                        std::uint8_t bgr[3];
+                        ExactColour(view, column, row, bgr);
+                        wrong += shown.pixel(x, y) != qRgb(bgr[2], bgr[1], bgr[0]);
+                    }
+                }
+            }
+            EXPECT_EQ(wrong, 0) << "a scaled picture took the wrong pixels";
             TMotionEngine engine;
             engine.TakeReference(view);
             TEngineOptions exact;
