@@ -5,6 +5,9 @@
 #include <QPainter>
 #include <QTransform>
 
+#include <cstdint>
+#include <cstring>
+
 TImageForm* ImageForm = nullptr;
 
 namespace {
@@ -14,6 +17,26 @@ void CopyRow(const std::uint8_t* source, int bytesPerPixel, QRgb* target, int wi
         const std::uint8_t* pixel = source + x * bytesPerPixel;
         target[x] = bytesPerPixel == 1 ? qRgb(pixel[0], pixel[0], pixel[0])
                                        : qRgb(pixel[2], pixel[1], pixel[0]);
+    }
+}
+
+// Blue-green-red bytes to 32-bit pixels, four pixels from three 32-bit
+// words at a time (the bytes in memory of a word are its low byte first).
+void BgrRowToRgb32(const std::uint8_t* source, QRgb* target, int width) {
+    constexpr QRgb opaque = 0xff000000u;
+    int x = 0;
+    if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
+        for (; x + 4 <= width; x += 4, source += 12) {
+            std::uint32_t words[3];
+            std::memcpy(words, source, sizeof words);
+            target[x] = opaque | (words[0] & 0xffffffu);
+            target[x + 1] = opaque | (words[0] >> 24) | ((words[1] & 0xffffu) << 8);
+            target[x + 2] = opaque | (words[1] >> 16) | ((words[2] & 0xffu) << 16);
+            target[x + 3] = opaque | (words[2] >> 8);
+        }
+    }
+    for (; x < width; ++x, source += 3) {
+        target[x] = qRgb(source[2], source[1], source[0]);
     }
 }
 
@@ -104,12 +127,8 @@ void TImage::PaintBgrPart(QPainter& painter, const QRect& shown, int left, int t
         FVisible = QImage(shown.size(), QImage::Format_RGB32);
     }
     for (int y = 0; y < shown.height(); ++y) {
-        const uchar* source =
-            FPicture.constScanLine(shown.top() - top + y) + 3 * (shown.left() - left);
-        auto* target = reinterpret_cast<QRgb*>(FVisible.scanLine(y));
-        for (int x = 0; x < shown.width(); ++x, source += 3) {
-            target[x] = qRgb(source[2], source[1], source[0]);
-        }
+        BgrRowToRgb32(FPicture.constScanLine(shown.top() - top + y) + 3 * (shown.left() - left),
+                      reinterpret_cast<QRgb*>(FVisible.scanLine(y)), shown.width());
     }
     painter.drawImage(shown.topLeft(), FVisible);
 }

@@ -154,6 +154,21 @@ TEST_F(AuxiliaryWindowTest, TakenPictureShowsItsCentralPartAndHandsBackTheOldSto
     EXPECT_EQ(PixelOf(small, 239, 179), qRgb(159, 119, 7));
 }
 
+// Every pixel of an odd-sized difference image, the last ones of each row too.
+TEST_F(AuxiliaryWindowTest, TakenPictureShowsEveryPixelInPlace) {
+    auto form = BaseForm::MakeForm<TImageForm>();
+    TBitmap picture = CoordinateBitmap(161, 121);
+    form->Image->TakePicture(picture);
+    const QImage shown = ShownClientArea(*form);
+    int wrong = 0;
+    for (int y = 0; y < 121; ++y) {
+        for (int x = 0; x < 161; ++x) {
+            wrong += PixelOf(shown, 79 + x, 59 + y) != qRgb(x, y, 7);
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
 TEST_F(AuxiliaryWindowTest, NewPictureOfTheSameSizeReplacesTheOld) {
     auto form = BaseForm::MakeForm<TImageForm>();
     TBitmap gray;
