@@ -50,7 +50,10 @@ double TChart::MapY(double y, const QRect& plot) const {
 }
 
 QPointF TChart::PointPosition(int i) const {
-    const QRect plot = PlotRect();
+    return PointPosition(i, PlotRect());
+}
+
+QPointF TChart::PointPosition(int i, const QRect& plot) const {
     const int count = FSeries1->Count();
     const double first = FSeries1->XValue(0);
     const double last = FSeries1->XValue(count - 1);
@@ -145,8 +148,8 @@ void TChart::RepaintChangedPoints() {
     // A point's value shapes the stretches on both its sides, its colour the
     // one on its left; a pixel more on each side covers the rounding.
     const QRect plot = PlotRect();
-    const int left = static_cast<int>(PointPosition(std::max(first - 1, 0)).x()) - 2;
-    const int right = static_cast<int>(PointPosition(std::min(last + 1, count - 1)).x()) + 2;
+    const int left = static_cast<int>(PointPosition(std::max(first - 1, 0), plot).x()) - 2;
+    const int right = static_cast<int>(PointPosition(std::min(last + 1, count - 1), plot).x()) + 2;
     update(QRect(QPoint(left, plot.top() - 1), QPoint(right, plot.bottom() + 2)));
 }
 
@@ -160,14 +163,14 @@ void TChart::DrawLeftAxis(QPainter& painter, const QRect& plot) const {
     const int step = LabelStep(plot.height());
     const int labelRight = plot.left() - TickLength - LabelGap;
     const int textHeight = fontMetrics().height();
+    const int labelWidth = AxisLabelWidth();
     for (int value = static_cast<int>(LeftAxisMinimum); value <= LeftAxisMaximum; value += step) {
         const int y = static_cast<int>(MapY(value, plot));
         painter.setPen(QPen(GridColor, 1, Qt::DotLine));
         painter.drawLine(plot.left() + 1, y, plot.right(), y);
         painter.setPen(Qt::black);
         painter.drawLine(plot.left() - TickLength, y, plot.left() - 1, y);
-        const QRect labelBox(labelRight - AxisLabelWidth(), y - textHeight / 2, AxisLabelWidth(),
-                             textHeight);
+        const QRect labelBox(labelRight - labelWidth, y - textHeight / 2, labelWidth, textHeight);
         painter.drawText(labelBox, Qt::AlignRight | Qt::AlignVCenter, QString::number(value));
     }
     painter.setPen(Qt::black);
@@ -189,12 +192,12 @@ void TChart::DrawSeries(QPainter& painter, const QRect& plot, int left, int righ
     const double base = MapY(LeftAxisMinimum, plot);
     QPolygonF line;
     line.reserve(count);
-    QPointF previous = PointPosition(0);
+    QPointF previous = PointPosition(0, plot);
     painter.setPen(Qt::NoPen);
     int lineFirst = -1;
     int lineLast = -1;
     for (int i = 1; i < count; ++i) {
-        const QPointF current = PointPosition(i);
+        const QPointF current = PointPosition(i, plot);
         if (current.x() >= left - 1 && previous.x() <= right + 1) {
             painter.setBrush(ToQColor(FSeries1->PointColor(i)));
             const std::array<QPointF, 4> stretch = {previous, current, QPointF(current.x(), base),
@@ -206,7 +209,7 @@ void TChart::DrawSeries(QPainter& painter, const QRect& plot, int left, int righ
         previous = current;
     }
     for (int i = std::max(lineFirst, 0); i <= lineLast; ++i) {
-        line << PointPosition(i);
+        line << PointPosition(i, plot);
     }
     painter.setPen(QPen(Qt::black, 1));
     painter.setBrush(Qt::NoBrush);

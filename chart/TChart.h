@@ -43,6 +43,9 @@ private:
     int LabelStep(int plotHeight) const;
     int AxisLabelWidth() const;
     double MapY(double y, const QRect& plot) const;
+    // PointPosition within a plot rectangle already known: the rectangle
+    // measures the axis labels' text, too dear to repeat for every point.
+    QPointF PointPosition(int i, const QRect& plot) const;
     void DrawBevel(QPainter& painter) const;
     void DrawLeftAxis(QPainter& painter, const QRect& plot) const;
     void DrawSeries(QPainter& painter, const QRect& plot, int left, int right) const;
