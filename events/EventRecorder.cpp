@@ -257,6 +257,7 @@ void TEventRecorder::BeginEvent(TPreparedEvent prepared) {
     FRetryDelay = FirstRetryDelay;
     // The frames that came while the file opened join it up to the event's
     // end, as they would have one by one.
+    FWriter->SetWaitingLimit(start->Frames.Count() + TEventWriter::StallFrames);
     bool passedEnd = false;
     start->Frames.ForEachFrom(start->From, [&](GstBuffer* buffer) {
         passedEnd = passedEnd || GST_BUFFER_PTS(buffer) >= FEventEnd;
@@ -405,6 +406,10 @@ void TEventRecorder::FinishFile(TFinishJob job) {
                                          "Event saved: " + FileName(writer.Path()), writer.Path());
         if (!job.Note.empty()) {
             status.Text += " (" + job.Note + ")";
+        }
+        if (writer.Skipped() > 0) {
+            status.Text += " (" + std::to_string(writer.Skipped()) +
+                           " frames left out while the disk was behind)";
         }
         status.PreRoll = job.FirstMovement - writer.Origin();
         status.Duration = end - writer.Origin();

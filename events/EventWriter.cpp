@@ -31,7 +31,9 @@ TEventWriter::TEventWriter(const TEventCodec& codec, GstCaps* encodedCaps, const
     : FPath(path), FOrigin(origin) {
     // Unbuffered: what the muxer has written is in the file even when the
     // program is killed a moment later.
-    const std::string description = "appsrc name=src format=time block=false max-bytes=0 ! " +
+    // The source's own limits stay off: Push() bounds the frames waiting.
+    const std::string description = "appsrc name=src format=time block=false max-bytes=0 "
+                                    "max-buffers=0 max-time=0 ! " +
                                     codec.Muxer +
                                     " ! filesink name=sink sync=false buffer-mode=unbuffered";
     GError* error = nullptr;
@@ -79,6 +81,14 @@ void TEventWriter::Push(GstBuffer* encoded) {
     if (FEnded || !GST_CLOCK_TIME_IS_VALID(pts) || pts < FOrigin) {
         return;
     }
+    const bool key = !GST_BUFFER_FLAG_IS_SET(encoded, GST_BUFFER_FLAG_DELTA_UNIT);
+    const bool full = gst_app_src_get_current_level_buffers(GST_APP_SRC(FSource)) >= FWaitingLimit;
+    if (full || (FSkipping && !key)) {
+        FSkipping = true;
+        FSkipped.fetch_add(1);
+        return;
+    }
+    FSkipping = false;
     GstBuffer* frame = gst_buffer_copy(encoded);
     GST_BUFFER_PTS(frame) = pts - FOrigin;
     GST_BUFFER_DTS(frame) = pts - FOrigin;

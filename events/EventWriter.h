@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,8 +31,21 @@ public:
     TEventWriter(const TEventWriter&) = delete;
     TEventWriter& operator=(const TEventWriter&) = delete;
 
-    // Queues one encoded frame (borrowed); never waits for the disk.
+    // Frames that may wait for the disk while it is behind, besides those
+    // handed over at once when the event starts: about eight seconds at 30
+    // frames a second.
+    static constexpr std::size_t StallFrames = 256;
+
+    // Queues one encoded frame (borrowed); never waits for the disk. While
+    // more than the waiting limit of frames wait, frames are left out up to
+    // the next keyframe that finds room, so the file stays decodable and the
+    // memory bounded.
     void Push(GstBuffer* encoded);
+    // At most `frames` frames wait for the disk (StallFrames at first); the
+    // recorder raises it by the frames it hands over at once.
+    void SetWaitingLimit(std::size_t frames) { FWaitingLimit = frames; }
+    // Frames left out while too many waited.
+    std::uint64_t Skipped() const { return FSkipped.load(); }
     // No more frames: the muxer finishes the file.
     void EndOfStream();
     // Waits at most `timeout` for the file to be complete (after
@@ -66,6 +80,9 @@ private:
     bool FComplete = false; // the end of stream reached the file
     bool FLost = false;
     std::pair<dev_t, ino_t> FIdentity{0, 0}; // the file as created
+    std::size_t FWaitingLimit = StallFrames;
+    bool FSkipping = false; // until a keyframe finds room
+    std::atomic<std::uint64_t> FSkipped{0};
     std::atomic<std::uint64_t> FBytes{0};
     std::atomic<GstClockTime> FEnd{GST_CLOCK_TIME_NONE};
 };

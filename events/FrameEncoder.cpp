@@ -26,7 +26,7 @@ TFrameEncoder::TFrameEncoder(const TEventCodec& codec, GstCaps* rawCaps, TOutput
         "appsrc name=src format=time is-live=true block=false leaky-type=downstream ! "
         "videoconvert ! video/x-raw,format=I420 ! " +
         codec.Encoder + " ! " + codec.EncodedCaps +
-        " ! appsink name=sink sync=false emit-signals=true max-buffers=0";
+        " ! appsink name=sink sync=false emit-signals=true max-buffers=2";
     GError* error = nullptr;
     FPipeline = gst_parse_launch(description.c_str(), &error);
     if (error) {
@@ -39,15 +39,12 @@ TFrameEncoder::TFrameEncoder(const TEventCodec& codec, GstCaps* rawCaps, TOutput
     }
     FSource = gst_bin_get_by_name(GST_BIN(FPipeline), "src");
     GstVideoInfo info;
-    gsize frameSize = 0;
-    if (gst_video_info_from_caps(&info, rawCaps)) {
-        frameSize = GST_VIDEO_INFO_SIZE(&info);
-        if (info.fps_n > 0 && info.fps_d > 0) {
-            FFrameDuration = gst_util_uint64_scale(GST_SECOND, info.fps_d, info.fps_n);
-        }
+    if (gst_video_info_from_caps(&info, rawCaps) && info.fps_n > 0 && info.fps_d > 0) {
+        FFrameDuration = gst_util_uint64_scale(GST_SECOND, info.fps_d, info.fps_n);
     }
-    FQueueLimit = frameSize ? WaitingFrames * frameSize : 64ull << 20;
-    g_object_set(FSource, "caps", rawCaps, "max-bytes", FQueueLimit, nullptr);
+    // Counted in frames only: the source leaks its oldest frame past the third.
+    g_object_set(FSource, "caps", rawCaps, "max-buffers", WaitingFrames, "max-bytes", guint64{0},
+                 "max-time", guint64{0}, nullptr);
     GstElement* sink = gst_bin_get_by_name(GST_BIN(FPipeline), "sink");
     g_signal_connect(sink, "new-sample", G_CALLBACK(&TFrameEncoder::NewSample), this);
     gst_object_unref(sink);
@@ -67,8 +64,7 @@ TFrameEncoder::~TFrameEncoder() {
 }
 
 void TFrameEncoder::Push(GstBuffer* raw, GstClockTime pts) {
-    if (gst_app_src_get_current_level_bytes(GST_APP_SRC(FSource)) + gst_buffer_get_size(raw) >
-        FQueueLimit) {
+    if (gst_app_src_get_current_level_buffers(GST_APP_SRC(FSource)) >= WaitingFrames) {
         FDropped.fetch_add(1);
     }
     // A new buffer object that shares the frame's memory: the source's own

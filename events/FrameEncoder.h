@@ -39,6 +39,5 @@ private:
     GstElement* FSource = nullptr;
     TOutput FEncoded;
     std::atomic<std::uint64_t> FDropped{0};
-    guint64 FQueueLimit = 0;
     GstClockTime FFrameDuration = GST_CLOCK_TIME_NONE;
 };
