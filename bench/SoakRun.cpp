@@ -2,9 +2,11 @@
 // mode at 10 ms on the built-in test scene, with the movement log and "Record
 // On Move" on. The movement is switched on and off every few seconds, so that
 // events start and end all the time (one every 3 seconds). Every 10,000 steps a line gives the
-// resident memory, the open descriptors and the threads; at the end, the
-// growth of each per 10,000 steps (a least-squares line through the samples
-// after the first, which still carries the warm-up).
+// resident memory, the C library's heap (what is in use, what its pools hold
+// free, and how many pools there are: so that a leak is told apart from
+// memory kept by the allocator), the open descriptors and the threads; at
+// the end, the growth of each per 10,000 steps (a least-squares line through
+// the samples after the first, which still carries the warm-up).
 //
 // Usage: stirwatch_soak [minutes] (default: $SOAK_MINUTES, else 20).
 
@@ -28,7 +30,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <malloc.h>
 #include <string>
 #include <vector>
 
@@ -48,6 +52,9 @@ struct TSample {
     long Steps = 0;
     double Seconds = 0;
     long RssKb = 0;
+    long HeapInUseKb = 0;
+    long HeapFreeKb = 0;
+    long Arenas = 0;
     long Descriptors = 0;
     long Threads = 0;
     long Events = 0;
@@ -68,6 +75,24 @@ long OpenDescriptors() {
     return static_cast<long>(QDir("/proc/self/fd")
                                  .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
                                  .size());
+}
+
+// The allocator's pools: malloc_info() gives one <heap> element for each.
+long ArenaCount() {
+    char* text = nullptr;
+    std::size_t size = 0;
+    FILE* stream = open_memstream(&text, &size);
+    if (!stream) {
+        return -1;
+    }
+    malloc_info(0, stream);
+    std::fclose(stream);
+    long count = 0;
+    for (const char* at = text; (at = std::strstr(at, "<heap nr=")) != nullptr; ++at) {
+        ++count;
+    }
+    std::free(text);
+    return count;
 }
 
 // The slope of a least-squares line of value over steps, per 10,000 steps.
@@ -124,8 +149,8 @@ private:
         }
         Poll.stop();
         Clock.start();
-        std::printf("%10s %9s %10s %12s %8s %8s\n", "steps", "seconds", "events", "RSS (KB)", "fds",
-                    "threads");
+        std::printf("%10s %9s %8s %10s %10s %10s %7s %5s %8s\n", "steps", "seconds", "events",
+                    "RSS (KB)", "heap (KB)", "free (KB)", "arenas", "fds", "threads");
         Window.AutoButClick();
         connect(&Toggle, &QTimer::timeout, this, [this] {
             Moving = !Moving;
@@ -143,24 +168,34 @@ private:
     }
 
     void Sample() {
+        // In use: small blocks plus the large ones mapped on their own.
+        const struct mallinfo2 heap = mallinfo2();
         TSample sample{Steps,
                        Clock.elapsed() / 1000.0,
                        StatusField("VmRSS"),
+                       static_cast<long>((heap.uordblks + heap.hblkhd) / 1024),
+                       static_cast<long>(heap.fordblks / 1024),
+                       ArenaCount(),
                        OpenDescriptors(),
                        StatusField("Threads"),
                        Events};
         Samples.push_back(sample);
-        std::printf("%10ld %9.0f %10ld %12ld %8ld %8ld\n", sample.Steps, sample.Seconds,
-                    sample.Events, sample.RssKb, sample.Descriptors, sample.Threads);
+        std::printf("%10ld %9.0f %8ld %10ld %10ld %10ld %7ld %5ld %8ld\n", sample.Steps,
+                    sample.Seconds, sample.Events, sample.RssKb, sample.HeapInUseKb,
+                    sample.HeapFreeKb, sample.Arenas, sample.Descriptors, sample.Threads);
         std::fflush(stdout);
     }
 
     void Finish() {
         Sample();
         Window.AutoButClick();
-        std::printf("growth per %ld steps (after the first sample): RSS %.1f KB, "
-                    "descriptors %.2f, threads %.2f; %ld events in %ld steps\n",
+        std::printf("growth per %ld steps (after the first sample): RSS %.1f KB, heap in use "
+                    "%.1f KB, heap free %.1f KB, arenas %.2f, descriptors %.2f, threads %.2f; "
+                    "%ld events in %ld steps\n",
                     StepsPerSample, GrowthPerSample(Samples, &TSample::RssKb),
+                    GrowthPerSample(Samples, &TSample::HeapInUseKb),
+                    GrowthPerSample(Samples, &TSample::HeapFreeKb),
+                    GrowthPerSample(Samples, &TSample::Arenas),
                     GrowthPerSample(Samples, &TSample::Descriptors),
                     GrowthPerSample(Samples, &TSample::Threads), Events, Steps);
         std::fflush(stdout);
