@@ -6,6 +6,7 @@
 #include "capture/NetworkProbe.h"
 #include "capture/PipelineWorker.h"
 #include "capture/PlatformTypes.h"
+#include "capture/RtspReplyLimit.h"
 #include "capture/SourceControls.h"
 #include "capture/SourceProblems.h"
 #include "capture/VideoFormats.h"
@@ -126,6 +127,7 @@ struct TSourceSession : std::enable_shared_from_this<TSourceSession> {
     void ConnectionFailed(const std::string& detail, const QString& problem = {});
     void PartTooLarge();
     QString Unreachable(const std::string& detail) const;
+    QString ReplyTooLarge() const;
 };
 
 GstBusSyncReply TSourceSession::OnBusMessage(GstBus*, GstMessage* message, gpointer self) {
@@ -160,7 +162,8 @@ void TSourceSession::Handle(GstMessage* message) {
             error && error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_FAILED;
         if (Source.Network() && missing.empty()) {
             // Refused, timed out, gone, or nothing usable came: tried again later.
-            ConnectionFailed(error && !generic ? error->message : "");
+            ConnectionFailed(error && !generic ? error->message : "",
+                             IsRtspReplyRefusal(debug.get()) ? ReplyTooLarge() : QString());
             break;
         }
         const int weight = !missing.empty() ? 3 : generic ? 1 : 2;
@@ -365,6 +368,13 @@ void TSourceSession::PartTooLarge() {
     ConnectionFailed("", QStringLiteral("Frame too large: over %1 MB without an end from %2")
                              .arg(TIncomingLimit::LargestPart >> 20)
                              .arg(QString::fromStdString(Source.Location)));
+}
+
+// Streaming thread: an RTSP server's reply was longer than any camera's.
+QString TSourceSession::ReplyTooLarge() const {
+    return QStringLiteral("RTSP reply too large: over %1 MB from %2")
+        .arg(LargestRtspReply >> 20)
+        .arg(QString::fromStdString(Source.Location));
 }
 
 // Any thread: a network source failed or went away; it is tried again after a back-off.

@@ -1,10 +1,13 @@
 // What an RTSP camera can make the program hold is bounded: the jitter buffer
 // by its latency, the queues by their limits, and everything the connection
 // brings in before a picture comes of it by the same 16 MB as an HTTP camera's
-// part. A server of frames larger than that is cut off and named.
+// part. A server of frames larger than that is cut off and named, and so is
+// one whose RTSP replies never end.
 
 #include "CaptureFixture.h"
 #include "capture/GstDriver.h"
+#include "capture/RtspReplyLimit.h"
+#include "tests/support/HostileRtspServer.h"
 #include "tests/support/RtspTestServer.h"
 
 #include <gst/gst.h>
@@ -93,6 +96,38 @@ TEST_F(NetworkBoundsTest, FramesLargerThanTheBoundAreCutOffAndNamed) {
     EXPECT_TRUE(Label->text().contains("trying again")) << Label->text().toStdString();
     ASSERT_NE(Window()->Driver(), nullptr);
     EXPECT_EQ(Window()->Driver()->NewestFrameNumber(), 0u);
+}
+
+// A server whose reply to the request for the session description never ends.
+// A body announced as 4 GB passes the bound on RTSP replies and is refused at
+// once, by name; GStreamer itself keeps one endless header line to a fixed
+// buffer; header after header is cut off when no picture came in time. In
+// every case the program's memory stays where it was, and the camera is tried
+// again later.
+TEST_F(NetworkBoundsTest, EndlessRtspRepliesAreCutOffWithoutTakingTheMemory) {
+    ASSERT_TRUE(RtspReplyLimitInForce());
+    const std::pair<THostileReply, QString> cases[] = {
+        {THostileReply::HugeBody, "RTSP reply too large"},
+        {THostileReply::EndlessHeaderLine, "No picture from"},
+        {THostileReply::EndlessHeaders, "No picture from"},
+    };
+    for (const auto& [reply, named] : cases) {
+        SCOPED_TRACE(named.toStdString());
+        THostileRtspServer server(reply);
+        UseSource(QString::fromStdString(server.Url()));
+        ResetPeakMemory();
+        const long before = StatusKb("VmRSS:");
+        ASSERT_TRUE(ConnectCamera());
+        EXPECT_TRUE(RunEventsUntil([&] { return Label->text().contains("trying again"); }, 40000))
+            << Label->text().toStdString();
+        EXPECT_TRUE(Label->text().startsWith(named)) << Label->text().toStdString();
+        const long peak = StatusKb("VmHWM:");
+        std::printf("RSS %ld kB, peak %ld kB, %lld bytes sent\n", before, peak, server.Sent());
+#if !defined(__SANITIZE_ADDRESS__)
+        EXPECT_LT(peak - before, 64 * 1024);
+#endif
+        DisconnectCamera();
+    }
 }
 
 } // namespace

@@ -34,26 +34,6 @@
 
 namespace {
 
-long StatusKb(const char* field) {
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field)) {
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
-        }
-    }
-    return 0;
-}
-
-// The peak memory of the process from now on is read as VmHWM.
-void ResetPeakMemory() {
-    QFile clear("/proc/self/clear_refs");
-    ASSERT_TRUE(clear.open(QIODevice::WriteOnly));
-    clear.write("5");
-}
-
 // The longest gap between two turns of the event loop from now on, as a timer
 // ticking every 10 ms on the GUI thread sees it.
 class TStallWatch {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QFile>
 #include <QTimer>
 #include <QtGlobal>
 
@@ -96,4 +97,23 @@ TBitmap TCaptureFixture::Grab() {
         TakeClipboardBitmap(frame);
     }
     return frame;
+}
+
+long TCaptureFixture::StatusKb(const char* field) {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field)) {
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
+        }
+    }
+    return 0;
+}
+
+void TCaptureFixture::ResetPeakMemory() {
+    QFile clear("/proc/self/clear_refs");
+    ASSERT_TRUE(clear.open(QIODevice::WriteOnly));
+    clear.write("5");
 }

@@ -44,6 +44,10 @@ protected:
     static TBitmap Grab();
     // Picks the entry `text` of the Video Format dialog ("320 x 240, 15 fps").
     static void ChooseFormat(const QString& text);
+    // A field of /proc/self/status in kB ("VmRSS:", "VmHWM:"); 0 when missing.
+    static long StatusKb(const char* field);
+    // The peak memory of the process from now on is read as VmHWM.
+    static void ResetPeakMemory();
 
     std::unique_ptr<QWidget> Panel;
     std::unique_ptr<QLabel> Label;
