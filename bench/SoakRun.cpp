@@ -5,8 +5,9 @@
 // resident memory, the C library's heap (what is in use, what its pools hold
 // free, and how many pools there are: so that a leak is told apart from
 // memory kept by the allocator), the open descriptors and the threads; at
-// the end, the growth of each per 10,000 steps (a least-squares line through
-// the samples after the first, which still carries the warm-up).
+// the end, the growth of each per 10,000 steps with its standard error (a
+// least-squares line through the samples from 10,000 steps on; the first ones
+// still carry the warm-up).
 //
 // Usage: stirwatch_soak [minutes] (default: $SOAK_MINUTES, else 20).
 
@@ -28,12 +29,14 @@
 #include <QTimer>
 
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <malloc.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -95,23 +98,53 @@ long ArenaCount() {
     return count;
 }
 
-// The slope of a least-squares line of value over steps, per 10,000 steps.
-double GrowthPerSample(const std::vector<TSample>& samples, long TSample::*value) {
-    if (samples.size() < 3) {
-        return 0;
+struct TGrowth {
+    double Slope = 0; // per 10,000 steps
+    double Error = 0; // the slope's standard error: what the scatter allows
+};
+
+// A least-squares line of value over steps, through the samples from 10,000
+// steps on (the first ones still carry the warm-up).
+TGrowth GrowthOf(const std::vector<TSample>& samples, long TSample::*value) {
+    std::vector<std::pair<double, double>> points;
+    for (const TSample& sample : samples) {
+        if (sample.Steps >= StepsPerSample) {
+            points.emplace_back(static_cast<double>(sample.Steps) / StepsPerSample,
+                                static_cast<double>(sample.*value));
+        }
     }
-    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
-    for (std::size_t i = 1; i < samples.size(); ++i) {
-        const double x = static_cast<double>(samples[i].Steps) / StepsPerSample;
-        const double y = static_cast<double>(samples[i].*value);
-        n += 1;
-        sx += x;
-        sy += y;
-        sxx += x * x;
-        sxy += x * y;
+    if (points.size() < 3) {
+        return {};
     }
-    const double denominator = n * sxx - sx * sx;
-    return denominator == 0 ? 0 : (n * sxy - sx * sy) / denominator;
+    const double n = static_cast<double>(points.size());
+    double meanX = 0, meanY = 0;
+    for (const auto& [x, y] : points) {
+        meanX += x / n;
+        meanY += y / n;
+    }
+    double sxx = 0, sxy = 0;
+    for (const auto& [x, y] : points) {
+        sxx += (x - meanX) * (x - meanX);
+        sxy += (x - meanX) * (y - meanY);
+    }
+    if (sxx == 0) {
+        return {};
+    }
+    TGrowth growth;
+    growth.Slope = sxy / sxx;
+    double residuals = 0;
+    for (const auto& [x, y] : points) {
+        const double off = y - meanY - growth.Slope * (x - meanX);
+        residuals += off * off;
+    }
+    growth.Error = std::sqrt(residuals / (n - 2) / sxx);
+    return growth;
+}
+
+void PrintGrowth(const char* name, const char* unit, const std::vector<TSample>& samples,
+                 long TSample::*value) {
+    const TGrowth growth = GrowthOf(samples, value);
+    std::printf("  %-14s %+9.2f +- %.2f %s\n", name, growth.Slope, growth.Error, unit);
 }
 
 class TSoak : public QObject {
@@ -189,15 +222,15 @@ private:
     void Finish() {
         Sample();
         Window.AutoButClick();
-        std::printf("growth per %ld steps (after the first sample): RSS %.1f KB, heap in use "
-                    "%.1f KB, heap free %.1f KB, arenas %.2f, descriptors %.2f, threads %.2f; "
-                    "%ld events in %ld steps\n",
-                    StepsPerSample, GrowthPerSample(Samples, &TSample::RssKb),
-                    GrowthPerSample(Samples, &TSample::HeapInUseKb),
-                    GrowthPerSample(Samples, &TSample::HeapFreeKb),
-                    GrowthPerSample(Samples, &TSample::Arenas),
-                    GrowthPerSample(Samples, &TSample::Descriptors),
-                    GrowthPerSample(Samples, &TSample::Threads), Events, Steps);
+        std::printf("%ld events in %ld steps; growth per %ld steps from %ld steps on "
+                    "(+- its standard error):\n",
+                    Events, Steps, StepsPerSample, StepsPerSample);
+        PrintGrowth("RSS", "KB", Samples, &TSample::RssKb);
+        PrintGrowth("heap in use", "KB", Samples, &TSample::HeapInUseKb);
+        PrintGrowth("heap free", "KB", Samples, &TSample::HeapFreeKb);
+        PrintGrowth("arenas", "", Samples, &TSample::Arenas);
+        PrintGrowth("descriptors", "", Samples, &TSample::Descriptors);
+        PrintGrowth("threads", "", Samples, &TSample::Threads);
         std::fflush(stdout);
         Window.close();
         QCoreApplication::quit();
