@@ -1,12 +1,10 @@
 #include "app/WVideo.h"
 
+#include "app/ControlBuilders.h"
 #include "app/EventRecording.h"
 #include "app/MainWindowSettings.h"
 #include "app/TApplication.h"
 #include "app/TTimer.h"
-#include "capture/Clipboard.h"
-#include "capture/FrameConversion.h"
-#include "capture/ImageFrame.h"
 #include "capture/VideoCap.h"
 #include "chart/TAreaSeries.h"
 #include "chart/TChart.h"
@@ -15,7 +13,6 @@
 #include "meter/Meter.h"
 #include "settings/ConfigUnit.h"
 #include "settings/TSpinEdit.h"
-#include "types/Exception.h"
 #include "windows/DirectionUnit.h"
 #include "windows/ImageFormUnit.h"
 #include "windows/MaskEditor.h"
@@ -35,72 +32,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <cfenv>
-#include <cmath>
-#include <limits>
-
 namespace {
 
-const QColor ReadoutColor(0x80, 0x80, 0x00); // olive
-
-QToolButton* FlatButton(QWidget* parent, const char* name, const QString& caption,
-                        QStyle::StandardPixmap picture) {
-    auto* button = new QToolButton(parent);
-    button->setObjectName(name);
-    button->setText(caption);
-    button->setIcon(parent->style()->standardIcon(picture));
-    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    button->setAutoRaise(true);
-    button->setMinimumWidth(72);
-    return button;
-}
-
-QFrame* Panel(QWidget* parent, const char* name) {
-    auto* panel = new QFrame(parent);
-    panel->setObjectName(name);
-    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    return panel;
-}
-
-QLabel* Label(QWidget* parent, const char* name, const QString& caption) {
-    auto* label = new QLabel(caption, parent);
-    label->setObjectName(name);
-    return label;
-}
-
-QLabel* ReadoutLabel(QWidget* parent, const char* name, const QString& caption, int pixelHeight,
-                     bool bold) {
-    QLabel* label = Label(parent, name, caption);
-    QFont font = label->font();
-    font.setPixelSize(pixelHeight);
-    font.setBold(bold);
-    label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, ReadoutColor);
-    label->setPalette(palette);
-    return label;
-}
-
-TSpinEdit* SpinBox(QWidget* parent, const char* name, int minValue, int maxValue, int value) {
-    auto* box = new TSpinEdit(parent);
-    box->setObjectName(name);
-    box->SetMinValue(minValue);
-    box->SetMaxValue(maxValue);
-    box->SetValue(value);
-    return box;
-}
-
-QAction* MenuItem(QMenu* menu, const char* name, const QString& caption) {
-    QAction* item = menu->addAction(caption);
-    item->setObjectName(name);
-    return item;
-}
-
-QAction* Separator(QMenu* menu, const char* name) {
-    QAction* separator = menu->addSeparator();
-    separator->setObjectName(name);
-    return separator;
-}
+using namespace ControlBuilders;
 
 // Runs one step of the window's creation; an error is shown and the creation
 // goes on, so that no later command meets a missing part.
@@ -108,32 +42,7 @@ template <class Step> void CreationStep(Step&& step) {
     HandleEvent(std::forward<Step>(step));
 }
 
-int ClampToInt(double value) {
-    if (value >= static_cast<double>(std::numeric_limits<int>::max())) {
-        return std::numeric_limits<int>::max();
-    }
-    if (value <= static_cast<double>(std::numeric_limits<int>::min())) {
-        return std::numeric_limits<int>::min();
-    }
-    return static_cast<int>(value);
-}
-
 } // namespace
-
-int RunningSizeFor(int runningWindowMs, int capturePeriodMs) {
-    if (capturePeriodMs == 0) {
-        if (runningWindowMs == 0) {
-            throw EInvalidOp("Invalid floating point operation");
-        }
-        throw EZeroDivide("Floating point division by zero");
-    }
-    const double frames = static_cast<double>(runningWindowMs) / capturePeriodMs;
-    const int previousMode = std::fegetround();
-    std::fesetround(FE_TONEAREST);
-    const double rounded = std::nearbyint(frames);
-    std::fesetround(previousMode);
-    return ClampToInt(rounded);
-}
 
 TVideo::TVideo(QWidget* owner) : BaseForm(owner) {
     setObjectName("Video");
@@ -404,38 +313,10 @@ void TVideo::DetectionChanged() {
     }
 }
 
-// Lays the mask editor over the Live Video window, on a still of the latest
-// compared frame; a second click takes it away. Each change goes to the
-// Detection tab, which keeps it and hands it to the steps.
 void TVideo::EditMask1Click() {
-    if (FMaskEditor) {
-        delete FMaskEditor.data();
-        EditMask1->setChecked(false);
-        return;
-    }
-    if (!::VideoForm) {
-        EditMask1->setChecked(false);
-        return;
-    }
-    ::VideoForm->show();
-    ::VideoForm->raise();
-    const TBitmap& frame = FEngine ? FEngine->PreviousFrame() : TBitmap();
-    QImage still;
-    if (!frame.Empty()) {
-        still = QImage(frame.ScanLine(0), frame.Width(), frame.Height(),
-                       static_cast<qsizetype>(frame.Stride()), QImage::Format_Grayscale8)
-                    .copy();
-    }
-    const TDetectionSettings& detection = FStepSettings.Detection;
-    FMaskEditor =
-        new TMaskEditor(::VideoForm->VideoArea, still,
-                        detection.Mask.empty() ? TDetectionMask{} : ParseMask(detection.Mask));
-    connect(FMaskEditor, &TMaskEditor::Changed, this, [this] {
-        TDetectionSettings settings = ConfigForm->DetectionSettings();
-        settings.Mask = MaskText(FMaskEditor->Mask());
-        ConfigForm->SetDetectionSettings(settings);
-    });
-    EditMask1->setChecked(true);
+    const TBitmap none;
+    EditMask1->setChecked(FMaskEditing.Toggle(FEngine ? FEngine->PreviousFrame() : none,
+                                              FStepSettings.Detection.Mask));
 }
 
 void TVideo::SetAutoButColor(const QColor& color) {
@@ -567,25 +448,17 @@ void TVideo::RunTimerTick() {
 }
 
 void TVideo::StartVideo() {
-    SetVideoPanel(::VideoForm ? ::VideoForm->VideoArea : nullptr);
-    SetStatusLabel(VideoLabel);
-    SetStopCallback(nullptr);
-    if (ConnectCamera()) {
-        SetFrameLimit(VideoFrameLimit);
-        StartOverlay();
-        if (Events()) {
-            Events()->AttachToCapture();
-        }
+    if (FCapture.ConnectVideo(::VideoForm ? ::VideoForm->VideoArea : nullptr, VideoLabel,
+                              VideoFrameLimit) &&
+        Events()) {
+        Events()->AttachToCapture();
     }
     // The source connects in the background: the reference frame is its first frame.
     WhenFrameReady(this, [this] { HandleEvent([this] { TakeReferenceFrame(); }); });
 }
 
-// The status label goes back to its first words: what the source said last
-// ("Connected to ...", "trying again in 4 s") is no longer true.
 void TVideo::StopVideo() {
-    DisconnectCamera();
-    VideoLabel->setText(QStringLiteral("Idle"));
+    FCapture.DisconnectVideo(VideoLabel);
 }
 
 void TVideo::AutoButClick() {
@@ -688,31 +561,13 @@ TPoint TVideo::LastDirection() const {
     return FEngine ? FEngine->LastDirection() : TMotionEngine::InitialDirection;
 }
 
-// The frame of a step in at most one copy: with a camera the grab itself
-// (the frame just put on the clipboard), sharing its pixels through
-// `grabbed`; without one the clipboard's image, converted.
-TFrameView TVideo::StepFrame(QImage& grabbed) {
-    GrabFrameToClipboard();
-    if (TakeGrabbedFrame(grabbed)) {
-        if (grabbed.isNull() || grabbed.format() == QImage::Format_BGR888) {
-            return BgrImageView(grabbed);
-        }
-        ImageToFrame(grabbed, FCapturedFrame);
-    } else if (ClipboardOffersBitmap()) {
-        TakeClipboardBitmap(FCapturedFrame);
-    } else {
-        FCapturedFrame.Clear();
-    }
-    return BitmapView(FCapturedFrame);
-}
-
 void TVideo::TakeReferenceFrame() {
     if (!FEngine) {
         return; // the window has closed
     }
     QImage grabbed;
-    FEngine->TakeReference(StepFrame(grabbed));
-    ResumePreview();
+    FEngine->TakeReference(FCapture.TakeFrame(grabbed));
+    FCapture.ResumeDisplay();
 }
 
 // One frame step. An error ends it where it happens (see the failure notes
@@ -722,7 +577,7 @@ void TVideo::EvolveOne() {
         return; // the window has closed
     }
     QImage grabbed; // shares the grab's pixels until the step ends
-    const TFrameView frame = StepFrame(grabbed);
+    const TFrameView frame = FCapture.TakeFrame(grabbed);
     const TStepResult result = AnalyseFrame(frame);
     FReactions->Report(frame, result, FEngine->DifferenceImage(), Timer1->Enabled());
 }
@@ -755,5 +610,5 @@ void TVideo::ShowReadouts(const TStepResult& result) {
 }
 
 void TVideo::ResumeDisplay() {
-    ResumePreview();
+    FCapture.ResumeDisplay();
 }

@@ -6,19 +6,18 @@
 // step, which hands each compared frame to the step's reactions (beep, saved
 // frame, log, events) and shows it through this window's read-outs.
 
-#include "analysis/TBitmap.h"
+#include "app/CaptureCommands.h"
 #include "app/MainWindowSettings.h"
+#include "app/MaskEditing.h"
+#include "app/RunningSize.h"
 #include "app/StepReactions.h"
 #include "app/TickErrors.h"
 #include "engine/MotionEngine.h"
 #include "settings/DetectionOptions.h"
 #include "settings/StepSettings.h"
 #include "windows/BaseFormUnit.h"
-#include "windows/MaskEditor.h"
 
 #include <QColor>
-#include <QImage>
-#include <QPointer>
 
 #include <memory>
 #include <string>
@@ -39,11 +38,6 @@ class TDirectionForm;
 class TMovementMeter;
 class TSpinEdit;
 class TTimer;
-
-// Frames per running window: the window in milliseconds over the capture
-// period, rounded to nearest with ties to even. A period of 0 fails with
-// EZeroDivide, or with EInvalidOp when the window is 0 too.
-int RunningSizeFor(int runningWindowMs, int capturePeriodMs);
 
 class TVideo : public BaseForm, public TStepView {
     Q_OBJECT
@@ -180,7 +174,6 @@ private:
     void FollowConfiguration();
     // The Detection tab changed: the steps' options and the hatching.
     void DetectionChanged();
-    TFrameView StepFrame(QImage& grabbed);
     TStepResult AnalyseFrame(const TFrameView& frame);
     void RunTimerTick();
 
@@ -195,11 +188,7 @@ private:
     std::unique_ptr<TMotionEngine> FEngine;
     TStepSettings FStepSettings;
     TDetectionOptions FDetectionOptions;
-    QPointer<TMaskEditor> FMaskEditor;
+    TMaskEditing FMaskEditing;
+    TCaptureCommands FCapture;
     TTickErrors FTickErrors;
-
-    // A frame that reaches the step in another form than 24-bit rows (the
-    // clipboard's image without a camera), converted; its storage is kept
-    // between steps so that a step of the same frame size allocates nothing.
-    TBitmap FCapturedFrame;
 };

@@ -1,0 +1,37 @@
+#pragma once
+// What the main window asks of the capture layer: connecting the camera in
+// the live video panel, letting it go, and taking the frame of a step.
+
+#include "analysis/TBitmap.h"
+#include "engine/FrameView.h"
+
+#include <QImage>
+
+class QLabel;
+class QWidget;
+
+class TCaptureCommands {
+public:
+    // Connects the camera in `panel`, its status texts going to
+    // `statusLabel`; once connected, live video runs with at most
+    // `frameLimit` frames to a capture file. True when it connected.
+    bool ConnectVideo(QWidget* panel, QLabel* statusLabel, int frameLimit);
+    // Lets the camera go; the status label goes back to its first word: what
+    // the source said last ("Connected to ...", "trying again in 4 s") is no
+    // longer true.
+    void DisconnectVideo(QLabel* statusLabel);
+
+    // Grabs the frame of a step, in at most one copy: with a camera the grab
+    // itself (the frame just put on the clipboard), sharing its pixels
+    // through `grabbed` for as long as the step needs them; without one the
+    // clipboard's image, converted. An empty view when there is neither.
+    TFrameView TakeFrame(QImage& grabbed);
+    // The live display goes on after a grab.
+    void ResumeDisplay();
+
+private:
+    // A frame that reaches the step in another form than 24-bit rows (the
+    // clipboard's image without a camera), converted; its storage is kept
+    // between steps so that a step of the same frame size allocates nothing.
+    TBitmap FCapturedFrame;
+};
