@@ -184,7 +184,7 @@ private:
 
     std::unique_ptr<TMovementMeter> FMeter;
     std::unique_ptr<RunningGraph> FGraph;
-    TStepReactions* FReactions;
+    TStepReactions* FReactions = nullptr;
     std::unique_ptr<TMotionEngine> FEngine;
     TStepSettings FStepSettings;
     TDetectionOptions FDetectionOptions;
