@@ -151,6 +151,8 @@ void TSourceSession::Handle(GstMessage* message) {
         gst_message_parse_error(message, &rawError, &rawDebug);
         const TErrorPtr error(rawError);
         const TGStringPtr debug(rawDebug);
+        GST_CAT_WARNING_OBJECT(stirwatch_debug, GST_MESSAGE_SRC(message), "error: %s (%s)",
+                               error ? error->message : "unknown error", debug ? debug.get() : "");
         std::string missing;
         {
             std::lock_guard lock(Mutex);
@@ -286,7 +288,7 @@ void TSourceSession::TearDown() {
     if (!Pipeline) {
         return;
     }
-    gst_element_set_state(Pipeline.get(), GST_STATE_NULL);
+    SetState(Pipeline.get(), GST_STATE_NULL);
     // Drops the bus's hold on the session; the pipeline goes with the last owner.
     TGstPtr<GstBus> bus(gst_element_get_bus(Pipeline.get()));
     gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
@@ -322,7 +324,7 @@ void TSourceSession::Play() {
     if (Stopped || !Pipeline) {
         return;
     }
-    if (gst_element_set_state(Pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE &&
+    if (SetState(Pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE &&
         !Source.Network() && Exchange->Signal().State != TSourceState::Failed) {
         // Elements report their own errors on the bus; this is the last word if none did.
         Exchange->SetState(
@@ -406,7 +408,7 @@ void TSourceSession::ConnectionFailed(const std::string& detail, const QString& 
                                  QStringLiteral("%1 - trying again in %2 s").arg(what).arg(delay),
                                  IDS_CAP_STAT_SOURCE_LOST);
         if (self->Pipeline) {
-            gst_element_set_state(self->Pipeline.get(), GST_STATE_NULL);
+            SetState(self->Pipeline.get(), GST_STATE_NULL);
             ReturnFreedMemory();
         }
         self->Worker->Post(

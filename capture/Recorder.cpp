@@ -16,7 +16,7 @@ constexpr std::chrono::steady_clock::duration StuckAfter = 5s;
 
 // "Could not open file "video.avi" for writing. (Permission denied)": GStreamer's
 // message with the system's reason, when it gives one.
-std::string ErrorText(GstMessage* message) {
+std::string RecordingErrorText(GstMessage* message) {
     GError* rawError = nullptr;
     gchar* rawDebug = nullptr;
     gst_message_parse_error(message, &rawError, &rawDebug);
@@ -46,11 +46,11 @@ std::unique_ptr<TRecorder> TRecorder::Start(const std::string& fileName, int fra
     const QString description =
         QStringLiteral("appsrc name=in format=time ! videoconvert ! videoscale ! "
                        "capsfilter name=size ! jpegenc name=enc ! avimux ! filesink name=out");
-    GError* rawError = nullptr;
-    TGstPtr<GstElement> pipeline(gst_parse_launch(description.toUtf8().constData(), &rawError));
-    const TErrorPtr parseError(rawError);
-    if (parseError || !pipeline) {
-        error = parseError ? parseError->message : "cannot build the recorder";
+    TGstPtr<GstElement> pipeline;
+    try {
+        pipeline = LaunchPipeline(description.toStdString());
+    } catch (const std::exception& parseError) {
+        error = parseError.what();
         return nullptr;
     }
     std::unique_ptr<TRecorder> recorder(new TRecorder);
@@ -68,11 +68,10 @@ std::unique_ptr<TRecorder> TRecorder::Start(const std::string& fileName, int fra
     recorder->FSizeFilter.reset(gst_bin_get_by_name(GST_BIN(pipeline.get()), "size"));
     recorder->FInput.reset(gst_bin_get_by_name(GST_BIN(pipeline.get()), "in"));
     recorder->FPipeline = std::move(pipeline);
-    if (gst_element_set_state(recorder->FPipeline.get(), GST_STATE_PLAYING) ==
-        GST_STATE_CHANGE_FAILURE) {
+    if (SetState(recorder->FPipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         recorder->ReadBus();
         error = recorder->FError.empty() ? "the recorder does not start" : recorder->FError;
-        gst_element_set_state(recorder->FPipeline.get(), GST_STATE_NULL);
+        SetState(recorder->FPipeline.get(), GST_STATE_NULL);
         recorder->FPipeline.reset();
         return nullptr;
     }
@@ -91,7 +90,7 @@ void TRecorder::Finish() {
         const TMessagePtr done(gst_bus_timed_pop_filtered(
             bus.get(), 2 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
     }
-    gst_element_set_state(FPipeline.get(), GST_STATE_NULL);
+    SetState(FPipeline.get(), GST_STATE_NULL);
     std::lock_guard lock(FNewestMutex);
     FNewestBuffer.reset();
     FNewestCaps.reset();
@@ -171,7 +170,7 @@ void TRecorder::ReadBus() {
     }
     TGstPtr<GstBus> bus(gst_element_get_bus(FPipeline.get()));
     if (const TMessagePtr message{gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)}) {
-        FError = ErrorText(message.get());
+        FError = RecordingErrorText(message.get());
     }
 }
 

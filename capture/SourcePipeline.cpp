@@ -252,6 +252,7 @@ TSourcePipeline BuildSourcePipeline(const TSource& source) {
             LinkWhenReady(sourcePart.get(), tailBin.get());
         }
     }
+    TracePipeline(built.Pipeline.get(), source.Name + ": " + source.Location);
     GstBin* bin = GST_BIN(built.Pipeline.get());
     built.Sink.reset(gst_bin_get_by_name(bin, "sink"));
     built.FormatFilter.reset(gst_bin_get_by_name(bin, "format"));

@@ -77,26 +77,3 @@ int EventBitrateKbps(int width, int height, double framesPerSecond) {
 bool IsEventFileExtension(const std::string& extension) {
     return extension == ".mp4" || extension == ".webm";
 }
-
-std::string PipelineErrorText(GstMessage* message) {
-    GError* error = nullptr;
-    gchar* debug = nullptr;
-    gst_message_parse_error(message, &error, &debug);
-    std::string text = error ? error->message : "unknown error";
-    if (error) {
-        g_error_free(error);
-    }
-    // A file that cannot be opened or written says why only in the details:
-    // "... system error: Read-only file system".
-    const std::string details = debug ? debug : "";
-    g_free(debug);
-    const std::string marker = "system error: ";
-    const auto reason = details.rfind(marker);
-    if (reason != std::string::npos) {
-        if (!text.empty() && text.back() == '.') {
-            text.pop_back();
-        }
-        text += ": " + details.substr(reason + marker.size());
-    }
-    return text;
-}

@@ -27,7 +27,3 @@ int EventBitrateKbps(int width, int height, double framesPerSecond);
 
 // The file extensions of the event files any codec writes.
 bool IsEventFileExtension(const std::string& extension);
-
-// The text of a pipeline's error message ("unknown error" when it carries none),
-// with the system's reason from the details when they give one.
-std::string PipelineErrorText(GstMessage* message);

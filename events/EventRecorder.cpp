@@ -5,6 +5,7 @@
 #include "events/EventWriter.h"
 #include "events/EventsFolder.h"
 #include "events/FrameEncoder.h"
+#include "gstkit/GstKit.h"
 
 #include <gst/video/video.h>
 #include <malloc.h>
@@ -51,9 +52,7 @@ TEventRecorder::TEventRecorder(TEventSettings settings, TStatusSink status)
     : FStatus(std::move(status)), FSettings(std::move(settings)),
       FRing(Seconds(FSettings.PreRollSeconds) + GST_SECOND / 2, MaxPreRollBytes),
       FRepairFolder(FSettings.Folder) {
-    if (!gst_is_initialized()) {
-        gst_init(nullptr, nullptr);
-    }
+    EnsureGStreamer();
     FWorker = std::thread([this] { Work(); });
 }
 
@@ -67,13 +66,6 @@ TEventRecorder::~TEventRecorder() {
     FWorker.join();
     std::lock_guard encoderLock(FEncoderMutex);
     FEncoder.reset();
-    if (FRawCaps) {
-        gst_caps_unref(FRawCaps);
-    }
-    std::lock_guard lock(FMutex);
-    if (FEncodedCaps) {
-        gst_caps_unref(FEncodedCaps);
-    }
 }
 
 void TEventRecorder::SetSettings(const TEventSettings& settings) {
@@ -120,7 +112,7 @@ void TEventRecorder::OnSourceFrame(GstSample* sample) {
         return;
     }
     std::lock_guard encoderLock(FEncoderMutex);
-    if (!FRawCaps || !gst_caps_is_equal(FRawCaps, caps)) {
+    if (!FRawCaps || !gst_caps_is_equal(FRawCaps.get(), caps)) {
         Reconfigure(caps);
     }
     if (!FEncoder) {
@@ -146,7 +138,7 @@ void TEventRecorder::OnSourceFrame(GstSample* sample) {
 // event and the pre-roll belong to the old format and end here.
 void TEventRecorder::Reconfigure(GstCaps* rawCaps) {
     FEncoder.reset();
-    gst_caps_replace(&FRawCaps, rawCaps);
+    FRawCaps = RefCaps(rawCaps);
     GstVideoInfo info;
     if (!gst_video_info_from_caps(&info, rawCaps)) {
         return;
@@ -160,7 +152,7 @@ void TEventRecorder::Reconfigure(GstCaps* rawCaps) {
         std::lock_guard lock(FMutex);
         EndEvent({});
         FRing.Clear();
-        gst_caps_replace(&FEncodedCaps, nullptr);
+        FEncodedCaps.reset();
         FNewestEncoded = GST_CLOCK_TIME_NONE;
         preferH264 = FSettings.PreferH264;
     }
@@ -184,8 +176,8 @@ void TEventRecorder::Reconfigure(GstCaps* rawCaps) {
 // runs, its file, until the post-roll has passed.
 void TEventRecorder::OnEncoded(GstBuffer* buffer, GstCaps* caps) {
     std::lock_guard lock(FMutex);
-    if (!FEncodedCaps || !gst_caps_is_equal(FEncodedCaps, caps)) {
-        gst_caps_replace(&FEncodedCaps, caps);
+    if (!FEncodedCaps || !gst_caps_is_equal(FEncodedCaps.get(), caps)) {
+        FEncodedCaps = RefCaps(caps);
     }
     FRing.Push(buffer);
     FNewestEncoded = GST_BUFFER_PTS(buffer);
@@ -222,7 +214,7 @@ void TEventRecorder::Movement() {
     if (now < FRetryAt) {
         return; // the last file could not be created: not tried again at every step
     }
-    FStarting = std::make_unique<TEventStart>(now, FSettings, FCodec, FEncodedCaps, FRing);
+    FStarting = std::make_unique<TEventStart>(now, FSettings, FCodec, FEncodedCaps.get(), FRing);
     FEventEnd = end;
     FWake.notify_all();
 }

@@ -13,6 +13,7 @@
 
 #include "events/EncodedRing.h"
 #include "events/EventCodec.h"
+#include "gstkit/GstOwners.h"
 
 #include <gst/gst.h>
 
@@ -114,7 +115,7 @@ private:
     // The encoder, touched only by the streaming thread and the destructor.
     std::mutex FEncoderMutex;
     std::unique_ptr<TFrameEncoder> FEncoder;
-    GstCaps* FRawCaps = nullptr;
+    TCapsPtr FRawCaps;
     bool FHaveOffset = false;
     std::int64_t FOffset = 0;
     GstClockTime FLastFrameTime = 0;
@@ -127,7 +128,7 @@ private:
     TEventCodec FCodec;
     GstClockTime FKeyframeInterval = GST_SECOND / 2;
     TEncodedRing FRing;
-    GstCaps* FEncodedCaps = nullptr;
+    TCapsPtr FEncodedCaps;
     GstClockTime FNewestEncoded = GST_CLOCK_TIME_NONE;
     std::unique_ptr<TEventWriter> FWriter;
     // The event asked for whose file the worker is making (never with FWriter).

@@ -2,12 +2,14 @@
 
 #include "events/EventCodec.h"
 #include "events/EventsFolder.h"
+#include "gstkit/GstKit.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -17,7 +19,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string MarkerSuffix = ".unfinished";
-constexpr GstClockTime RewriteTimeout = 120 * GST_SECOND;
+constexpr auto RewriteTimeout = std::chrono::seconds(120);
 
 // Locks the marker if no writer holds it; -1 when one does (or it is gone).
 int LockIfAbandoned(const std::string& marker) {
@@ -53,51 +55,41 @@ TRewrite Rewrite(const std::string& clip, const std::string& target) {
                                          : "matroskademux ! identity name=count ! webmmux") +
                                     " ! filesink name=sink";
     TRewrite result;
-    GError* error = nullptr;
-    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
-    if (error) {
-        result.Error = error->message;
-        g_error_free(error);
-        if (pipeline) {
-            gst_object_unref(pipeline);
-        }
+    TGstPtr<GstElement> pipeline;
+    try {
+        pipeline = LaunchPipeline(description);
+    } catch (const std::exception& error) {
+        result.Error = error.what();
         return result;
     }
-    GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
-    g_object_set(src, "location", clip.c_str(), nullptr);
-    gst_object_unref(src);
-    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
-    g_object_set(sink, "location", target.c_str(), nullptr);
-    gst_object_unref(sink);
-    GstElement* count = gst_bin_get_by_name(GST_BIN(pipeline), "count");
-    g_signal_connect(
-        count, "handoff", G_CALLBACK(+[](GstElement*, GstBuffer* buffer, gpointer data) {
-            auto* rewrite = static_cast<TRewrite*>(data);
-            ++rewrite->Frames;
-            const GstClockTime pts = GST_BUFFER_PTS(buffer);
-            const GstClockTime duration = GST_BUFFER_DURATION(buffer);
-            if (GST_CLOCK_TIME_IS_VALID(pts)) {
-                rewrite->End = std::max(rewrite->End,
-                                        pts + (GST_CLOCK_TIME_IS_VALID(duration) ? duration : 0));
-            }
-        }),
-        &result);
-    gst_object_unref(count);
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    GstBus* bus = gst_element_get_bus(pipeline);
-    GstMessage* message = gst_bus_timed_pop_filtered(
-        bus, RewriteTimeout, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    GstBin* bin = GST_BIN(pipeline.get());
+    g_object_set(TGstPtr<GstElement>(gst_bin_get_by_name(bin, "src")).get(), "location",
+                 clip.c_str(), nullptr);
+    g_object_set(TGstPtr<GstElement>(gst_bin_get_by_name(bin, "sink")).get(), "location",
+                 target.c_str(), nullptr);
+    g_signal_connect(TGstPtr<GstElement>(gst_bin_get_by_name(bin, "count")).get(), "handoff",
+                     G_CALLBACK(+[](GstElement*, GstBuffer* buffer, gpointer data) {
+                         auto* rewrite = static_cast<TRewrite*>(data);
+                         ++rewrite->Frames;
+                         const GstClockTime pts = GST_BUFFER_PTS(buffer);
+                         const GstClockTime duration = GST_BUFFER_DURATION(buffer);
+                         if (GST_CLOCK_TIME_IS_VALID(pts)) {
+                             rewrite->End =
+                                 std::max(rewrite->End,
+                                          pts + (GST_CLOCK_TIME_IS_VALID(duration) ? duration : 0));
+                         }
+                     }),
+                     &result);
+    SetState(pipeline.get(), GST_STATE_PLAYING);
+    const TMessagePtr message = WaitForMessage(
+        pipeline.get(), static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR),
+        RewriteTimeout);
     if (!message) {
         result.Error = "rewriting it took too long";
-    } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-        result.Error = PipelineErrorText(message);
+    } else if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR) {
+        result.Error = ErrorText(message.get());
     }
-    if (message) {
-        gst_message_unref(message);
-    }
-    gst_object_unref(bus);
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(pipeline);
+    SetState(pipeline.get(), GST_STATE_NULL);
     return result;
 }
 

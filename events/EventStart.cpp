@@ -30,7 +30,7 @@ TEventStatus Refusal(TEventStatus::TKind kind, std::string text) {
 
 TEventStart::TEventStart(GstClockTime movement, const TEventSettings& settings,
                          const TEventCodec& codec, GstCaps* caps, const TEncodedRing& ring)
-    : Movement(movement), Settings(settings), Codec(codec), Caps(gst_caps_ref(caps)),
+    : Movement(movement), Settings(settings), Codec(codec), Caps(RefCaps(caps)),
       Reserve(ring.Bytes()), Frames(Unbounded, TEventRecorder::MaxPreRollBytes) {
     const auto preRoll = static_cast<GstClockTime>(
         std::llround(std::max(0.0, settings.PreRollSeconds) * GST_SECOND));
@@ -41,10 +41,6 @@ TEventStart::TEventStart(GstClockTime movement, const TEventSettings& settings,
     const auto ago = std::chrono::nanoseconds(static_cast<std::int64_t>(movement) -
                                               static_cast<std::int64_t>(Origin));
     StartTime = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() - ago);
-}
-
-TEventStart::~TEventStart() {
-    gst_caps_unref(Caps);
 }
 
 TPreparedEvent PrepareEvent(const TEventStart& start) {
@@ -72,7 +68,7 @@ TPreparedEvent PrepareEvent(const TEventStart& start) {
     const std::string path = FreeEventPath(folder, local, start.Codec.Extension);
     try {
         prepared.Writer =
-            std::make_unique<TEventWriter>(start.Codec, start.Caps, path, start.Origin);
+            std::make_unique<TEventWriter>(start.Codec, start.Caps.get(), path, start.Origin);
     } catch (const std::exception& error) {
         prepared.Refusal =
             Refusal(TEventStatus::Failed, std::string("Event recording failed: ") + error.what());

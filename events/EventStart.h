@@ -8,6 +8,7 @@
 #include "events/EncodedRing.h"
 #include "events/EventCodec.h"
 #include "events/EventRecorder.h"
+#include "gstkit/GstOwners.h"
 
 #include <gst/gst.h>
 
@@ -23,7 +24,6 @@ struct TEventStart {
     // pre-roll; `caps` are the encoded frames' (a reference is kept).
     TEventStart(GstClockTime movement, const TEventSettings& settings, const TEventCodec& codec,
                 GstCaps* caps, const TEncodedRing& ring);
-    ~TEventStart();
     TEventStart(const TEventStart&) = delete;
     TEventStart& operator=(const TEventStart&) = delete;
 
@@ -31,7 +31,7 @@ struct TEventStart {
     const GstClockTime Movement; // the first movement
     const TEventSettings Settings;
     const TEventCodec Codec;
-    GstCaps* const Caps;
+    const TCapsPtr Caps;
     const std::uint64_t Reserve;               // the pre-roll's bytes, which the file will hold
     GstClockTime From = 0;                     // the pre-roll's wanted start
     GstClockTime Origin = GST_CLOCK_TIME_NONE; // the PTS of the file's first frame

@@ -2,13 +2,12 @@
 
 #include "events/EventCodec.h"
 #include "events/EventRepair.h"
+#include "gstkit/GstKit.h"
 
 #include <gst/app/gstappsrc.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 
 #include <sys/stat.h>
@@ -36,33 +35,24 @@ TEventWriter::TEventWriter(const TEventCodec& codec, GstCaps* encodedCaps, const
                                     "max-buffers=0 max-time=0 ! " +
                                     codec.Muxer +
                                     " ! filesink name=sink sync=false buffer-mode=unbuffered";
-    GError* error = nullptr;
-    FPipeline = gst_parse_launch(description.c_str(), &error);
-    if (error) {
-        const std::string text = error->message;
-        g_error_free(error);
-        if (FPipeline) {
-            gst_object_unref(FPipeline);
-        }
-        throw std::runtime_error("Cannot build the event writer: " + text);
+    try {
+        FPipeline = LaunchPipeline(description);
+    } catch (const std::exception& error) {
+        throw std::runtime_error(std::string("Cannot build the event writer: ") + error.what());
     }
-    FSource = gst_bin_get_by_name(GST_BIN(FPipeline), "src");
-    g_object_set(FSource, "caps", encodedCaps, nullptr);
-    GstElement* sink = gst_bin_get_by_name(GST_BIN(FPipeline), "sink");
-    g_object_set(sink, "location", path.c_str(), nullptr);
-    gst_object_unref(sink);
+    FSource.reset(gst_bin_get_by_name(GST_BIN(FPipeline.get()), "src"));
+    g_object_set(FSource.get(), "caps", encodedCaps, nullptr);
+    g_object_set(TGstPtr<GstElement>(gst_bin_get_by_name(GST_BIN(FPipeline.get()), "sink")).get(),
+                 "location", path.c_str(), nullptr);
     FMarker = std::make_unique<TUnfinishedMarker>(path);
     // The bus is read whatever set_state says: a file sink that cannot open
     // its file fails the state change and leaves the reason there.
-    const bool started =
-        gst_element_set_state(FPipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
+    const bool started = SetState(FPipeline.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
     if (CheckFailed() || !started) {
         const std::string text = FError.empty() ? "cannot start the writer" : FError;
         Stop();
         std::remove(path.c_str());
         FMarker->Remove();
-        gst_object_unref(FSource);
-        gst_object_unref(FPipeline);
         throw std::runtime_error("Cannot create file \"" + path + "\". " + text);
     }
     FIdentity = IdentityOf(path);
@@ -72,8 +62,6 @@ TEventWriter::~TEventWriter() {
     if (!FStopped) {
         Finish(std::chrono::seconds(5));
     }
-    gst_object_unref(FSource);
-    gst_object_unref(FPipeline);
 }
 
 void TEventWriter::Push(GstBuffer* encoded) {
@@ -82,7 +70,8 @@ void TEventWriter::Push(GstBuffer* encoded) {
         return;
     }
     const bool key = !GST_BUFFER_FLAG_IS_SET(encoded, GST_BUFFER_FLAG_DELTA_UNIT);
-    const bool full = gst_app_src_get_current_level_buffers(GST_APP_SRC(FSource)) >= FWaitingLimit;
+    const bool full =
+        gst_app_src_get_current_level_buffers(GST_APP_SRC(FSource.get())) >= FWaitingLimit;
     if (full || (FSkipping && !key)) {
         FSkipping = true;
         FSkipped.fetch_add(1);
@@ -95,29 +84,27 @@ void TEventWriter::Push(GstBuffer* encoded) {
     FBytes.fetch_add(gst_buffer_get_size(frame));
     const GstClockTime duration = GST_BUFFER_DURATION(encoded);
     FEnd.store(pts + (GST_CLOCK_TIME_IS_VALID(duration) ? duration : 0));
-    gst_app_src_push_buffer(GST_APP_SRC(FSource), frame);
+    gst_app_src_push_buffer(GST_APP_SRC(FSource.get()), frame);
 }
 
 void TEventWriter::EndOfStream() {
     if (!FEnded) {
         FEnded = true;
-        gst_app_src_end_of_stream(GST_APP_SRC(FSource));
+        gst_app_src_end_of_stream(GST_APP_SRC(FSource.get()));
     }
 }
 
 // Takes every waiting message off the bus, keeping what matters: the first
 // error and whether the end of stream got through.
 bool TEventWriter::CheckFailed() {
-    GstBus* bus = gst_element_get_bus(FPipeline);
-    while (GstMessage* message = gst_bus_pop(bus)) {
-        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && FError.empty()) {
-            FError = PipelineErrorText(message);
-        } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
+    const TGstPtr<GstBus> bus = BusOf(FPipeline.get());
+    while (const TMessagePtr message{gst_bus_pop(bus.get())}) {
+        if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR && FError.empty()) {
+            FError = ErrorText(message.get());
+        } else if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS) {
             FComplete = true;
         }
-        gst_message_unref(message);
     }
-    gst_object_unref(bus);
     return !FError.empty();
 }
 
@@ -130,31 +117,15 @@ bool TEventWriter::Finish(std::chrono::milliseconds timeout) {
     if (!CheckFailed() && FComplete) {
         complete = true;
     } else if (FError.empty()) {
-        // A wait on the bus can end early (an interrupted poll): wait again
-        // until the time is up.
-        GstBus* bus = gst_element_get_bus(FPipeline);
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        GstMessage* message = nullptr;
-        while (!message && std::chrono::steady_clock::now() < deadline) {
-            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                deadline - std::chrono::steady_clock::now());
-            message = gst_bus_timed_pop_filtered(
-                bus, static_cast<GstClockTime>(std::max<std::int64_t>(0, left.count())),
-                static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-            if (!message) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-        }
-        gst_object_unref(bus);
+        const TMessagePtr message = WaitForMessage(
+            FPipeline.get(), static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR),
+            timeout);
         if (!message) {
             FError = "the file was not finished in time";
+        } else if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR) {
+            FError = ErrorText(message.get());
         } else {
-            if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-                FError = PipelineErrorText(message);
-            } else {
-                complete = true;
-            }
-            gst_message_unref(message);
+            complete = true;
         }
     }
     Stop();
@@ -177,5 +148,5 @@ bool TEventWriter::Finish(std::chrono::milliseconds timeout) {
 
 void TEventWriter::Stop() {
     FStopped = true;
-    gst_element_set_state(FPipeline, GST_STATE_NULL);
+    SetState(FPipeline.get(), GST_STATE_NULL);
 }

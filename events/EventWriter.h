@@ -6,6 +6,7 @@
 // never left half-written.
 
 #include "events/EventCodec.h"
+#include "gstkit/GstOwners.h"
 
 #include <gst/gst.h>
 
@@ -72,8 +73,8 @@ private:
     GstClockTime FOrigin;
     // Says "unfinished" to the next start while the file is written.
     std::unique_ptr<TUnfinishedMarker> FMarker;
-    GstElement* FPipeline = nullptr;
-    GstElement* FSource = nullptr;
+    TGstPtr<GstElement> FPipeline;
+    TGstPtr<GstElement> FSource;
     std::string FError;
     bool FEnded = false;
     bool FStopped = false;

@@ -6,6 +6,7 @@
 // frames come out on the encoder's own streaming thread.
 
 #include "events/EventCodec.h"
+#include "gstkit/GstOwners.h"
 
 #include <gst/gst.h>
 
@@ -35,8 +36,8 @@ public:
 private:
     static GstFlowReturn NewSample(GstElement* sink, gpointer self);
 
-    GstElement* FPipeline = nullptr;
-    GstElement* FSource = nullptr;
+    TGstPtr<GstElement> FPipeline;
+    TGstPtr<GstElement> FSource;
     TOutput FEncoded;
     std::atomic<std::uint64_t> FDropped{0};
     GstClockTime FFrameDuration = GST_CLOCK_TIME_NONE;

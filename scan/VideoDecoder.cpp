@@ -1,6 +1,7 @@
 #include "scan/VideoDecoder.h"
 
 #include "engine/GstFrameView.h"
+#include "gstkit/GstOwners.h"
 #include "scan/StepClock.h"
 
 #include <algorithm>
@@ -17,21 +18,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-struct TObjectUnref {
-    void operator()(gpointer object) const { gst_object_unref(object); }
-};
-template <class T> using TObjectPtr = std::unique_ptr<T, TObjectUnref>;
-
-struct TMessageUnref {
-    void operator()(GstMessage* message) const { gst_message_unref(message); }
-};
-using TMessagePtr = std::unique_ptr<GstMessage, TMessageUnref>;
-
-struct TSampleUnref {
-    void operator()(GstSample* sample) const { gst_sample_unref(sample); }
-};
-using TSamplePtr = std::unique_ptr<GstSample, TSampleUnref>;
 
 // The caps the reader takes: formats whose bytes the detector reads as they
 // are, so that the converter in front of the reader stays idle for them.
@@ -119,10 +105,10 @@ std::string ErrorText(GstMessage* message) {
 
 struct TVideoDecoder::TState {
     std::string Path;
-    TObjectPtr<GstElement> Pipeline;
-    TObjectPtr<GstElement> Source;
-    TObjectPtr<GstElement> Sink;
-    TObjectPtr<GstBus> Bus;
+    TGstPtr<GstElement> Pipeline;
+    TGstPtr<GstElement> Source;
+    TGstPtr<GstElement> Sink;
+    TGstPtr<GstBus> Bus;
     GstElement* Converter = nullptr;
     TStepClock ReaderClock;
     TStepClock FilterClock;

@@ -306,7 +306,7 @@ std::vector<TClipRow> ReadClipRows(const fs::path& csv) {
 // The length of a file as GStreamer's discoverer finds it, in seconds; -1
 // when it cannot open the file.
 double DiscoveredSeconds(const fs::path& path) {
-    EnsureGstInit();
+    EnsureGStreamer();
     GError* error = nullptr;
     GstDiscoverer* discoverer = gst_discoverer_new(30 * GST_SECOND, &error);
     g_clear_error(&error);
@@ -339,8 +339,8 @@ TPackets ReadPackets(const fs::path& path) {
     gchar* quoted = g_strescape(path.c_str(), nullptr);
     const std::string location = quoted;
     g_free(quoted);
-    TGstElementPtr pipeline = LaunchPipeline("filesrc location=\"" + location +
-                                             "\" ! parsebin ! appsink name=sink sync=false");
+    TGstPtr<GstElement> pipeline = LaunchPipeline("filesrc location=\"" + location +
+                                                  "\" ! parsebin ! appsink name=sink sync=false");
     std::unique_ptr<GstElement, TGstObjectUnref> sink(
         gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
     gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);

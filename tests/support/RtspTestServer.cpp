@@ -61,12 +61,12 @@ struct TRtspTestServer::TImpl {
 };
 
 TRtspTestServer::TRtspTestServer(std::string clipPath) : FImpl(std::make_unique<TImpl>()) {
-    EnsureGstInit();
+    EnsureGStreamer();
     FImpl->Description = StreamDescription(clipPath);
 }
 
 TRtspTestServer::TRtspTestServer(TDescription description) : FImpl(std::make_unique<TImpl>()) {
-    EnsureGstInit();
+    EnsureGStreamer();
     FImpl->Description = std::move(description.Text);
     FImpl->TcpOnly = true;
 }

@@ -5,38 +5,21 @@
 #include <gst/app/gstappsrc.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <mutex>
 #include <stdexcept>
 
-void EnsureGstInit() {
-    static std::once_flag once;
-    std::call_once(once, [] { gst_init(nullptr, nullptr); });
-}
-
 namespace {
 
 bool HasElement(const char* name) {
-    EnsureGstInit();
+    EnsureGStreamer();
     GstElementFactory* factory = gst_element_factory_find(name);
     if (factory == nullptr) {
         return false;
     }
     gst_object_unref(factory);
     return true;
-}
-
-std::string ErrorText(GstMessage* message) {
-    GError* error = nullptr;
-    gchar* debug = nullptr;
-    gst_message_parse_error(message, &error, &debug);
-    std::string text = error != nullptr ? error->message : "unknown error";
-    if (debug != nullptr) {
-        text += std::string(" (") + debug + ")";
-    }
-    g_clear_error(&error);
-    g_free(debug);
-    return text;
 }
 
 // The caps every clip is made with: a pattern that scrolls and a ball that moves.
@@ -49,29 +32,12 @@ std::string PatternSource(int frames, int width, int height, int fps) {
 
 } // namespace
 
-TGstElementPtr LaunchPipeline(const std::string& description) {
-    EnsureGstInit();
-    GError* error = nullptr;
-    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
-    if (error != nullptr) {
-        std::string text = error->message;
-        g_clear_error(&error);
-        if (pipeline != nullptr) {
-            gst_object_unref(pipeline);
-        }
-        throw std::runtime_error("cannot build \"" + description + "\": " + text);
-    }
-    return TGstElementPtr(pipeline);
-}
-
 void RunToEos(GstElement* pipeline, int timeoutSeconds) {
-    GstBus* bus = gst_element_get_bus(pipeline);
-    std::unique_ptr<GstBus, TGstObjectUnref> busOwner(bus);
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    TGstMessagePtr message(
-        gst_bus_timed_pop_filtered(bus, GstClockTime(timeoutSeconds) * GST_SECOND,
-                                   GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
-    gst_element_set_state(pipeline, GST_STATE_NULL);
+    SetState(pipeline, GST_STATE_PLAYING);
+    const TMessagePtr message =
+        WaitForMessage(pipeline, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR),
+                       std::chrono::seconds(timeoutSeconds));
+    SetState(pipeline, GST_STATE_NULL);
     if (!message) {
         throw std::runtime_error("pipeline did not finish within " +
                                  std::to_string(timeoutSeconds) + " s");
@@ -92,11 +58,11 @@ std::string H264Encoder() {
 }
 
 std::vector<std::string> EncodeJpegFrames(int count, int width, int height) {
-    TGstElementPtr pipeline = LaunchPipeline(PatternSource(count, width, height, 15) +
-                                             " ! jpegenc ! appsink name=sink sync=false");
+    TGstPtr<GstElement> pipeline = LaunchPipeline(PatternSource(count, width, height, 15) +
+                                                  " ! jpegenc ! appsink name=sink sync=false");
     std::unique_ptr<GstElement, TGstObjectUnref> sink(
         gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
-    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    SetState(pipeline.get(), GST_STATE_PLAYING);
     std::vector<std::string> frames;
     while (GstSample* sample =
                gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), 10 * GST_SECOND)) {
@@ -108,7 +74,7 @@ std::vector<std::string> EncodeJpegFrames(int count, int width, int height) {
         }
         gst_sample_unref(sample);
     }
-    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    SetState(pipeline.get(), GST_STATE_NULL);
     if (int(frames.size()) != count) {
         throw std::runtime_error("JPEG encoding gave " + std::to_string(frames.size()) + " of " +
                                  std::to_string(count) + " frames");
@@ -167,8 +133,9 @@ std::string MakeTestClip(const std::string& folder, TClipKind kind, int frames, 
     gchar* quoted = g_strescape(name.c_str(), nullptr);
     std::string location = quoted;
     g_free(quoted);
-    TGstElementPtr pipeline = LaunchPipeline(PatternSource(frames, width, height, fps) + " ! " +
-                                             encode + " ! filesink location=\"" + location + "\"");
+    TGstPtr<GstElement> pipeline =
+        LaunchPipeline(PatternSource(frames, width, height, fps) + " ! " + encode +
+                       " ! filesink location=\"" + location + "\"");
     RunToEos(pipeline.get(), 120);
     return name;
 }
@@ -177,13 +144,14 @@ int CountVideoFrames(const std::string& path) {
     gchar* quoted = g_strescape(path.c_str(), nullptr);
     std::string location = quoted;
     g_free(quoted);
-    TGstElementPtr pipeline = LaunchPipeline("filesrc location=\"" + location +
-                                             "\" ! decodebin ! video/x-raw ! appsink name=sink "
-                                             "sync=false");
+    TGstPtr<GstElement> pipeline =
+        LaunchPipeline("filesrc location=\"" + location +
+                       "\" ! decodebin ! video/x-raw ! appsink name=sink "
+                       "sync=false");
     std::unique_ptr<GstElement, TGstObjectUnref> sink(
         gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
     std::unique_ptr<GstBus, TGstObjectUnref> bus(gst_element_get_bus(pipeline.get()));
-    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    SetState(pipeline.get(), GST_STATE_PLAYING);
     int frames = 0;
     bool ended = false;
     std::string error;
@@ -197,11 +165,11 @@ int CountVideoFrames(const std::string& path) {
         }
         ++idle;
         ended = gst_app_sink_is_eos(GST_APP_SINK(sink.get()));
-        if (TGstMessagePtr message{gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)}) {
+        if (TMessagePtr message{gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)}) {
             error = ErrorText(message.get());
         }
     }
-    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    SetState(pipeline.get(), GST_STATE_NULL);
     if (!error.empty() || !ended) {
         throw std::runtime_error("cannot decode " + path + ": " +
                                  (error.empty() ? "no end of stream" : error));
@@ -266,7 +234,7 @@ std::string MakeBallClip(const std::string& folder, TClipKind kind, const TBallC
     gchar* quoted = g_strescape(name.c_str(), nullptr);
     const std::string location = quoted;
     g_free(quoted);
-    TGstElementPtr pipeline =
+    TGstPtr<GstElement> pipeline =
         LaunchPipeline("appsrc name=src format=time caps=video/x-raw,format=BGR,width=" +
                        std::to_string(clip.Width) + ",height=" + std::to_string(clip.Height) +
                        ",framerate=" + std::to_string(clip.Fps) + "/1 ! " + encode +
@@ -275,7 +243,7 @@ std::string MakeBallClip(const std::string& folder, TClipKind kind, const TBallC
         gst_bin_get_by_name(GST_BIN(pipeline.get()), "src"));
     g_object_set(source.get(), "block", TRUE, "max-bytes", guint64(4) << 20, nullptr);
     std::unique_ptr<GstBus, TGstObjectUnref> bus(gst_element_get_bus(pipeline.get()));
-    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    SetState(pipeline.get(), GST_STATE_PLAYING);
     const int frames = int(std::lround(clip.Seconds * clip.Fps));
     for (int i = 0; i < frames; ++i) {
         const std::vector<unsigned char> pixels = BallFrame(clip, i);
@@ -287,9 +255,9 @@ std::string MakeBallClip(const std::string& folder, TClipKind kind, const TBallC
         }
     }
     gst_app_src_end_of_stream(GST_APP_SRC(source.get()));
-    TGstMessagePtr message(gst_bus_timed_pop_filtered(
+    TMessagePtr message(gst_bus_timed_pop_filtered(
         bus.get(), 120 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
-    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    SetState(pipeline.get(), GST_STATE_NULL);
     if (!message || GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR) {
         throw std::runtime_error("cannot encode " + name + ": " +
                                  (message ? ErrorText(message.get()) : "timed out"));

@@ -66,15 +66,15 @@ public:
     // The stream ends or fails within the time given (frames still queued are skipped).
     bool Ends(int seconds) {
         std::unique_ptr<GstBus, TGstObjectUnref> bus(gst_element_get_bus(FPipeline.get()));
-        TGstMessagePtr message(
+        TMessagePtr message(
             gst_bus_timed_pop_filtered(bus.get(), GstClockTime(seconds) * GST_SECOND,
                                        GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
         return message != nullptr;
     }
 
 private:
-    TGstElementPtr FPipeline;
-    TGstElementPtr FSink;
+    TGstPtr<GstElement> FPipeline;
+    TGstPtr<GstElement> FSink;
 };
 
 } // namespace
