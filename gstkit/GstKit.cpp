@@ -31,10 +31,56 @@ TGstPtr<GstElement> LaunchPipeline(const std::string& description) {
     if (error || !owned) {
         const std::string text = error ? error->message : "the description builds nothing";
         GST_WARNING("cannot build \"%s\": %s", description.c_str(), text.c_str());
-        throw std::runtime_error(text);
+        throw EGstError(text);
     }
     TracePipeline(owned.get(), description);
     return owned;
+}
+
+GstElement* MakeElement(const char* factory) {
+    EnsureGStreamer();
+    GstElement* element = gst_element_factory_make(factory, nullptr);
+    if (element == nullptr) {
+        GST_WARNING("no element \"%s\"", factory);
+        throw EGstError(std::string("the GStreamer element \"") + factory + "\" is not installed");
+    }
+    return element;
+}
+
+const char* CapsName(GstCaps* caps) {
+    if (caps == nullptr || gst_caps_is_empty(caps) || gst_caps_is_any(caps)) {
+        return "";
+    }
+    return gst_structure_get_name(gst_caps_get_structure(caps, 0));
+}
+
+TCapsPtr PadCaps(GstPad* pad) {
+    TCapsPtr caps(gst_pad_get_current_caps(pad));
+    if (!caps) {
+        caps.reset(gst_pad_query_caps(pad, nullptr));
+    }
+    return caps;
+}
+
+bool LinkToSinkPad(GstPad* pad, GstElement* element) {
+    const TGstPtr<GstPad> sinkPad(gst_element_get_static_pad(element, "sink"));
+    const bool linked = sinkPad && GST_PAD_LINK_SUCCESSFUL(gst_pad_link(pad, sinkPad.get()));
+    if (!linked) {
+        GST_WARNING_OBJECT(pad, "cannot link to %s", GST_ELEMENT_NAME(element));
+    }
+    return linked;
+}
+
+gboolean ContinueOnlyWithVideo(GstElement* /*bin*/, GstPad* /*pad*/, GstCaps* caps,
+                               gpointer /*data*/) {
+    const char* name = CapsName(caps);
+    for (const char* other : {"audio/", "text/", "subpicture/", "subtitle/", "closedcaption/",
+                              "application/x-subtitle"}) {
+        if (g_str_has_prefix(name, other)) {
+            return FALSE;
+        }
+    }
+    return TRUE;
 }
 
 void TracePipeline(GstElement* pipeline, const std::string& description) {

@@ -9,17 +9,42 @@
 #include <gst/gst.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <string>
 
 GST_DEBUG_CATEGORY_EXTERN(stirwatch_debug);
+
+// A pipeline or element that GStreamer cannot build; the text says why.
+class EGstError : public std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 // Initialises GStreamer and the debug category once, from any thread;
 // false when GStreamer cannot be initialised.
 bool EnsureGStreamer();
 
-// Builds a pipeline from a launch description. Throws std::runtime_error
-// with GStreamer's reason when the description does not build.
+// Builds a pipeline from a launch description. Throws EGstError with
+// GStreamer's reason when the description does not build.
 TGstPtr<GstElement> LaunchPipeline(const std::string& description);
+
+// A new element of the factory, floating until a bin takes it. Throws
+// EGstError naming the element when it is not installed.
+GstElement* MakeElement(const char* factory);
+
+// The media type of the caps' first structure ("video/x-raw"); empty for
+// null, empty or any caps.
+const char* CapsName(GstCaps* caps);
+
+// The caps a pad carries now, or else those it could carry; owned.
+TCapsPtr PadCaps(GstPad* pad);
+
+// Links a pad to the element's static "sink" pad; false when they do not link.
+bool LinkToSinkPad(GstPad* pad, GstElement* element);
+
+// An "autoplug-continue" handler for decodebin and parsebin: streams other
+// than video (audio, subtitles, captions) are neither parsed further nor
+// decoded.
+gboolean ContinueOnlyWithVideo(GstElement* bin, GstPad* pad, GstCaps* caps, gpointer data);
 
 // Notes a pipeline built some other way (by hand, from parts).
 void TracePipeline(GstElement* pipeline, const std::string& description);

@@ -1,5 +1,6 @@
 #include "scan/ClipPipelines.h"
 
+#include "gstkit/GstKit.h"
 #include "scan/VideoDecoder.h"
 
 #include <gst/app/gstappsink.h>
@@ -10,16 +11,6 @@
 
 namespace {
 
-struct TObjectUnref {
-    void operator()(gpointer object) const { gst_object_unref(object); }
-};
-template <class T> using TObjectPtr = std::unique_ptr<T, TObjectUnref>;
-
-struct TMessageUnref {
-    void operator()(GstMessage* message) const { gst_message_unref(message); }
-};
-using TMessagePtr = std::unique_ptr<GstMessage, TMessageUnref>;
-
 // How long a reader may hand out nothing before the file is given up, and
 // how long a writer may take to finish its file once the last frame is in.
 constexpr std::chrono::seconds ReaderStallLimit{30};
@@ -28,44 +19,9 @@ constexpr GstClockTime WriterFinishLimit = 120 * GST_SECOND;
 // frames of 1080p.
 constexpr guint64 WriterQueueBytes = 16u << 20;
 
-std::string ErrorText(GstMessage* message) {
-    GError* error = nullptr;
-    gchar* debug = nullptr;
-    gst_message_parse_error(message, &error, &debug);
-    std::string text = error != nullptr ? error->message : "unknown error";
-    g_clear_error(&error);
-    g_free(debug);
-    return text;
-}
-
-GstElement* MakeElement(const char* factory) {
-    GstElement* element = gst_element_factory_make(factory, nullptr);
-    if (element == nullptr) {
-        throw EScanFileError(std::string("the GStreamer element \"") + factory +
-                             "\" is not installed");
-    }
-    return element;
-}
-
-const char* CapsName(GstCaps* caps) {
-    if (caps == nullptr || gst_caps_is_empty(caps) || gst_caps_is_any(caps)) {
-        return "";
-    }
-    return gst_structure_get_name(gst_caps_get_structure(caps, 0));
-}
-
 bool IsVideoCaps(GstCaps* caps) {
     const char* name = CapsName(caps);
     return g_str_has_prefix(name, "video/") || g_str_has_prefix(name, "image/");
-}
-
-// Streams other than video are neither parsed further nor decoded.
-gboolean ContinueOnlyWithVideo(GstElement*, GstPad*, GstCaps* caps, gpointer) {
-    const char* name = CapsName(caps);
-    return !(g_str_has_prefix(name, "audio/") || g_str_has_prefix(name, "text/") ||
-             g_str_has_prefix(name, "subpicture/") || g_str_has_prefix(name, "subtitle/") ||
-             g_str_has_prefix(name, "closedcaption/") ||
-             g_str_has_prefix(name, "application/x-subtitle"));
 }
 
 // Throws the first error waiting on the bus, if any.
@@ -88,9 +44,9 @@ std::int64_t StreamTime(const GstSegment* segment, GstClockTime time) {
 } // namespace
 
 struct TClipReader::TState {
-    TObjectPtr<GstElement> Pipeline;
-    TObjectPtr<GstElement> Sink;
-    TObjectPtr<GstBus> Bus;
+    TGstPtr<GstElement> Pipeline;
+    TGstPtr<GstElement> Sink;
+    TGstPtr<GstBus> Bus;
     std::atomic<bool> Linked{false};
 };
 
@@ -99,54 +55,59 @@ namespace {
 // The first video stream goes to the reader; the others stay unlinked.
 void LinkVideo(GstElement*, GstPad* pad, gpointer data) {
     auto* state = static_cast<TClipReader::TState*>(data);
-    GstCaps* caps = gst_pad_get_current_caps(pad);
-    if (caps == nullptr) {
-        caps = gst_pad_query_caps(pad, nullptr);
-    }
-    const bool video = IsVideoCaps(caps);
-    if (caps != nullptr) {
-        gst_caps_unref(caps);
-    }
-    if (!video || state->Linked.exchange(true)) {
+    if (!IsVideoCaps(PadCaps(pad).get()) || state->Linked.exchange(true)) {
         return;
     }
-    GstPad* sinkPad = gst_element_get_static_pad(state->Sink.get(), "sink");
-    gst_pad_link(pad, sinkPad);
-    gst_object_unref(sinkPad);
+    LinkToSinkPad(pad, state->Sink.get());
+}
+
+// Builds the reader's pipeline: file, demuxer (and decoder), sink.
+void BuildReader(TClipReader::TState& s, const std::string& path, TClipReader::TMode mode) {
+    s.Pipeline.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
+    GstElement* source = MakeElement("filesrc");
+    GstElement* demux = MakeElement(mode == TClipReader::TMode::Packets ? "parsebin" : "decodebin");
+    s.Sink.reset(GST_ELEMENT(gst_object_ref(MakeElement("appsink"))));
+    gst_bin_add_many(GST_BIN(s.Pipeline.get()), source, demux, s.Sink.get(), nullptr);
+    g_object_set(source, "location", path.c_str(), nullptr);
+    g_object_set(s.Sink.get(), "sync", FALSE, "max-buffers", 16, "drop", FALSE, nullptr);
+    g_signal_connect(demux, "autoplug-continue", G_CALLBACK(ContinueOnlyWithVideo), nullptr);
+    g_signal_connect(demux, "pad-added", G_CALLBACK(LinkVideo), &s);
+    if (!gst_element_link(source, demux)) {
+        throw EScanFileError("the pipeline that reads the clips cannot be built");
+    }
+    TracePipeline(s.Pipeline.get(),
+                  std::string("clip reader: filesrc ! ") +
+                      (mode == TClipReader::TMode::Packets ? "parsebin" : "decodebin") +
+                      " ! appsink");
 }
 
 } // namespace
 
 TClipReader::TClipReader(const std::string& path, TMode mode) : State(std::make_unique<TState>()) {
     TState& s = *State;
-    s.Pipeline.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
-    GstElement* source = MakeElement("filesrc");
-    GstElement* demux = MakeElement(mode == TMode::Packets ? "parsebin" : "decodebin");
-    s.Sink.reset(GST_ELEMENT(gst_object_ref(MakeElement("appsink"))));
-    gst_bin_add_many(GST_BIN(s.Pipeline.get()), source, demux, s.Sink.get(), nullptr);
-    g_object_set(source, "location", path.c_str(), nullptr);
-    g_object_set(s.Sink.get(), "sync", FALSE, "max-buffers", 16, "drop", FALSE, nullptr);
-    g_signal_connect(demux, "autoplug-continue", G_CALLBACK(ContinueOnlyWithVideo), nullptr);
-    g_signal_connect(demux, "pad-added", G_CALLBACK(LinkVideo), State.get());
-    if (!gst_element_link(source, demux)) {
-        throw EScanFileError("the pipeline that reads the clips cannot be built");
+    try {
+        BuildReader(s, path, mode);
+    } catch (const EGstError& error) {
+        throw EScanFileError(error.what());
     }
-    s.Bus.reset(gst_element_get_bus(s.Pipeline.get()));
-    if (gst_element_set_state(s.Pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+    s.Bus = BusOf(s.Pipeline.get());
+    if (SetState(s.Pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         ThrowPendingError(s.Bus.get());
         throw EScanFileError("the file cannot be opened");
     }
 }
 
 TClipReader::~TClipReader() {
-    gst_element_set_state(State->Pipeline.get(), GST_STATE_NULL);
+    if (State->Pipeline) {
+        SetState(State->Pipeline.get(), GST_STATE_NULL);
+    }
 }
 
-TClipSample TClipReader::Next() {
+TSamplePtr TClipReader::Next() {
     TState& s = *State;
     auto lastSample = std::chrono::steady_clock::now();
     for (;;) {
-        TClipSample sample(
+        TSamplePtr sample(
             gst_app_sink_try_pull_sample(GST_APP_SINK(s.Sink.get()), 100 * GST_MSECOND));
         ThrowPendingError(s.Bus.get());
         if (sample) {
@@ -182,32 +143,26 @@ bool IsKeyFrame(GstSample* sample) {
 }
 
 struct TClipWriter::TState {
-    TObjectPtr<GstElement> Pipeline;
-    TObjectPtr<GstElement> Source;
-    TObjectPtr<GstBus> Bus;
+    TGstPtr<GstElement> Pipeline;
+    TGstPtr<GstElement> Source;
+    TGstPtr<GstBus> Bus;
 };
 
 TClipWriter::TClipWriter(const std::string& path, GstCaps* caps, const std::string& chain)
     : State(std::make_unique<TState>()) {
     TState& s = *State;
-    const std::string description =
-        "appsrc name=src format=time ! " + chain + " ! filesink name=file";
-    GError* error = nullptr;
-    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
-    if (pipeline != nullptr) {
-        s.Pipeline.reset(GST_ELEMENT(gst_object_ref_sink(pipeline)));
-    }
-    if (error != nullptr) {
-        const std::string text = error->message;
-        g_clear_error(&error);
-        throw EScanFileError("the clip's pipeline cannot be built: " + text);
+    try {
+        s.Pipeline =
+            LaunchPipeline("appsrc name=src format=time ! " + chain + " ! filesink name=file");
+    } catch (const EGstError& error) {
+        throw EScanFileError(std::string("the clip's pipeline cannot be built: ") + error.what());
     }
     s.Source.reset(gst_bin_get_by_name(GST_BIN(s.Pipeline.get()), "src"));
-    TObjectPtr<GstElement> file(gst_bin_get_by_name(GST_BIN(s.Pipeline.get()), "file"));
+    const TGstPtr<GstElement> file(gst_bin_get_by_name(GST_BIN(s.Pipeline.get()), "file"));
     g_object_set(s.Source.get(), "caps", caps, "max-bytes", WriterQueueBytes, nullptr);
     g_object_set(file.get(), "location", path.c_str(), nullptr);
-    s.Bus.reset(gst_element_get_bus(s.Pipeline.get()));
-    if (gst_element_set_state(s.Pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+    s.Bus = BusOf(s.Pipeline.get());
+    if (SetState(s.Pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         ThrowPendingError(s.Bus.get());
         throw EScanFileError("the clip's pipeline cannot be started");
     }
@@ -215,7 +170,7 @@ TClipWriter::TClipWriter(const std::string& path, GstCaps* caps, const std::stri
 
 TClipWriter::~TClipWriter() {
     if (State->Pipeline) {
-        gst_element_set_state(State->Pipeline.get(), GST_STATE_NULL);
+        SetState(State->Pipeline.get(), GST_STATE_NULL);
     }
 }
 
@@ -248,7 +203,7 @@ void TClipWriter::Finish() {
     gst_app_src_end_of_stream(GST_APP_SRC(s.Source.get()));
     TMessagePtr message(gst_bus_timed_pop_filtered(
         s.Bus.get(), WriterFinishLimit, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
-    gst_element_set_state(s.Pipeline.get(), GST_STATE_NULL);
+    SetState(s.Pipeline.get(), GST_STATE_NULL);
     if (!message) {
         throw EScanFileError("the clip was not finished in time");
     }

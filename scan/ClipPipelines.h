@@ -4,16 +4,13 @@
 // decoded) or as decoded frames, and a writer that muxes packets as they are,
 // or encodes frames, into a file.
 
+#include "gstkit/GstOwners.h"
+
 #include <gst/gst.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
-
-struct TClipSampleUnref {
-    void operator()(GstSample* sample) const { gst_sample_unref(sample); }
-};
-using TClipSample = std::unique_ptr<GstSample, TClipSampleUnref>;
 
 class TClipReader {
 public:
@@ -27,7 +24,7 @@ public:
 
     // The next sample of the video stream, or null at its end. Throws
     // EScanFileError when the file cannot be read.
-    TClipSample Next();
+    TSamplePtr Next();
 
     struct TState;
 

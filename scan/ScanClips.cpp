@@ -186,7 +186,7 @@ public:
 
     bool Done() const { return Next >= Wanted.size() && !Writer; }
 
-    void Take(TClipSample sample) {
+    void Take(TSamplePtr sample) {
         std::int64_t time = SampleTimeNs(sample.get());
         time = time < 0 ? LastTime : time;
         LastTime = time;
@@ -239,7 +239,7 @@ private:
                 continue;
             }
             Open(gst_sample_get_caps(Held.empty() ? sample : Held.front().get()));
-            for (const TClipSample& held : Held) {
+            for (const TSamplePtr& held : Held) {
                 Push(held.get(), std::max<std::int64_t>(0, SampleTimeNs(held.get())));
             }
             Push(sample, time);
@@ -329,7 +329,7 @@ private:
     bool EveryFrameStarts;
 
     std::size_t Next = 0;
-    std::vector<TClipSample> Held;
+    std::vector<TSamplePtr> Held;
     std::int64_t HeldFrom = 0;
     std::int64_t LastTime = 0;
     std::int64_t Offset = 0;
@@ -350,8 +350,8 @@ std::vector<std::size_t> AllOf(const std::vector<TScanEvent>& events) {
     return all;
 }
 
-void CutAll(TClipReader& reader, TClipSample first, TClipCutter& cutter) {
-    for (TClipSample sample = std::move(first); sample && !cutter.Done(); sample = reader.Next()) {
+void CutAll(TClipReader& reader, TSamplePtr first, TClipCutter& cutter) {
+    for (TSamplePtr sample = std::move(first); sample && !cutter.Done(); sample = reader.Next()) {
         cutter.Take(std::move(sample));
     }
     cutter.Finish();
@@ -363,7 +363,7 @@ std::vector<std::size_t> CopyClips(const std::string& recording,
                                    const std::vector<TScanEvent>& events, const std::string& stem,
                                    std::vector<TEventClip>& clips) {
     TClipReader reader(recording, TClipReader::TMode::Packets);
-    TClipSample first = reader.Next();
+    TSamplePtr first = reader.Next();
     if (!first) {
         throw EScanFileError("the recording has no video stream");
     }
@@ -395,7 +395,7 @@ void EncodeClips(const std::string& recording, const std::vector<TScanEvent>& ev
                  const std::string& stem, std::vector<TEventClip>& clips,
                  const std::vector<std::size_t>& wanted) {
     TClipReader reader(recording, TClipReader::TMode::Frames);
-    TClipSample first = reader.Next();
+    TSamplePtr first = reader.Next();
     if (!first) {
         throw EScanFileError("the recording has no video stream");
     }

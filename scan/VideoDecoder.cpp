@@ -1,6 +1,7 @@
 #include "scan/VideoDecoder.h"
 
 #include "engine/GstFrameView.h"
+#include "gstkit/GstKit.h"
 #include "gstkit/GstOwners.h"
 #include "scan/StepClock.h"
 
@@ -19,49 +20,13 @@
 
 namespace {
 
-// The caps the reader takes: formats whose bytes the detector reads as they
-// are, so that the converter in front of the reader stays idle for them.
 // How long a pipeline may read nothing and hand out nothing before the file
 // is given up.
 constexpr std::chrono::seconds StallLimit{10};
 
+// The caps the reader takes: formats whose bytes the detector reads as they
+// are, so that the converter in front of the reader stays idle for them.
 constexpr const char* ReaderCaps = "video/x-raw,format=(string){I420,NV12,GRAY8,BGR}";
-
-void EnsureGStreamer() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        GError* error = nullptr;
-        if (!gst_init_check(nullptr, nullptr, &error)) {
-            std::string text = error != nullptr ? error->message : "unknown error";
-            g_clear_error(&error);
-            throw EScanFileError("GStreamer cannot be initialised: " + text);
-        }
-    });
-}
-
-GstElement* MakeElement(const char* factory) {
-    GstElement* element = gst_element_factory_make(factory, nullptr);
-    if (element == nullptr) {
-        throw EScanFileError(std::string("the GStreamer element \"") + factory +
-                             "\" is not installed");
-    }
-    return element;
-}
-
-bool StartsWith(const char* text, const char* prefix) {
-    return g_str_has_prefix(text, prefix) != 0;
-}
-
-// Streams other than video are neither decoded nor exposed.
-gboolean ContinueOnlyWithVideo(GstElement*, GstPad*, GstCaps* caps, gpointer) {
-    if (gst_caps_is_empty(caps) || gst_caps_is_any(caps)) {
-        return TRUE;
-    }
-    const char* name = gst_structure_get_name(gst_caps_get_structure(caps, 0));
-    return !(StartsWith(name, "audio/") || StartsWith(name, "text/") ||
-             StartsWith(name, "subpicture/") || StartsWith(name, "subtitle/") ||
-             StartsWith(name, "closedcaption/") || StartsWith(name, "application/x-subtitle"));
-}
 
 bool DecodesJpeg(GstElement* element) {
     GstElementFactory* factory = gst_element_get_factory(element);
@@ -89,16 +54,6 @@ std::int64_t StreamTime(GstPad* pad, GstClockTime pts) {
     gst_event_unref(event);
     return time == GST_CLOCK_TIME_NONE ? static_cast<std::int64_t>(pts)
                                        : static_cast<std::int64_t>(time);
-}
-
-std::string ErrorText(GstMessage* message) {
-    GError* error = nullptr;
-    gchar* debug = nullptr;
-    gst_message_parse_error(message, &error, &debug);
-    std::string text = error != nullptr ? error->message : "unknown error";
-    g_clear_error(&error);
-    g_free(debug);
-    return text;
 }
 
 } // namespace
@@ -155,22 +110,11 @@ namespace {
 
 void LinkVideoPad(GstElement*, GstPad* pad, gpointer data) {
     auto* state = static_cast<TVideoDecoder::TState*>(data);
-    GstCaps* caps = gst_pad_get_current_caps(pad);
-    if (caps == nullptr) {
-        caps = gst_pad_query_caps(pad, nullptr);
-    }
-    const bool video =
-        caps != nullptr && !gst_caps_is_empty(caps) &&
-        StartsWith(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/x-raw");
-    if (caps != nullptr) {
-        gst_caps_unref(caps);
-    }
+    const bool video = g_str_has_prefix(CapsName(PadCaps(pad).get()), "video/x-raw") != 0;
     if (!video || state->VideoLinked.exchange(true)) {
         return;
     }
-    GstPad* sinkPad = gst_element_get_static_pad(state->Converter, "sink");
-    gst_pad_link(pad, sinkPad);
-    gst_object_unref(sinkPad);
+    LinkToSinkPad(pad, state->Converter);
 }
 
 GstPadProbeReturn FilterJpeg(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
@@ -252,11 +196,12 @@ void TVideoDecoder::TState::Build() {
     GstPad* converterPad = gst_element_get_static_pad(Converter, "sink");
     gst_pad_add_probe(converterPad, GST_PAD_PROBE_TYPE_BUFFER, FilterDecoded, this, nullptr);
     gst_object_unref(converterPad);
-    Bus.reset(gst_element_get_bus(Pipeline.get()));
+    Bus = BusOf(Pipeline.get());
+    TracePipeline(Pipeline.get(), "decoder: filesrc ! decodebin ! videoconvert ! appsink");
 }
 
 void TVideoDecoder::TState::Start() {
-    if (gst_element_set_state(Pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+    if (SetState(Pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         DrainBus();
         throw EScanFileError("the file cannot be opened");
     }
@@ -384,15 +329,21 @@ TVideoDecoder::TVideoDecoder(const std::string& path, std::int64_t stepNs,
     if (State->FileBytes == 0) {
         throw EScanFileError("the file is empty");
     }
-    EnsureGStreamer();
-    State->Build();
+    if (!EnsureGStreamer()) {
+        throw EScanFileError("GStreamer cannot be initialised");
+    }
+    try {
+        State->Build();
+    } catch (const EGstError& error) {
+        throw EScanFileError(error.what());
+    }
     State->Start();
 }
 
 TVideoDecoder::~TVideoDecoder() {
     State->Unmap();
     if (State->Pipeline) {
-        gst_element_set_state(State->Pipeline.get(), GST_STATE_NULL);
+        SetState(State->Pipeline.get(), GST_STATE_NULL);
     }
 }
 

@@ -107,3 +107,40 @@ TEST(GstKitTest, WaitingForAMessageThatNeverComesEndsAtItsTime) {
     EXPECT_FALSE(WaitForMessage(pipeline.get(), GST_MESSAGE_EOS, 200ms));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
 }
+
+TEST(GstKitTest, ElementsAndStreamsOfTheDecoders) {
+    ASSERT_TRUE(EnsureGStreamer());
+    try {
+        MakeElement("no-such-element-here");
+        ADD_FAILURE() << "an element that is not installed was made";
+    } catch (const EGstError& error) {
+        EXPECT_NE(std::string(error.what()).find("\"no-such-element-here\" is not installed"),
+                  std::string::npos)
+            << error.what();
+    }
+
+    // Only video goes on through a decodebin or parsebin; caps that say
+    // nothing yet do not stop it.
+    const auto continues = [](const char* text) {
+        const TCapsPtr caps(gst_caps_from_string(text));
+        return ContinueOnlyWithVideo(nullptr, nullptr, caps.get(), nullptr) == TRUE;
+    };
+    EXPECT_TRUE(continues("video/x-h264"));
+    EXPECT_TRUE(continues("image/jpeg"));
+    EXPECT_TRUE(continues("ANY"));
+    EXPECT_FALSE(continues("audio/mpeg"));
+    EXPECT_FALSE(continues("text/x-raw"));
+    EXPECT_FALSE(continues("subpicture/x-dvd"));
+    EXPECT_FALSE(continues("application/x-subtitle-vtt"));
+    EXPECT_STREQ(CapsName(nullptr), "");
+
+    // A pad with no caps yet answers with what it could carry, and links to a sink.
+    TGstPtr<GstElement> source(GST_ELEMENT(gst_object_ref_sink(MakeElement("videotestsrc"))));
+    TGstPtr<GstElement> sink(GST_ELEMENT(gst_object_ref_sink(MakeElement("fakesink"))));
+    const TGstPtr<GstPad> pad(gst_element_get_static_pad(source.get(), "src"));
+    EXPECT_STREQ(CapsName(PadCaps(pad.get()).get()), "video/x-raw");
+    EXPECT_TRUE(LinkToSinkPad(pad.get(), sink.get()));
+    EXPECT_FALSE(LinkToSinkPad(pad.get(), sink.get()));
+    const TGstPtr<GstPad> peer(gst_pad_get_peer(pad.get()));
+    EXPECT_TRUE(gst_pad_unlink(pad.get(), peer.get()));
+}
