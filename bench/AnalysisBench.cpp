@@ -9,6 +9,7 @@
 #include "analysis/ChangeFilter.h"
 #include "analysis/FrameDifferencing.h"
 #include "analysis/GrayConversion.h"
+#include "bench/BenchSupport.h"
 
 #include <benchmark/benchmark.h>
 
@@ -392,23 +393,12 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> arguments(argv, argv + argc);
-    std::string repetitions = "--benchmark_repetitions=5";
-    std::string aggregatesOnly = "--benchmark_report_aggregates_only=true";
-    if (argc == 1) {
-        arguments.push_back(repetitions.data());
-        arguments.push_back(aggregatesOnly.data());
-    }
-    int count = static_cast<int>(arguments.size());
-    benchmark::Initialize(&count, arguments.data());
-    if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) {
-        return 1;
-    }
     RegisterAll();
     TRatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (!RunBenchmarks(argc, argv, 5, &reporter)) {
+        return 1;
+    }
     const bool complete = reporter.PrintRatios();
-    benchmark::Shutdown();
 #ifndef STIRWATCH_BENCH_OPENCV
     static_cast<void>(complete);
     std::fprintf(stderr,

@@ -2,20 +2,20 @@
 // to the 24-bit frame) and the CPU use of live preview of a 1080p/30 scene.
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
-#include "bench/SyntheticSource.h"
+#include "EventLoop.h"
+#include "FakeCamera.h"
+#include "bench/BenchSupport.h"
 #include "capture/CaptureWindow.h"
 #include "capture/Clipboard.h"
 #include "capture/VideoCap.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <QWidget>
 
 #include <benchmark/benchmark.h>
 
-#include <ctime>
 #include <memory>
 
 namespace {
@@ -85,12 +85,7 @@ void BM_LivePreview1080p(benchmark::State& state) {
     ResumePreview();
     RunEventsFor(1000);
     for (auto _ : state) {
-        const double cpuBefore = ProcessCpuSeconds();
-        QElapsedTimer wall;
-        wall.start();
-        RunEventsFor(10000);
-        const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
-        state.counters["cpu_percent"] = 100.0 * (ProcessCpuSeconds() - cpuBefore) / seconds;
+        state.counters["cpu_percent"] = MeasureCpu([] { RunEventsFor(10000); }).Percent;
         state.counters["frames_shown"] =
             static_cast<double>(qobject_cast<TCaptureWindow*>(CaptureWindow)->DisplayedFrames());
     }
@@ -109,12 +104,7 @@ BENCHMARK(BM_LivePreview1080p)
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    UseOffscreenUnlessSet();
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarks(argc, argv) ? 0 : 1;
 }

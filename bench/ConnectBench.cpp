@@ -5,6 +5,7 @@
 // 127.0.0.1, a closed RTSP port and an HTTP camera that never sends a frame.
 
 #include "EventLoop.h"
+#include "bench/BenchSupport.h"
 #include "capture/CaptureWindow.h"
 #include "capture/VideoCap.h"
 #include "tests/support/MjpegHttpServer.h"
@@ -115,12 +116,7 @@ BENCHMARK(BM_StartVideo)
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    UseOffscreenUnlessSet();
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarks(argc, argv) ? 0 : 1;
 }

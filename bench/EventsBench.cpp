@@ -5,6 +5,7 @@
 // scene for a few seconds; CPU is the whole process's, in per cent of one
 // core, so compare a case with its "no recorder" baseline.
 
+#include "bench/BenchSupport.h"
 #include "capture/Catalog.h"
 #include "events/EventRecorder.h"
 
@@ -13,8 +14,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <sys/resource.h>
-
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -22,13 +21,6 @@
 #include <thread>
 
 namespace {
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // The test scene as the capture layer runs it, its BGR frames handed to `recorder`.
 class TScene {
@@ -91,19 +83,17 @@ void BM_Recording(benchmark::State& state) {
         TScene scene(width, height, recorder.get());
         std::this_thread::sleep_for(std::chrono::seconds(6)); // the pre-roll fills
         const int framesBefore = scene.Frames.load();
-        const double cpuBefore = ProcessCpuSeconds();
-        const auto wallBefore = std::chrono::steady_clock::now();
-        constexpr int Seconds = 5;
-        for (int tenth = 0; tenth < Seconds * 10; ++tenth) {
-            if (mode == WritingAnEvent) {
-                recorder->Movement();
+        const TCpuUse use = MeasureCpu([&] {
+            constexpr int Seconds = 5;
+            for (int tenth = 0; tenth < Seconds * 10; ++tenth) {
+                if (mode == WritingAnEvent) {
+                    recorder->Movement();
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        const double wall =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
-        state.counters["cpu_%"] = 100.0 * (ProcessCpuSeconds() - cpuBefore) / wall;
-        state.counters["fps"] = (scene.Frames.load() - framesBefore) / wall;
+        });
+        state.counters["cpu_%"] = use.Percent;
+        state.counters["fps"] = (scene.Frames.load() - framesBefore) / use.Seconds;
         if (recorder) {
             state.counters["preroll_MB"] = recorder->PreRollBytes() / 1048576.0;
             state.counters["dropped"] = static_cast<double>(recorder->DroppedFrames());

@@ -3,17 +3,18 @@
 // use of automatic mode on a live 1080p scene. Runs the real main window on the
 // offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
+#include "EventLoop.h"
+#include "FakeCamera.h"
 #include "analysis/FrameDifferencing.h"
 #include "analysis/GrayConversion.h"
 #include "app/TApplication.h"
 #include "app/TTimer.h"
 #include "app/WVideo.h"
-#include "bench/SyntheticSource.h"
+#include "bench/BenchSupport.h"
 #include "capture/VideoCap.h"
 #include "settings/ConfigUnit.h"
 #include "settings/TSpinEdit.h"
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -22,7 +23,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
-#include <ctime>
 #include <map>
 #include <memory>
 #include <string>
@@ -130,26 +130,15 @@ void BM_AutoMode1080p33ms(benchmark::State& state) {
     RunEventsFor(1000);
     for (auto _ : state) {
         window.AutoButClick();
-        const double cpuBefore = ProcessCpuSeconds();
-        QElapsedTimer wall;
-        wall.start();
-        RunEventsFor(10000);
-        const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
+        const TCpuUse use = MeasureCpu([] { RunEventsFor(10000); });
         window.AutoButClick();
-        state.counters["cpu_percent"] = 100.0 * (ProcessCpuSeconds() - cpuBefore) / seconds;
-        state.counters["steps_per_second"] = steps / seconds;
+        state.counters["cpu_percent"] = use.Percent;
+        state.counters["steps_per_second"] = steps / use.Seconds;
     }
     window.StopVideo();
     qunsetenv("STIRWATCH_SOURCE");
 }
 BENCHMARK(BM_AutoMode1080p33ms)->Iterations(1)->Unit(benchmark::kSecond);
-
-// CPU time of the calling thread, in seconds.
-double ThreadCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
 
 // Automatic mode as the program runs it on a live W x H / 30 fps test scene,
 // with the live display and the graph on, at a capture frequency of 33 ms:
@@ -237,26 +226,16 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    UseOffscreenUnlessSet();
     TApplication app(argc, argv);
     TApplication::SetTitle("Stirwatch");
     TApplication::SetMessageSink([](const QString&, const QString& text) {
         std::fprintf(stderr, "error: %s\n", qPrintable(text));
     });
-    std::vector<char*> arguments(argv, argv + argc);
-    std::string repetitions = "--benchmark_repetitions=3";
-    std::string aggregatesOnly = "--benchmark_report_aggregates_only=true";
-    if (argc == 1) {
-        arguments.push_back(repetitions.data());
-        arguments.push_back(aggregatesOnly.data());
-    }
-    int count = static_cast<int>(arguments.size());
-    benchmark::Initialize(&count, arguments.data());
     TStepReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (!RunBenchmarks(argc, argv, 3, &reporter)) {
+        return 1;
+    }
     reporter.PrintTargets();
-    benchmark::Shutdown();
     return 0;
 }
