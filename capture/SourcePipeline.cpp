@@ -100,6 +100,18 @@ GstPadProbeReturn StampOnArrival(GstPad* pad, GstPadProbeInfo* info, gpointer) {
     return GST_PAD_PROBE_OK;
 }
 
+// With frame threading a libav decoder keeps a decoded frame more per thread
+// besides the frames it refers to (about 19 MB at 1080p on two processors) and
+// runs as many frames ahead; slice threading keeps neither at the same total
+// cost. The frame step takes one frame at a time: nothing gains from the lead.
+void PreferSliceThreads(GstBin*, GstBin*, GstElement* element, gpointer) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (factory && g_str_has_prefix(GST_OBJECT_NAME(factory), "avdec_") &&
+        g_object_class_find_property(G_OBJECT_GET_CLASS(element), "thread-type")) {
+        gst_util_set_object_arg(G_OBJECT(element), "thread-type", "slice");
+    }
+}
+
 // The tail converts and scales whatever comes: a new size or rate asked for behind
 // it is settled there and never reaches the source, which keeps running as it is.
 GstPadProbeReturn KeepReconfigureInTail(GstPad*, GstPadProbeInfo* info, gpointer) {
@@ -254,6 +266,7 @@ TSourcePipeline BuildSourcePipeline(const TSource& source) {
     }
     TracePipeline(built.Pipeline.get(), source.Name + ": " + source.Location);
     GstBin* bin = GST_BIN(built.Pipeline.get());
+    g_signal_connect(bin, "deep-element-added", G_CALLBACK(PreferSliceThreads), nullptr);
     built.Sink.reset(gst_bin_get_by_name(bin, "sink"));
     built.FormatFilter.reset(gst_bin_get_by_name(bin, "format"));
     built.Converter.reset(gst_bin_get_by_name(bin, "convert"));
