@@ -1,26 +1,24 @@
 #pragma once
 // The capture window: a child window of a panel that shows the live picture of
-// the connected video source and answers the capture messages sent to it.
+// the connected video source and answers the capture messages sent to it. The
+// window is the handle and the view; its controller translates the messages
+// onto its capture session, and its sequence recorder runs streaming captures.
 // Every request is synchronous and runs on the GUI thread.
 
+#include "capture/CaptureSession.h"
 #include "capture/PlatformTypes.h"
-#include "capture/VideoDriver.h"
 
 #include <QImage>
-#include <QPointer>
 #include <QString>
 #include <QWidget>
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
-#include <vector>
 
-class QTimer;
+class TCaptureController;
 class TFrameTap;
+class TSequenceRecorder;
 
 class TCaptureWindow : public QWidget {
     Q_OBJECT
@@ -34,92 +32,41 @@ public:
     void Unregister();
 
     LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+    TCaptureSession& Session() const { return *FSession; }
     // Every frame of every source connected from now on goes to `tap` as well.
-    void SetFrameTap(TFrameTap* tap);
-    // Calls `action` once the connected source has delivered a frame: at once when it
-    // has or when there is no driver, later from the event loop otherwise. Forgotten when
-    // the driver is disconnected or `context` is destroyed first.
-    void CallWhenFrameReady(QObject* context, std::function<void()> action);
+    void SetFrameTap(TFrameTap* tap) { FSession->SetFrameTap(tap); }
+    // See TCaptureSession::CallWhenFrameReady.
+    void CallWhenFrameReady(QObject* context, std::function<void()> action) {
+        FSession->CallWhenFrameReady(context, std::move(action));
+    }
 
     // Read access for tests and tools.
-    bool DriverConnected() const { return FDriver != nullptr; }
-    bool Previewing() const { return FPreview; }
-    bool Overlaying() const { return FOverlay; }
+    bool DriverConnected() const { return FSession->Connected(); }
+    bool Previewing() const { return FSession->Previewing(); }
+    bool Overlaying() const { return FSession->Overlaying(); }
     // True while the window is inside one of its own requests.
-    bool Busy() const { return FBusy > 0; }
-    bool Scaling() const { return FScale; }
-    int PreviewRate() const { return FPreviewRate; }
-    bool DisplayFrozen() const { return FFrozen; }
-    std::uint64_t DisplayedFrames() const { return FDisplayedFrames; }
-    TVideoDriver* Driver() const { return FDriver.get(); }
+    bool Busy() const { return FSession->Busy(); }
+    bool Scaling() const { return FSession->Scaling(); }
+    int PreviewRate() const { return FSession->PreviewRate(); }
+    bool DisplayFrozen() const { return FSession->DisplayFrozen(); }
+    std::uint64_t DisplayedFrames() const { return FSession->DisplayedFrames(); }
+    TVideoDriver* Driver() const { return FSession->Driver(); }
     // The name of the connected source (a camera found after the connection has its own).
-    const QString& SourceName() const { return FDriverName; }
+    const QString& SourceName() const { return FSession->SourceName(); }
     // The frame of the last successful grab (null when the last grab failed).
-    const QImage& GrabbedFrame() const;
+    const QImage& GrabbedFrame() const { return FSession->GrabbedFrame(); }
     // Why no picture is shown (a null text while the source is live).
-    QString NoSignalReason() const;
-    const std::string& CaptureFileName() const { return FCaptureFile; }
-
-    // The longest time a grab waits for a new frame.
-    static constexpr std::chrono::milliseconds GrabTimeout{250};
+    QString NoSignalReason() const { return FSession->NoSignalReason(); }
+    const std::string& CaptureFileName() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    // Watches the abort key and mouse buttons while a streaming capture runs.
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    bool ConnectDriver(int index);
-    void DisconnectDriver();
-    bool GrabFrame();
-    bool EditCopy();
-    bool FormatDialog();
-    bool SourceDialog();
-    bool DisplayDialog();
-    void SetDisplay(bool preview, bool overlay);
-    void ShowNewestFrame();
-    void FrameArrived();
-    void PollStatus();
-    void Report(int id, const QString& text);
-    void RunFrameWaiters();
-    void LetAbsentDriverGo();
-    bool StartSequence();
-    void StopSequence(bool aborted);
-    void SequenceStep();
+    void Draw(QPainter& painter, const TFrameView& frame);
 
-    std::unique_ptr<TVideoDriver> FDriver;
-    int FDriverIndex = -1;
-    CAPSTATUSCALLBACK FStatusCallback = nullptr;
-    TFrameTap* FTap = nullptr;
-    CAPTUREPARMS FSetup{};
-    std::string FCaptureFile;
-    bool FPreview = false;
-    std::atomic<bool> FOverlay{false};
-    bool FScale = false;
-    bool FKeepAspect = true;
-    int FPreviewRate = 40;
-    bool FFrozen = false;
-    bool FHasDisplayFrame = false;
-    std::uint64_t FLastGrabbed = 0;
-    std::uint64_t FLastShown = 0;
-    std::uint64_t FDisplayedFrames = 0;
-    QImage FGrabs[2];
+    TCaptureSession* FSession;
+    TSequenceRecorder* FRecorder;
+    TCaptureController* FController;
     QImage FShownFrame; // the scaled picture of the last paint
-    int FGrabIndex = 0;
-    bool FHasGrab = false;
-    QString FNoSignal; // why the last connection failed to start
-    QString FDriverName;
-    TSourceState FShownState = TSourceState::Connecting;
-    struct TFrameWaiter {
-        QPointer<QObject> Context;
-        std::function<void()> Action;
-    };
-    std::vector<TFrameWaiter> FFrameWaiters;
-    QTimer* FPreviewTimer;
-    QTimer* FStatusTimer;
-    QTimer* FSequenceTimer;
-    std::shared_ptr<bool> FAlive;
-    std::atomic<bool> FOverlayPending{false};
-    int FBusy = 0;
-    std::chrono::steady_clock::time_point FSequenceStart;
 };
