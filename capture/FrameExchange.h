@@ -1,19 +1,21 @@
 #pragma once
-// The hand-off between a source's streaming threads and the GUI thread: the
-// newest frame (numbered), where the source stands, the status events waiting
-// for the capture window, the frame tap and the recorder. Shared by the driver
-// and the pipeline's callbacks, so that a pipeline still shutting down in the
+// The hand-off between a source's streaming threads and the GUI thread. Each
+// frame goes to the recorder, becomes the newest frame (capture/NewestFrame.h)
+// and goes to the frame tap; where the source stands and the status events
+// for the capture window are kept apart (capture/SourceStatus.h). The window's
+// notifiers and the tap are called with no lock held. Shared by the driver and
+// the pipeline's callbacks, so that a pipeline still shutting down in the
 // background never reaches a driver that is gone.
 
+#include "capture/CallGate.h"
 #include "capture/GstSupport.h"
+#include "capture/NewestFrame.h"
 #include "capture/Recorder.h"
+#include "capture/SourceStatus.h"
 #include "capture/VideoDriver.h"
 #include "engine/FrameView.h"
 
-#include <gst/video/video.h>
-
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,7 +38,6 @@ public:
     void Offer(GstSample* sample);
     // Streaming thread: a frame at the source's own size and rate, for the tap.
     void OfferToTap(GstPad* pad, GstBuffer* buffer);
-    bool HasTap();
 
     // Any thread: the source's new standing; `statusId` and the reason go to the window too.
     // A failed source stays failed.
@@ -44,7 +45,6 @@ public:
     TSourceSignal Signal() const;
     // Frames delivered since the source last started connecting.
     std::uint64_t FramesSinceConnecting() const;
-    void PushStatus(int id, const QString& text);
     std::vector<TDriverStatus> TakeStatus();
 
     std::uint64_t NewestNumber() const;
@@ -69,6 +69,8 @@ public:
     // Returns how long the source has been without a frame (or connecting).
     std::chrono::milliseconds CheckStall(TClock::time_point now);
 
+    // The notifiers and the tap: once a call returns, the one replaced is not called
+    // any more. Never call them from inside a notifier or the tap.
     void SetFrameNotifier(std::function<void()> notify);
     void SetStatusNotifier(std::function<void()> notify);
     void SetTap(TFrameTap* tap);
@@ -82,38 +84,13 @@ public:
     void Detach();
 
 private:
-    // Maps the newest frame for reading and describes it in `view`; returns its number,
-    // 0 (and nothing mapped) when there is none or it is in a format the view cannot describe.
-    std::uint64_t MapNewest(GstVideoFrame& frame, TFrameView& view);
-    void NotifyStatus(std::unique_lock<std::mutex>& lock);
-    std::chrono::nanoseconds IntervalLocked() const;
+    void Tell(TSourceStatus::TChange change);
 
-    mutable std::mutex FMutex;
-    QString FName; // guarded by FMutex
-    std::condition_variable FChanged;
-    TBufferPtr FNewestBuffer;
-    TCapsPtr FNewestCaps;
-    std::uint64_t FNumber = 0;
-    std::uint64_t FFramesSinceConnecting = 0;
-    TSourceState FState = TSourceState::Connecting;
-    QString FReason;
-    bool FWasLive = false;
-    TClock::time_point FStateSince = TClock::now();
-    TClock::time_point FLastArrival{};
-    std::chrono::nanoseconds FInterval{0};
-    std::chrono::nanoseconds FMinInterval{0};
-    TClock::time_point FLastAccepted{};
-    int FExpectWidth = 0;
-    int FExpectHeight = 0;
-    QString FExpectText;
-    TClock::time_point FExpectSince{};
-    std::vector<TDriverStatus> FStatus;
-    std::function<void()> FFrameNotify;
-    std::function<void()> FStatusNotify;
-    bool FStatusNotified = false;
-
-    std::mutex FTapMutex;
-    TFrameTap* FTap = nullptr;
+    TNewestFrame FFrame;
+    TSourceStatus FStatus;
+    TCallGate<std::function<void()>> FFrameNotify;
+    TCallGate<std::function<void()>> FStatusNotify;
+    TCallGate<TFrameTap*> FTap;
 
     mutable std::mutex FRecorderMutex;
     std::unique_ptr<TRecorder> FRecorder;
