@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The house style, as CI checks it: every tracked C++ file is clang-format
-# clean, every lambda connected to a signal has a context object, and
+# clean, every lambda connected to a signal has a context object, no compile
+# command reaches the source tree's headers past the targets' links, and
 # clang-tidy (the checks in .clang-tidy) finds nothing in the program's own
 # sources. Needs a configured and built build folder for its compile database
 # and generated files.
@@ -20,6 +21,9 @@ git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 
 echo "Signal connections: every lambda has a context object"
 python3 scripts/check-connections.py
+
+echo "Include roots: headers are reached only through the links"
+python3 scripts/check-include-roots.py "$build"
 
 # The program's libraries (every top folder with a CMakeLists.txt), not the
 # tests, benchmarks, fuzz targets or generated files.
