@@ -34,7 +34,8 @@ LRESULT TCaptureController::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CAP_DRIVER_CONNECT:
         return Connect(word);
     case WM_CAP_DRIVER_DISCONNECT:
-        return FSession.Disconnect();
+        // Without a source there is nothing to let go, and nothing is touched.
+        return FSession.Connected() && FSession.Disconnect();
     case WM_CAP_FILE_SET_CAPTURE_FILEA:
         return FRecorder.SetFile(reinterpret_cast<const char*>(lParam));
     case WM_CAP_EDIT_COPY:
