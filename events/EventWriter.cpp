@@ -4,8 +4,6 @@
 #include "events/EventRepair.h"
 #include "gstkit/GstKit.h"
 
-#include <gst/app/gstappsrc.h>
-
 #include <cstdio>
 #include <stdexcept>
 #include <utility>
@@ -30,18 +28,16 @@ TEventWriter::TEventWriter(const TEventCodec& codec, GstCaps* encodedCaps, const
     : FPath(path), FOrigin(origin) {
     // Unbuffered: what the muxer has written is in the file even when the
     // program is killed a moment later.
-    // The source's own limits stay off: Push() bounds the frames waiting.
-    const std::string description = "appsrc name=src format=time block=false max-bytes=0 "
-                                    "max-buffers=0 max-time=0 ! " +
-                                    codec.Muxer +
+    const std::string description = TBoundedAppSrc::Description("src") + " ! " + codec.Muxer +
                                     " ! filesink name=sink sync=false buffer-mode=unbuffered";
     try {
         FPipeline = LaunchPipeline(description);
     } catch (const std::exception& error) {
         throw std::runtime_error(std::string("Cannot build the event writer: ") + error.what());
     }
-    FSource.reset(gst_bin_get_by_name(GST_BIN(FPipeline.get()), "src"));
-    g_object_set(FSource.get(), "caps", encodedCaps, nullptr);
+    // Refused frames leave the writer to choose what else to leave out.
+    FSource = TBoundedAppSrc(FPipeline.get(), "src", encodedCaps,
+                             {StallFrames, TBoundedAppSrc::TWhenFull::Refuse, false});
     g_object_set(TGstPtr<GstElement>(gst_bin_get_by_name(GST_BIN(FPipeline.get()), "sink")).get(),
                  "location", path.c_str(), nullptr);
     FMarker = std::make_unique<TUnfinishedMarker>(path);
@@ -70,27 +66,29 @@ void TEventWriter::Push(GstBuffer* encoded) {
         return;
     }
     const bool key = !GST_BUFFER_FLAG_IS_SET(encoded, GST_BUFFER_FLAG_DELTA_UNIT);
-    const bool full =
-        gst_app_src_get_current_level_buffers(GST_APP_SRC(FSource.get())) >= FWaitingLimit;
-    if (full || (FSkipping && !key)) {
+    if (FSkipping && !key) {
+        FSkipped.fetch_add(1);
+        return;
+    }
+    GstBuffer* frame = gst_buffer_copy(encoded);
+    GST_BUFFER_PTS(frame) = pts - FOrigin;
+    GST_BUFFER_DTS(frame) = pts - FOrigin;
+    const gsize size = gst_buffer_get_size(frame);
+    if (!FSource.Push(frame)) {
         FSkipping = true;
         FSkipped.fetch_add(1);
         return;
     }
     FSkipping = false;
-    GstBuffer* frame = gst_buffer_copy(encoded);
-    GST_BUFFER_PTS(frame) = pts - FOrigin;
-    GST_BUFFER_DTS(frame) = pts - FOrigin;
-    FBytes.fetch_add(gst_buffer_get_size(frame));
+    FBytes.fetch_add(size);
     const GstClockTime duration = GST_BUFFER_DURATION(encoded);
     FEnd.store(pts + (GST_CLOCK_TIME_IS_VALID(duration) ? duration : 0));
-    gst_app_src_push_buffer(GST_APP_SRC(FSource.get()), frame);
 }
 
 void TEventWriter::EndOfStream() {
     if (!FEnded) {
         FEnded = true;
-        gst_app_src_end_of_stream(GST_APP_SRC(FSource.get()));
+        FSource.EndOfStream();
     }
 }
 

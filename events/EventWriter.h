@@ -6,6 +6,7 @@
 // never left half-written.
 
 #include "events/EventCodec.h"
+#include "gstkit/BoundedAppSrc.h"
 #include "gstkit/GstOwners.h"
 
 #include <gst/gst.h>
@@ -44,7 +45,7 @@ public:
     void Push(GstBuffer* encoded);
     // At most `frames` frames wait for the disk (StallFrames at first); the
     // recorder raises it by the frames it hands over at once.
-    void SetWaitingLimit(std::size_t frames) { FWaitingLimit = frames; }
+    void SetWaitingLimit(std::size_t frames) { FSource.SetLimit(frames); }
     // Frames left out while too many waited.
     std::uint64_t Skipped() const { return FSkipped.load(); }
     // No more frames: the muxer finishes the file.
@@ -74,15 +75,14 @@ private:
     // Says "unfinished" to the next start while the file is written.
     std::unique_ptr<TUnfinishedMarker> FMarker;
     TGstPtr<GstElement> FPipeline;
-    TGstPtr<GstElement> FSource;
+    TBoundedAppSrc FSource;
     std::string FError;
     bool FEnded = false;
     bool FStopped = false;
     bool FComplete = false; // the end of stream reached the file
     bool FLost = false;
     std::pair<dev_t, ino_t> FIdentity{0, 0}; // the file as created
-    std::size_t FWaitingLimit = StallFrames;
-    bool FSkipping = false; // until a keyframe finds room
+    bool FSkipping = false;                  // until a keyframe finds room
     std::atomic<std::uint64_t> FSkipped{0};
     std::atomic<std::uint64_t> FBytes{0};
     std::atomic<GstClockTime> FEnd{GST_CLOCK_TIME_NONE};

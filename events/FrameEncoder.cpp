@@ -4,7 +4,6 @@
 #include "gstkit/GstKit.h"
 
 #include <gst/app/gstappsink.h>
-#include <gst/app/gstappsrc.h>
 #include <gst/video/video.h>
 
 #include <stdexcept>
@@ -17,15 +16,14 @@ namespace {
 constexpr GstClockTime TimeBase = 1000ull * 3600 * GST_SECOND;
 
 // Frames allowed to wait for the encoder before the oldest is dropped.
-constexpr guint64 WaitingFrames = 3;
+constexpr std::size_t WaitingFrames = 3;
 
 } // namespace
 
 TFrameEncoder::TFrameEncoder(const TEventCodec& codec, GstCaps* rawCaps, TOutput encoded)
     : FEncoded(std::move(encoded)) {
     const std::string description =
-        "appsrc name=src format=time is-live=true block=false leaky-type=downstream ! "
-        "videoconvert ! video/x-raw,format=I420 ! " +
+        TBoundedAppSrc::Description("src") + " ! videoconvert ! video/x-raw,format=I420 ! " +
         codec.Encoder + " ! " + codec.EncodedCaps +
         " ! appsink name=sink sync=false emit-signals=true max-buffers=2";
     try {
@@ -33,14 +31,13 @@ TFrameEncoder::TFrameEncoder(const TEventCodec& codec, GstCaps* rawCaps, TOutput
     } catch (const std::exception& error) {
         throw std::runtime_error(std::string("Cannot build the event encoder: ") + error.what());
     }
-    FSource.reset(gst_bin_get_by_name(GST_BIN(FPipeline.get()), "src"));
+    // Live, counted in frames only: the oldest waiting frame is dropped past the third.
+    FSource = TBoundedAppSrc(FPipeline.get(), "src", rawCaps,
+                             {WaitingFrames, TBoundedAppSrc::TWhenFull::DropOldest, true});
     GstVideoInfo info;
     if (gst_video_info_from_caps(&info, rawCaps) && info.fps_n > 0 && info.fps_d > 0) {
         FFrameDuration = gst_util_uint64_scale(GST_SECOND, info.fps_d, info.fps_n);
     }
-    // Counted in frames only: the source leaks its oldest frame past the third.
-    g_object_set(FSource.get(), "caps", rawCaps, "max-buffers", WaitingFrames, "max-bytes",
-                 guint64{0}, "max-time", guint64{0}, nullptr);
     const TGstPtr<GstElement> sink(gst_bin_get_by_name(GST_BIN(FPipeline.get()), "sink"));
     g_signal_connect(sink.get(), "new-sample", G_CALLBACK(&TFrameEncoder::NewSample), this);
     if (SetState(FPipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
@@ -55,16 +52,15 @@ TFrameEncoder::~TFrameEncoder() {
 }
 
 void TFrameEncoder::Push(GstBuffer* raw, GstClockTime pts) {
-    if (gst_app_src_get_current_level_buffers(GST_APP_SRC(FSource.get())) >= WaitingFrames) {
-        FDropped.fetch_add(1);
-    }
     // A new buffer object that shares the frame's memory: the source's own
     // buffer keeps its times.
     GstBuffer* frame = gst_buffer_copy(raw);
     GST_BUFFER_PTS(frame) = pts + TimeBase;
     GST_BUFFER_DTS(frame) = GST_CLOCK_TIME_NONE;
     GST_BUFFER_DURATION(frame) = FFrameDuration;
-    gst_app_src_push_buffer(GST_APP_SRC(FSource.get()), frame);
+    if (!FSource.Push(frame)) {
+        FDropped.fetch_add(1);
+    }
 }
 
 std::string TFrameEncoder::TakeError() {

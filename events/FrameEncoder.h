@@ -6,6 +6,7 @@
 // frames come out on the encoder's own streaming thread.
 
 #include "events/EventCodec.h"
+#include "gstkit/BoundedAppSrc.h"
 #include "gstkit/GstOwners.h"
 
 #include <gst/gst.h>
@@ -37,7 +38,7 @@ private:
     static GstFlowReturn NewSample(GstElement* sink, gpointer self);
 
     TGstPtr<GstElement> FPipeline;
-    TGstPtr<GstElement> FSource;
+    TBoundedAppSrc FSource;
     TOutput FEncoded;
     std::atomic<std::uint64_t> FDropped{0};
     GstClockTime FFrameDuration = GST_CLOCK_TIME_NONE;
