@@ -16,6 +16,7 @@
 #include "app/TApplication.h"
 #include "app/TTimer.h"
 #include "app/WVideo.h"
+#include "bench/FirstFrameWait.h"
 #include "settings/ConfigUnit.h"
 #include "settings/TSpinEdit.h"
 
@@ -171,16 +172,11 @@ public:
             }
         });
         Window.StartVideo();
-        connect(&Poll, &QTimer::timeout, this, [this] { WaitForVideo(); });
-        Poll.start(100);
+        AfterFirstFrame(Window, *this, [this] { Begin(); });
     }
 
 private:
-    void WaitForVideo() {
-        if (!Window.Engine() || Window.Engine()->PreviousFrame().Empty()) {
-            return;
-        }
-        Poll.stop();
+    void Begin() {
         Clock.start();
         std::printf("%10s %9s %8s %10s %10s %10s %7s %5s %8s\n", "steps", "seconds", "events",
                     "RSS (KB)", "heap (KB)", "free (KB)", "arenas", "fds", "threads");
@@ -239,7 +235,6 @@ private:
     TVideo& Window;
     double Minutes;
     QTemporaryDir Folders;
-    QTimer Poll;
     QTimer Toggle;
     QElapsedTimer Clock;
     bool Moving = true;

@@ -13,6 +13,7 @@
 #include "app/Program.h"
 #include "app/TTimer.h"
 #include "app/WVideo.h"
+#include "bench/FirstFrameWait.h"
 #include "settings/ConfigUnit.h"
 #include "settings/TSpinEdit.h"
 
@@ -20,7 +21,6 @@
 #include <QLineEdit>
 #include <QStatusBar>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -46,8 +46,8 @@ public:
             Events += text.startsWith(QLatin1String("Event saved")) ? 1 : 0;
         });
         Window.StartVideo();
-        connect(&Poll, &QTimer::timeout, this, [this] { WaitForVideo(); });
-        Poll.start(StepMs);
+        AfterFirstFrame(
+            Window, *this, [this] { Begin(); }, StepMs);
     }
 
     void Report() const {
@@ -56,11 +56,7 @@ public:
     }
 
 private:
-    void WaitForVideo() {
-        if (!Window.Engine() || Window.Engine()->PreviousFrame().Empty()) {
-            return;
-        }
-        Poll.stop();
+    void Begin() {
         Window.AutoButClick();
         std::printf("watching\n");
         std::fflush(stdout);
@@ -68,7 +64,6 @@ private:
 
     TVideo& Window;
     QString EventsFolder;
-    QTimer Poll;
     long Steps = 0;
     long Events = 0;
 };
