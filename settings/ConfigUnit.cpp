@@ -1,5 +1,6 @@
 #include "settings/ConfigUnit.h"
 
+#include "settings/SheetLayout.h"
 #include "settings/TRegIniFile.h"
 #include "settings/TSpinEdit.h"
 #include "types/ErrorRoute.h"
@@ -41,13 +42,6 @@ constexpr int BottomStripHeight = 39;
 template <class T> T* Named(T* widget, const char* name) {
     widget->setObjectName(name);
     return widget;
-}
-
-QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption, int x, int y) {
-    auto* check = Named(new QCheckBox(caption, parent), name);
-    check->move(x, y);
-    check->adjustSize();
-    return check;
 }
 
 // The folder chooser of the platform: existing folders only, starting at the
@@ -98,7 +92,7 @@ TConfigForm::TConfigForm(QWidget* parent) : QDialog(parent), FolderChooser(Choos
     ConnectDetectionSheet();
 
     // On the dialog itself, in front of the tabs: visible whichever tab is shown.
-    GraphCheck = MakeCheck(this, "GraphCheck", "Show movement graph", 24, 272);
+    GraphCheck = SheetCheck(this, "GraphCheck", "Show movement graph", 24, 272);
     GraphCheck->setChecked(true);
     GraphCheck->raise();
 
@@ -126,13 +120,13 @@ void TConfigForm::BuildEventsSheet() {
     const int groupWidth = PageControl->width() - 4 * Margin;
     MovementGroup = Named(new QGroupBox("Movement", EventsSheet), "MovementGroup");
     MovementGroup->setGeometry(Margin, Margin, groupWidth, 61);
-    BeepOMBox = MakeCheck(MovementGroup, "BeepOMBox", "Beep On Move", 8, 18);
-    SaveOMBox = MakeCheck(MovementGroup, "SaveOMBox", "Save On Move", 8, 38);
+    BeepOMBox = SheetCheck(MovementGroup, "BeepOMBox", "Beep On Move", 8, 18);
+    SaveOMBox = SheetCheck(MovementGroup, "SaveOMBox", "Save On Move", 8, 38);
 
     LogFileGroup = Named(new QGroupBox("Log file", EventsSheet), "LogFileGroup");
     LogFileGroup->setGeometry(Margin, Margin + 61 + Margin, groupWidth, 96);
     LogInAutoCheck =
-        MakeCheck(LogFileGroup, "LogInAutoCheck", "Log movement to a file  in Auto mode", 8, 18);
+        SheetCheck(LogFileGroup, "LogInAutoCheck", "Log movement to a file  in Auto mode", 8, 18);
     DownloadDirLabel = Named(new QLabel("Log file folder (each auto session will produce new Log "
                                         "file named with Date/Time)",
                                         LogFileGroup),

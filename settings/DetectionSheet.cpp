@@ -5,6 +5,7 @@
 #include "settings/ConfigUnit.h"
 
 #include "engine/DetectionMask.h"
+#include "settings/SheetLayout.h"
 #include "settings/TRegIniFile.h"
 #include "settings/TSpinEdit.h"
 
@@ -17,57 +18,32 @@
 
 namespace {
 
-constexpr int Margin = 4;
-
-QLabel* SheetLabel(QWidget* parent, const char* name, const QString& caption, int x, int y) {
-    auto* label = new QLabel(caption, parent);
-    label->setObjectName(name);
-    label->move(x, y);
-    label->adjustSize();
-    return label;
-}
-
-TSpinEdit* SheetEdit(QWidget* parent, const char* name, int x, int y, int minValue, int maxValue,
-                     int value) {
-    auto* edit = new TSpinEdit(parent);
-    edit->setObjectName(name);
-    edit->setGeometry(x, y, 81, 22);
-    edit->SetMinValue(minValue);
-    edit->SetMaxValue(maxValue);
-    edit->SetValue(value);
-    return edit;
-}
+// The width of the tab's number fields.
+constexpr int EditWidth = 81;
 
 } // namespace
 
 void TConfigForm::BuildDetectionSheet() {
-    const int groupWidth = PageControl->width() - 4 * Margin;
-    FalseAlarmGroup = new QGroupBox("Fewer false alarms", DetectionSheet);
-    FalseAlarmGroup->setObjectName("FalseAlarmGroup");
-    FalseAlarmGroup->setGeometry(Margin, Margin, groupWidth, 94);
+    const int groupWidth = PageControl->width() - 4 * SheetMargin;
+    FalseAlarmGroup = SheetGroup(DetectionSheet, "FalseAlarmGroup", "Fewer false alarms",
+                                 SheetMargin, groupWidth, 94);
     SheetLabel(FalseAlarmGroup, "SpeckleLabel",
                "Speckle filter: changed neighbours a pixel needs (0 off):", 8, 22);
-    SpeckleEdit = SheetEdit(FalseAlarmGroup, "SpeckleEdit", 360, 18, 0, 8, 0);
-    LightGuardCheck =
-        new QCheckBox("Light change guard: ignore steps changing over", FalseAlarmGroup);
-    LightGuardCheck->setObjectName("LightGuardCheck");
-    LightGuardCheck->move(8, 46);
-    LightGuardCheck->adjustSize();
-    LightGuardEdit = SheetEdit(FalseAlarmGroup, "LightGuardEdit", 360, 44, 1, 100, 60);
+    SpeckleEdit = SheetEdit(FalseAlarmGroup, "SpeckleEdit", 360, 18, EditWidth, 0, 8, 0);
+    LightGuardCheck = SheetCheck(FalseAlarmGroup, "LightGuardCheck",
+                                 "Light change guard: ignore steps changing over", 8, 46);
+    LightGuardEdit = SheetEdit(FalseAlarmGroup, "LightGuardEdit", 360, 44, EditWidth, 1, 100, 60);
     SheetLabel(FalseAlarmGroup, "LightGuardUnitLabel", "%", 446, 48);
 
     DetectionReadoutLabel = SheetLabel(FalseAlarmGroup, "DetectionReadoutLabel",
                                        "Latest step: none yet (Auto gives a live reading)", 8, 72);
     DetectionReadoutLabel->setMinimumWidth(groupWidth - 16);
 
-    MaskGroup = new QGroupBox("Mask", DetectionSheet);
-    MaskGroup->setObjectName("MaskGroup");
-    MaskGroup->setGeometry(Margin, Margin + 94 + Margin, groupWidth, 134);
+    MaskGroup = SheetGroup(DetectionSheet, "MaskGroup", "Mask", SheetMargin + 94 + SheetMargin,
+                           groupWidth, 134);
     SheetLabel(MaskGroup, "MaskHelpLabel",
                "\"ignore\" or \"watch\", then one polygon per line: x,y pairs from 0 to 1", 8, 18);
-    MaskEdit = new QPlainTextEdit(MaskGroup);
-    MaskEdit->setObjectName("MaskEdit");
-    MaskEdit->setGeometry(8, 36, groupWidth - 16, 72);
+    MaskEdit = Placed(new QPlainTextEdit(MaskGroup), "MaskEdit", 8, 36, groupWidth - 16, 72);
     MaskStatusLabel = SheetLabel(MaskGroup, "MaskStatusLabel", "No mask", 8, 112);
     MaskStatusLabel->setMinimumWidth(groupWidth - 16);
     connect(MaskEdit, &QPlainTextEdit::textChanged, this, &TConfigForm::MaskEditChange);

@@ -4,6 +4,7 @@
 
 #include "settings/ConfigUnit.h"
 
+#include "settings/SheetLayout.h"
 #include "settings/TRegIniFile.h"
 #include "settings/TSpinEdit.h"
 
@@ -15,27 +16,9 @@
 
 namespace {
 
-constexpr int Margin = 4;
-
-template <class T> T* Placed(T* widget, const char* name, int x, int y, int width, int height) {
-    widget->setObjectName(name);
-    widget->setGeometry(x, y, width, height);
-    return widget;
-}
-
+// A caption level with the text of the field it stands beside.
 void Caption(QWidget* parent, const char* name, const QString& text, int x, int y) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->move(x, y + 3);
-    label->adjustSize();
-}
-
-QCheckBox* Check(QWidget* parent, const char* name, const QString& text, int x, int y) {
-    auto* check = new QCheckBox(text, parent);
-    check->setObjectName(name);
-    check->move(x, y);
-    check->adjustSize();
-    return check;
+    SheetLabel(parent, name, text, x, y + 3);
 }
 
 QLineEdit* Edit(QWidget* parent, const char* name, int x, int y, int width) {
@@ -45,18 +28,17 @@ QLineEdit* Edit(QWidget* parent, const char* name, int x, int y, int width) {
 } // namespace
 
 void TConfigForm::BuildIntegrationSheet() {
-    const int groupWidth = PageControl->width() - 4 * Margin;
+    const int groupWidth = PageControl->width() - 4 * SheetMargin;
     QWidget* sheet = IntegrationSheet;
-    CameraGroup =
-        Placed(new QGroupBox("Camera", sheet), "CameraGroup", Margin, Margin, groupWidth, 46);
+    CameraGroup = SheetGroup(sheet, "CameraGroup", "Camera", SheetMargin, groupWidth, 46);
     Caption(CameraGroup, "CameraNameLabel", "Name:", 8, 18);
     CameraNameEdit = Edit(CameraGroup, "CameraNameEdit", 56, 18, 170);
     CameraNameEdit->setPlaceholderText("the source's name");
-    TrayCheck =
-        Check(CameraGroup, "TrayCheck", "Tray icon, and a notification on each event", 240, 20);
+    TrayCheck = SheetCheck(CameraGroup, "TrayCheck", "Tray icon, and a notification on each event",
+                           240, 20);
 
-    CommandsGroup = Placed(new QGroupBox("Commands (run without a shell)", sheet), "CommandsGroup",
-                           Margin, 54, groupWidth, 118);
+    CommandsGroup =
+        SheetGroup(sheet, "CommandsGroup", "Commands (run without a shell)", 54, groupWidth, 118);
     Caption(CommandsGroup, "StartCmdLabel", "On event start:", 8, 18);
     StartCmdEdit = Edit(CommandsGroup, "StartCmdEdit", 144, 18, groupWidth - 154);
     Caption(CommandsGroup, "EndCmdLabel", "On event end:", 8, 42);
@@ -66,22 +48,16 @@ void TConfigForm::BuildIntegrationSheet() {
     Caption(CommandsGroup, "PlaceholdersLabel",
             "{camera} {start} {end} {peak} {clip} {state} {reason}", 8, 91);
     Caption(CommandsGroup, "CmdLimitLabel", "Time limit (s):", 360, 91);
-    CmdLimitEdit = Placed(new TSpinEdit(CommandsGroup), "CmdLimitEdit", 450, 91, 80, 22);
-    CmdLimitEdit->SetMinValue(1);
-    CmdLimitEdit->SetMaxValue(3600);
-    CmdLimitEdit->SetValue(60);
+    CmdLimitEdit = SheetEdit(CommandsGroup, "CmdLimitEdit", 450, 91, 80, 1, 3600, 60);
 
-    MqttGroup = Placed(new QGroupBox("MQTT", sheet), "MqttGroup", Margin, 172, groupWidth, 64);
-    MqttCheck = Check(MqttGroup, "MqttCheck", "Publish events", 8, 20);
+    MqttGroup = SheetGroup(sheet, "MqttGroup", "MQTT", 172, groupWidth, 64);
+    MqttCheck = SheetCheck(MqttGroup, "MqttCheck", "Publish events", 8, 20);
     Caption(MqttGroup, "MqttHostLabel", "Host:", 140, 18);
     MqttHostEdit = Edit(MqttGroup, "MqttHostEdit", 200, 18, 160);
     MqttHostEdit->setText("localhost");
     Caption(MqttGroup, "MqttPortLabel", "Port:", 372, 18);
-    MqttPortEdit = Placed(new TSpinEdit(MqttGroup), "MqttPortEdit", 404, 18, 70, 22);
-    MqttPortEdit->SetMinValue(1);
-    MqttPortEdit->SetMaxValue(65535);
-    MqttPortEdit->SetValue(1883);
-    MqttTlsCheck = Check(MqttGroup, "MqttTlsCheck", "TLS", 484, 20);
+    MqttPortEdit = SheetEdit(MqttGroup, "MqttPortEdit", 404, 18, 70, 1, 65535, 1883);
+    MqttTlsCheck = SheetCheck(MqttGroup, "MqttTlsCheck", "TLS", 484, 20);
     Caption(MqttGroup, "MqttUserLabel", "User:", 140, 42);
     MqttUserEdit = Edit(MqttGroup, "MqttUserEdit", 200, 42, 160);
     Caption(MqttGroup, "MqttPasswordLabel", "Password:", 372, 42);

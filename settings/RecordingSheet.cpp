@@ -4,6 +4,7 @@
 
 #include "settings/ConfigUnit.h"
 
+#include "settings/SheetLayout.h"
 #include "settings/TRegIniFile.h"
 #include "settings/TSpinEdit.h"
 
@@ -18,26 +19,8 @@
 
 namespace {
 
-constexpr int Margin = 4;
-
-QLabel* SheetLabel(QWidget* parent, const char* name, const QString& caption, int x, int y) {
-    auto* label = new QLabel(caption, parent);
-    label->setObjectName(name);
-    label->move(x, y);
-    label->adjustSize();
-    return label;
-}
-
-TSpinEdit* SheetEdit(QWidget* parent, const char* name, int x, int y, int minValue, int maxValue,
-                     int value) {
-    auto* edit = new TSpinEdit(parent);
-    edit->setObjectName(name);
-    edit->setGeometry(x, y, 121, 22);
-    edit->SetMinValue(minValue);
-    edit->SetMaxValue(maxValue);
-    edit->SetValue(value);
-    return edit;
-}
+// The width of the tab's number fields.
+constexpr int EditWidth = 121;
 
 } // namespace
 
@@ -49,35 +32,28 @@ QString DefaultEventsFolder() {
 }
 
 void TConfigForm::BuildRecordingSheet() {
-    const int groupWidth = PageControl->width() - 4 * Margin;
-    RecordingGroup = new QGroupBox("Motion events", RecordingSheet);
-    RecordingGroup->setObjectName("RecordingGroup");
-    RecordingGroup->setGeometry(Margin, Margin, groupWidth, 96);
-    RecordOnMoveCheck = new QCheckBox("Record On Move", RecordingGroup);
-    RecordOnMoveCheck->setObjectName("RecordOnMoveCheck");
-    RecordOnMoveCheck->move(8, 18);
-    RecordOnMoveCheck->adjustSize();
+    const int groupWidth = PageControl->width() - 4 * SheetMargin;
+    RecordingGroup =
+        SheetGroup(RecordingSheet, "RecordingGroup", "Motion events", SheetMargin, groupWidth, 96);
+    RecordOnMoveCheck = SheetCheck(RecordingGroup, "RecordOnMoveCheck", "Record On Move", 8, 18);
     SheetLabel(RecordingGroup, "PreRollLabel", "Seconds before the first movement:", 8, 46);
-    PreRollEdit = SheetEdit(RecordingGroup, "PreRollEdit", 260, 42, 0, 30, 3);
+    PreRollEdit = SheetEdit(RecordingGroup, "PreRollEdit", 260, 42, EditWidth, 0, 30, 3);
     SheetLabel(RecordingGroup, "PostRollLabel", "Seconds after the last movement:", 8, 70);
-    PostRollEdit = SheetEdit(RecordingGroup, "PostRollEdit", 260, 66, 0, 60, 5);
+    PostRollEdit = SheetEdit(RecordingGroup, "PostRollEdit", 260, 66, EditWidth, 0, 60, 5);
 
-    EventsFolderGroup = new QGroupBox("Events folder", RecordingSheet);
-    EventsFolderGroup->setObjectName("EventsFolderGroup");
-    EventsFolderGroup->setGeometry(Margin, Margin + 96 + Margin, groupWidth, 96);
+    EventsFolderGroup = SheetGroup(RecordingSheet, "EventsFolderGroup", "Events folder",
+                                   SheetMargin + 96 + SheetMargin, groupWidth, 96);
     SheetLabel(EventsFolderGroup, "EventsDirLabel",
                "One video file per event, named with its start Date/Time", 8, 20);
-    EventsDirEdit = new QLineEdit(EventsFolderGroup);
-    EventsDirEdit->setObjectName("EventsDirEdit");
+    EventsDirEdit = Placed(new QLineEdit(EventsFolderGroup), "EventsDirEdit", 8, 38, 418, 21);
     EventsDirEdit->setReadOnly(true);
-    EventsDirEdit->setGeometry(8, 38, 418, 21);
-    EventsDirBtn = new QPushButton("Browse", EventsFolderGroup);
-    EventsDirBtn->setObjectName("EventsDirBtn");
+    EventsDirBtn = Placed(new QPushButton("Browse", EventsFolderGroup), "EventsDirBtn", 8 + 418 + 6,
+                          38, 75, 21);
     EventsDirBtn->setAutoDefault(false);
-    EventsDirBtn->setGeometry(8 + 418 + 6, 38, 75, 21);
     SheetLabel(EventsFolderGroup, "EventsLimitLabel",
                "Size limit (MB; the oldest events are deleted first):", 8, 70);
-    EventsLimitEdit = SheetEdit(EventsFolderGroup, "EventsLimitEdit", 330, 66, 1, 1 << 20, 2048);
+    EventsLimitEdit =
+        SheetEdit(EventsFolderGroup, "EventsLimitEdit", 330, 66, EditWidth, 1, 1 << 20, 2048);
     EventsDirEdit->setText(DefaultEventsFolder());
     connect(EventsDirBtn, &QPushButton::clicked, this, &TConfigForm::EventsDirBtnClick);
 }
