@@ -46,12 +46,15 @@ void TEventRecording::Apply(const TConfigForm& options) {
         const bool started = kind == TEventStatus::Recording;
         QMetaObject::invokeMethod(
             self.data(),
-            [self, started, text, path, kind] {
+            [self, started, text, path, kind, status] {
                 if (self) {
                     self->OnStatus(started, text);
                 }
                 if (self && !path.isEmpty()) {
                     self->ReportClip(kind, path);
+                }
+                if (self) {
+                    emit self->Reported(status);
                 }
             },
             Qt::QueuedConnection);

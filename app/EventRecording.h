@@ -5,6 +5,7 @@
 // recorder's reports reach the status line on the GUI thread.
 
 #include "capture/FrameTap.h"
+#include "events/EventRecorder.h"
 
 #include <QObject>
 #include <QString>
@@ -12,7 +13,6 @@
 #include <memory>
 
 class TConfigForm;
-class TEventRecorder;
 
 class TEventRecording : public QObject, public TFrameTap {
     Q_OBJECT
@@ -54,6 +54,9 @@ signals:
     // While an event is recorded: "Recording event <file> ..."; empty once
     // none is. On the GUI thread.
     void RecordingChanged(const QString& text);
+    // Every report of the recorder as it gave it (with the times a saved
+    // event covers), on the GUI thread, after the signals above.
+    void Reported(const TEventStatus& status);
 
 private:
     void OnStatus(bool started, const QString& text);

@@ -17,13 +17,18 @@
 
 namespace {
 
-// A source whose times jump by more than this (a reconnection, a file that
-// loops) is resynchronised with the arrival clock.
-constexpr std::int64_t ResyncThreshold = 500 * GST_MSECOND;
+// A source whose times go back (a reconnection, a file that loops), or
+// whose frames come this much later than their times say, is
+// resynchronised with the arrival clock. Frames that only come late keep
+// their times: on a loaded machine that leaves the clip without a gap.
+constexpr std::int64_t ResyncThreshold = 2 * GST_SECOND;
 // The worker looks at the running event this often.
 constexpr auto CheckInterval = std::chrono::milliseconds(200);
-// An event whose frames stopped coming ends this long after its post-roll.
-constexpr GstClockTime StalledGrace = GST_SECOND;
+// An event whose frames stopped coming (none encoded for this long) ends
+// once its post-roll's end has passed on the arrival clock. Frames that only
+// come late (a loaded machine, a source running behind) keep the event
+// going until the post-roll is in the file.
+constexpr GstClockTime StalledGrace = 5 * GST_SECOND;
 constexpr auto FinishTimeout = std::chrono::seconds(10);
 // After an event file could not be created, the next try waits this long,
 // twice as long after each further failure, up to the longest wait.
@@ -88,24 +93,29 @@ GstClockTime TEventRecorder::Now() const {
 }
 
 // The frame's time on the recorder's clock: the source's own times keep the
-// frames evenly spaced; their offset to the arrival clock is measured once
-// and again whenever the source's times jump.
-GstClockTime TEventRecorder::FrameTime(GstBuffer* buffer) {
-    const GstClockTime arrival = Now();
+// frames evenly spaced; their offset to the arrival clock is the smallest
+// seen (a frame can come late, never early), measured again whenever the
+// source's times jump. So no frame is timed after it arrived: a late first
+// frame does not put every later one ahead of the movements, which would
+// cut the post-roll's pictures short.
+GstClockTime TEventRecorder::FrameTime(GstBuffer* buffer, GstClockTime arrival) {
     const GstClockTime pts = GST_BUFFER_PTS(buffer);
     if (!GST_CLOCK_TIME_IS_VALID(pts)) {
         return arrival;
     }
     const std::int64_t offset = static_cast<std::int64_t>(arrival) - static_cast<std::int64_t>(pts);
-    if (!FHaveOffset || std::llabs(offset - FOffset) > ResyncThreshold) {
+    const bool wentBack = FHaveOffset && pts < FLastPts;
+    if (!FHaveOffset || wentBack || offset < FOffset || offset - FOffset > ResyncThreshold) {
         FOffset = offset;
         FHaveOffset = true;
     }
+    FLastPts = pts;
     const std::int64_t time = static_cast<std::int64_t>(pts) + FOffset;
     return time > 0 ? static_cast<GstClockTime>(time) : 0;
 }
 
 void TEventRecorder::OnSourceFrame(GstSample* sample) {
+    const GstClockTime arrival = Now(); // before any wait for the lock or a new encoder
     GstBuffer* buffer = gst_sample_get_buffer(sample);
     GstCaps* caps = gst_sample_get_caps(sample);
     if (!buffer || !caps) {
@@ -118,7 +128,7 @@ void TEventRecorder::OnSourceFrame(GstSample* sample) {
     if (!FEncoder) {
         return;
     }
-    const GstClockTime time = FrameTime(buffer);
+    const GstClockTime time = FrameTime(buffer, arrival);
     if (time <= FLastFrameTime && FLastFrameTime != 0) {
         return; // times must rise for the encoder
     }
@@ -181,21 +191,23 @@ void TEventRecorder::OnEncoded(GstBuffer* buffer, GstCaps* caps) {
     }
     FRing.Push(buffer);
     FNewestEncoded = GST_BUFFER_PTS(buffer);
+    FLastEncodedAt = Now();
     if (!FWriter && !FStarting) {
-        return;
-    }
-    if (GST_BUFFER_PTS(buffer) >= FEventEnd) {
-        EndEvent({});
-        FWake.notify_all();
         return;
     }
     if (FStarting) {
         if (!FStarting->Ended) {
             FStarting->Frames.Push(buffer);
         }
-        return;
+    } else {
+        FWriter->Push(buffer);
     }
-    FWriter->Push(buffer);
+    // The frame that reaches the event's end is its last one: the post-roll
+    // is never shorter than asked, however far apart the frames come.
+    if (GST_BUFFER_PTS(buffer) >= FEventEnd) {
+        EndEvent({});
+        FWake.notify_all();
+    }
 }
 
 // Only memory work here: the caller may be the GUI thread, whose frames
@@ -206,6 +218,7 @@ void TEventRecorder::Movement() {
     const GstClockTime end = now + Seconds(FSettings.PostRollSeconds);
     if (FWriter || FStarting) {
         FEventEnd = std::max(FEventEnd, end);
+        FLastMovement = std::max(FLastMovement, now);
         return;
     }
     if (!FEncodedCaps || FRing.Count() == 0) {
@@ -216,6 +229,7 @@ void TEventRecorder::Movement() {
     }
     FStarting = std::make_unique<TEventStart>(now, FSettings, FCodec, FEncodedCaps.get(), FRing);
     FEventEnd = end;
+    FLastMovement = now;
     FWake.notify_all();
 }
 
@@ -247,14 +261,14 @@ void TEventRecorder::BeginEvent(TPreparedEvent prepared) {
     FFirstMovement = start->Movement;
     FRefused = false;
     FRetryDelay = FirstRetryDelay;
-    // The frames that came while the file opened join it up to the event's
-    // end, as they would have one by one.
+    // The frames that came while the file opened join it up to the first
+    // that reaches the event's end, as they would have one by one.
     FWriter->SetWaitingLimit(start->Frames.Count() + TEventWriter::StallFrames);
     bool passedEnd = false;
     start->Frames.ForEachFrom(start->From, [&](GstBuffer* buffer) {
-        passedEnd = passedEnd || GST_BUFFER_PTS(buffer) >= FEventEnd;
         if (!passedEnd) {
             FWriter->Push(buffer);
+            passedEnd = GST_BUFFER_PTS(buffer) >= FEventEnd;
         }
     });
     FStopNote.clear();
@@ -281,7 +295,8 @@ void TEventRecorder::EndEvent(const std::string& note) {
         return;
     }
     FWriter->EndOfStream();
-    FFinishing.push_back({std::move(FWriter), note.empty() ? FStopNote : note, FFirstMovement});
+    FFinishing.push_back(
+        {std::move(FWriter), note.empty() ? FStopNote : note, FFirstMovement, FLastMovement});
     FWake.notify_all();
 }
 
@@ -334,8 +349,11 @@ void TEventRecorder::Work() {
             CheckRunningEvent();
             lock.lock();
         }
-        if (FWriter && (FWriter->CheckFailed() || Now() > FEventEnd + StalledGrace)) {
+        if (FWriter && FWriter->CheckFailed()) {
             EndEvent({});
+        } else if (FWriter && Now() > FEventEnd + StalledGrace &&
+                   Now() > FLastEncodedAt + StalledGrace) {
+            EndEvent("stopped early: the source's frames stopped coming");
         }
     }
 }
@@ -405,6 +423,7 @@ void TEventRecorder::FinishFile(TFinishJob job) {
         }
         status.PreRoll = job.FirstMovement - writer.Origin();
         status.Duration = end - writer.Origin();
+        status.PostRoll = end > job.LastMovement ? end - job.LastMovement : 0;
         Report(status);
     } else if (writer.Lost()) {
         Report(MakeStatus(TEventStatus::Failed,

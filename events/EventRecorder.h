@@ -47,9 +47,11 @@ struct TEventStatus {
     std::string Text; // for the status line
     std::string Path; // the event file, when there is one
     // For a started or saved event: the time from the file's first frame to
-    // the first movement; for a saved one also the time the file covers.
+    // the first movement; for a saved one also the time the file covers and
+    // the time it covers after the last movement, all on the recorder's clock.
     GstClockTime PreRoll = GST_CLOCK_TIME_NONE;
     GstClockTime Duration = GST_CLOCK_TIME_NONE;
+    GstClockTime PostRoll = GST_CLOCK_TIME_NONE;
 };
 
 class TEventRecorder {
@@ -90,10 +92,11 @@ private:
         std::unique_ptr<TEventWriter> Writer;
         std::string Note;
         GstClockTime FirstMovement = GST_CLOCK_TIME_NONE;
+        GstClockTime LastMovement = GST_CLOCK_TIME_NONE;
     };
 
     GstClockTime Now() const;
-    GstClockTime FrameTime(GstBuffer* buffer);
+    GstClockTime FrameTime(GstBuffer* buffer, GstClockTime arrival);
     void Reconfigure(GstCaps* rawCaps);
     void OnEncoded(GstBuffer* buffer, GstCaps* caps);
     // The worker, outside FMutex: the disk work of the start asked for.
@@ -118,6 +121,7 @@ private:
     TCapsPtr FRawCaps;
     bool FHaveOffset = false;
     std::int64_t FOffset = 0;
+    GstClockTime FLastPts = 0;
     GstClockTime FLastFrameTime = 0;
     int FFramesSinceCheck = 0;
     std::atomic<std::uint64_t> FDropped{0};
@@ -130,10 +134,13 @@ private:
     TEncodedRing FRing;
     TCapsPtr FEncodedCaps;
     GstClockTime FNewestEncoded = GST_CLOCK_TIME_NONE;
+    // When the encoder last gave a frame, on the arrival clock.
+    GstClockTime FLastEncodedAt = 0;
     std::unique_ptr<TEventWriter> FWriter;
     // The event asked for whose file the worker is making (never with FWriter).
     std::unique_ptr<TEventStart> FStarting;
     GstClockTime FFirstMovement = GST_CLOCK_TIME_NONE;
+    GstClockTime FLastMovement = GST_CLOCK_TIME_NONE;
     GstClockTime FEventEnd = GST_CLOCK_TIME_NONE;
     std::string FStopNote;
     // An event could not start: said once, until one starts again.
