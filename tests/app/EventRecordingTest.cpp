@@ -27,9 +27,11 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -55,6 +57,8 @@ protected:
                          [this](const QString& text) { StatusTexts.push_back(text); });
         QObject::connect(Window->Events(), &TEventRecording::RecordingChanged, Window->StatusBar1,
                          [this](const QString& text) { IndicatorTexts.push_back(text); });
+        QObject::connect(Window->Events(), &TEventRecording::Reported, Window->StatusBar1,
+                         [this](const TEventStatus& status) { Reports.push_back(status); });
     }
     void TearDown() override {
         Window->close();
@@ -76,25 +80,19 @@ protected:
             << "the pre-roll never filled";
     }
     // Runs automatic mode until `done` holds (at most a minute); returns the
-    // time from its first step to its last, in nanoseconds.
-    qint64 AutoRunUntil(const std::function<bool(int steps)>& done) {
-        QElapsedTimer clock;
-        qint64 first = -1;
-        qint64 last = -1;
+    // time from before its start to after its stop on the monotonic clock,
+    // the recorder's: every movement of the run fell within it.
+    GstClockTime AutoRunUntil(const std::function<bool(int steps)>& done) {
+        QElapsedTimer run;
+        run.start();
         int steps = 0;
-        auto ticks = QObject::connect(Window->Timer1, &TTimer::OnTimer, Window->Timer1, [&] {
-            last = clock.nsecsElapsed();
-            ++steps;
-            if (first < 0) {
-                first = last;
-            }
-        });
-        clock.start();
+        auto ticks =
+            QObject::connect(Window->Timer1, &TTimer::OnTimer, Window->Timer1, [&] { ++steps; });
         QTest::mouseClick(Window->AutoBut, Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor([&] { return done(steps); }, 60000)) << steps << " steps";
         QTest::mouseClick(Window->AutoBut, Qt::LeftButton);
         QObject::disconnect(ticks);
-        return last - first;
+        return static_cast<GstClockTime>(run.nsecsElapsed());
     }
     bool Recording() const { return Window->Events()->Recorder()->Recording(); }
 
@@ -106,6 +104,7 @@ protected:
     QStringList Errors;
     QStringList StatusTexts;
     QStringList IndicatorTexts;
+    std::vector<TEventStatus> Reports;
 };
 
 TEST_F(EventRecordingTest, AutomaticRunWithRecordOnMoveWritesOneEventThatPlays) {
@@ -115,7 +114,7 @@ TEST_F(EventRecordingTest, AutomaticRunWithRecordOnMoveWritesOneEventThatPlays) 
     StartVideoAndFillThePreRoll(1.0);
 
     // Twelve steps of 100 ms, all of them movement.
-    const qint64 movement = AutoRunUntil([](int steps) { return steps >= 12; });
+    const GstClockTime run = AutoRunUntil([](int steps) { return steps >= 12; });
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return Window->StatusBar1->currentMessage().startsWith("Event saved: "); }, 20000))
         << Window->StatusBar1->currentMessage().toStdString();
@@ -126,19 +125,26 @@ TEST_F(EventRecordingTest, AutomaticRunWithRecordOnMoveWritesOneEventThatPlays) 
     EXPECT_TRUE(IndicatorTexts.contains("Recording event " + name + " ..."));
     EXPECT_TRUE(Window->EventStatusLabel->text().isEmpty());
 
-    // Pre-roll (1 s back to the keyframe before it, keyframes every 0.5 s),
-    // the movement, and the post-roll of 1 s. The movement is timed on the GUI
-    // thread while the clip is timed by the source's frames, and a loaded
-    // machine (sanitizers) can drop a frame or two at either end: three frames
-    // of slack at each end. The exact clip length is the recorder's own test.
-    const GstClockTime duration =
-        DiscoveredDuration((Events.path() + "/Stirwatch/" + name).toStdString());
-    ASSERT_NE(duration, GST_CLOCK_TIME_NONE);
+    // The clip as the recorder timed it, on the clock its frames and the
+    // movements share: the pre-roll reaches 1 s back to the keyframe at or
+    // before that point (keyframes every 0.5 s), the movement of the steps
+    // is in it, and so is the post-roll of 1 s after the last movement; the
+    // file holds what the recorder said, and plays.
+    const auto saved = std::find_if(Reports.begin(), Reports.end(), [](const auto& status) {
+        return status.Kind == TEventStatus::Saved;
+    });
+    ASSERT_NE(saved, Reports.end());
+    EXPECT_EQ(QString::fromStdString(saved->Path), Events.path() + "/Stirwatch/" + name);
     const GstClockTime frame = GST_SECOND / 30;
-    const GstClockTime nominal = GST_SECOND + movement + GST_SECOND;
-    EXPECT_GE(duration, nominal - 6 * frame);
-    EXPECT_LE(duration, nominal + GST_SECOND / 2 + 6 * frame);
-    EXPECT_GT(DecodedFrames((Events.path() + "/Stirwatch/" + name).toStdString()), 0);
+    EXPECT_GE(saved->PreRoll, GST_SECOND);
+    EXPECT_LE(saved->PreRoll, GST_SECOND + GST_SECOND / 2 + frame);
+    EXPECT_GE(saved->PostRoll, GST_SECOND);
+    ASSERT_GT(saved->Duration, saved->PreRoll + saved->PostRoll) << "one movement only";
+    EXPECT_LT(saved->Duration - saved->PreRoll - saved->PostRoll, run);
+    const GstClockTime duration = DiscoveredDuration(saved->Path);
+    ASSERT_NE(duration, GST_CLOCK_TIME_NONE);
+    EXPECT_NEAR(static_cast<double>(duration), static_cast<double>(saved->Duration), frame);
+    EXPECT_GT(DecodedFrames(saved->Path), 0);
     EXPECT_TRUE(Errors.empty()) << Errors.front().toStdString();
 
     // "Open Events Folder" is on the Window menu.
