@@ -11,7 +11,6 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -85,18 +84,20 @@ TEST_F(CaptureServiceTest, TestSceneGrabsMovingFramesAtTheNegotiatedSize) {
     EXPECT_EQ(Window()->parentWidget(), Panel.get());
     EXPECT_EQ(Window()->size(), QSize(320, 240));
 
-    ASSERT_TRUE(RunEventsUntil([] { return Window()->Driver()->NewestFrameNumber() > 0; }, 5000));
+    ASSERT_TRUE(RunEventsUntil([] { return Window()->Driver()->NewestFrameNumber() > 0; }, 30000));
     const TBitmap first = Grab();
     ASSERT_EQ(first.Width(), 640);
     ASSERT_EQ(first.Height(), 480);
     EXPECT_EQ(first.PixelFormat(), pf24bit);
     // A grab on a late live source (a loaded machine, sanitizers) hands out its
-    // newest frame again: grab until the scene has moved, for up to about 2 s.
+    // newest frame again: grab until the scene has moved.
     TBitmap second = Grab();
-    for (int tries = 0; tries < 20 && SameBitmaps(first, second); ++tries) {
-        RunEventsFor(100);
-        second = Grab();
-    }
+    (void)RunEventsUntil(
+        [&] {
+            second = Grab();
+            return !SameBitmaps(first, second);
+        },
+        30000);
     ASSERT_EQ(second.Width(), 640);
     EXPECT_FALSE(SameBitmaps(first, second)) << "the ball moves between grabs";
 }
@@ -126,7 +127,7 @@ TEST_F(CaptureServiceTest, GrabFreezesTheDisplayUntilPreviewResumes) {
     StartOverlay();
     EXPECT_TRUE(Window()->Overlaying());
     EXPECT_TRUE(Window()->Scaling());
-    ASSERT_TRUE(RunEventsUntil([] { return Window()->DisplayedFrames() > 2; }, 3000));
+    ASSERT_TRUE(RunEventsUntil([] { return Window()->DisplayedFrames() > 2; }, 30000));
 
     GrabFrameToClipboard();
     EXPECT_TRUE(Window()->DisplayFrozen());
@@ -139,7 +140,7 @@ TEST_F(CaptureServiceTest, GrabFreezesTheDisplayUntilPreviewResumes) {
     EXPECT_FALSE(Window()->Overlaying());
     EXPECT_TRUE(Window()->Previewing());
     EXPECT_EQ(Window()->PreviewRate(), 40);
-    EXPECT_TRUE(RunEventsUntil([&] { return Window()->DisplayedFrames() > frozenAt + 2; }, 3000));
+    EXPECT_TRUE(RunEventsUntil([&] { return Window()->DisplayedFrames() > frozenAt + 2; }, 30000));
 }
 
 TEST_F(CaptureServiceTest, DisconnectTwiceIsHarmlessAndLeavesTheClipboardAlone) {
@@ -183,17 +184,21 @@ TEST_F(CaptureServiceTest, VideoFileIsPlayedInALoop) {
     UseSource(path);
     ASSERT_TRUE(ConnectAndWaitForAFrame());
     EXPECT_EQ(DriverName, "Video file clip.avi");
-    // Ten frames last a third of a second: grabs over a second need the loop.
-    QElapsedTimer timer;
-    timer.start();
+    // The file has ten frames: thirty need the loop. Every grab meanwhile
+    // is a whole frame, also across the loop's seams.
     int grabs = 0;
-    while (timer.elapsed() < 1200) {
-        const TBitmap frame = Grab();
-        ASSERT_EQ(frame.Width(), 320) << "grab " << grabs;
-        ASSERT_EQ(frame.Height(), 240);
-        ++grabs;
-    }
-    EXPECT_GT(grabs, 10);
+    bool whole = true;
+    EXPECT_TRUE(RunEventsUntil(
+        [&] {
+            const TBitmap frame = Grab();
+            whole = whole && frame.Width() == 320 && frame.Height() == 240;
+            ++grabs;
+            return !whole || Window()->Driver()->NewestFrameNumber() > 30;
+        },
+        60000))
+        << Window()->Driver()->NewestFrameNumber() << " frames";
+    EXPECT_TRUE(whole) << "grab " << grabs;
+    EXPECT_GT(grabs, 1);
 }
 
 TEST_F(CaptureServiceTest, FormatChangeBetweenTwoGrabsChangesTheFrameSize) {
@@ -275,7 +280,7 @@ TEST_F(CaptureServiceTest, StreamingCaptureStopsAtTheFrameLimitWithAPlayableFile
         sender = s;
     });
     StartCapture();
-    EXPECT_TRUE(RunEventsUntil([&] { return stops > 0; }, 10000));
+    EXPECT_TRUE(RunEventsUntil([&] { return stops > 0; }, 60000));
     RunEventsFor(300);
     EXPECT_EQ(stops, 1);
     EXPECT_EQ(sender, nullptr);
@@ -294,7 +299,8 @@ TEST_F(CaptureServiceTest, EscapeAbortsAStreamingCapture) {
     SetFrameLimit(100000);
     StartCapture();
     ASSERT_TRUE(Window()->Driver()->Recording());
-    RunEventsFor(300);
+    // Some frames are in the file before it is aborted.
+    EXPECT_TRUE(RunEventsUntil([] { return Window()->Driver()->RecordedFrames() > 3; }, 30000));
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(Panel.get(), &escape);
     EXPECT_FALSE(Window()->Driver()->Recording());

@@ -33,12 +33,12 @@ protected:
     // The capture window behind the layer's handle.
     static TCaptureWindow* Window();
     // Runs the event loop until the status label shows `text` (true) or the time is up.
-    bool WaitForStatus(const QString& text, int milliseconds = 5000);
-    bool WaitForStatusStartingWith(const QString& prefix, int milliseconds = 5000);
+    bool WaitForStatus(const QString& text, int milliseconds = 30000);
+    bool WaitForStatusStartingWith(const QString& prefix, int milliseconds = 30000);
 
     // Connects the source and waits (with the event loop running) for its first frame
     // and for the status line to say so.
-    bool ConnectAndWaitForAFrame(int milliseconds = 10000);
+    bool ConnectAndWaitForAFrame(int milliseconds = 30000);
     // Grabs a frame as the frame step does: to the clipboard and back as a 24-bit bitmap
     // (empty when the grab put nothing there).
     static TBitmap Grab();
