@@ -227,7 +227,7 @@ TEST_F(MainWindowTest, StepsOnTheTestSceneReportChangedPixels) {
     const TScopedEnv source("STIRWATCH_SOURCE", "test");
     Click(Window->SpeedButton3);
     // The source connects in the background; its first frame becomes the reference.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->Engine()->PreviousFrame().Empty(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->Engine()->PreviousFrame().Empty(); }, 30000));
     EXPECT_EQ(Window->Engine()->PreviousFrame().PixelFormat(), pf8bit);
     // The scene moves with every new frame; a loaded machine may take a while.
     EXPECT_TRUE(QTest::qWaitFor(
