@@ -126,10 +126,11 @@ TEST_F(EventRecordingTest, AutomaticRunWithRecordOnMoveWritesOneEventThatPlays) 
     EXPECT_TRUE(Window->EventStatusLabel->text().isEmpty());
 
     // The clip as the recorder timed it, on the clock its frames and the
-    // movements share: the pre-roll reaches 1 s back to the keyframe at or
-    // before that point (keyframes every 0.5 s), the movement of the steps
-    // is in it, and so is the post-roll of 1 s after the last movement; the
-    // file holds what the recorder said, and plays.
+    // movements share: the pre-roll reaches at least 1 s back (to the
+    // keyframe at or before that point; how far before is the recorder's
+    // own test), the movement of the steps is in it, and so is the post-roll
+    // of 1 s after the last movement; the file holds what the recorder said,
+    // and plays.
     const auto saved = std::find_if(Reports.begin(), Reports.end(), [](const auto& status) {
         return status.Kind == TEventStatus::Saved;
     });
@@ -137,7 +138,6 @@ TEST_F(EventRecordingTest, AutomaticRunWithRecordOnMoveWritesOneEventThatPlays) 
     EXPECT_EQ(QString::fromStdString(saved->Path), Events.path() + "/Stirwatch/" + name);
     const GstClockTime frame = GST_SECOND / 30;
     EXPECT_GE(saved->PreRoll, GST_SECOND);
-    EXPECT_LE(saved->PreRoll, GST_SECOND + GST_SECOND / 2 + frame);
     EXPECT_GE(saved->PostRoll, GST_SECOND);
     ASSERT_GT(saved->Duration, saved->PreRoll + saved->PostRoll) << "one movement only";
     EXPECT_LT(saved->Duration - saved->PreRoll - saved->PostRoll, run);
