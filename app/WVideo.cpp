@@ -314,6 +314,7 @@ void TVideo::DetectionChanged() {
 }
 
 void TVideo::EditMask1Click() {
+    FStepRunner->Settle(); // the engine's frame is not being replaced
     const TBitmap none;
     EditMask1->setChecked(FMaskEditing.Toggle(FEngine ? FEngine->PreviousFrame() : none,
                                               FStepSettings.Detection.Mask));
@@ -395,6 +396,7 @@ TDetectionBoxes TVideo::DetectionBoxes() const {
 // tick can reach a step after the window's parts are gone.
 void TVideo::FormClose() {
     BaseForm::FormClose();
+    FStepRunner->Cancel(); // a step on the worker is not reported to a closed window
     DisconnectCamera();
     FReactions->Stop();
     FEngine.reset();
@@ -434,20 +436,25 @@ void TVideo::SpeedButton12Click() {
     EvolveOne();
 }
 void TVideo::Timer1Timer() {
-    EvolveOne();
+    StartAutomaticStep();
 }
 
 // The first error of a tick in a run is shown in a box, its repeats are
 // counted on the status line: a step failing on every tick would otherwise
 // reopen its box right after each OK, and no click could reach "Auto".
 void TVideo::RunTimerTick() {
+    RunTick([this] { Timer1Timer(); });
+}
+
+void TVideo::RunTick(const std::function<void()>& tick) {
     FTickErrors.Run(
-        [this] { Timer1Timer(); },
+        tick,
         [](const std::string& text) { TApplication::ShowException(QString::fromStdString(text)); },
         [this](const std::string& text) { StatusBar1->showMessage(QString::fromStdString(text)); });
 }
 
 void TVideo::StartVideo() {
+    FStepRunner->Settle();
     if (FCapture.ConnectVideo(::VideoForm ? ::VideoForm->VideoArea : nullptr, VideoLabel,
                               VideoFrameLimit) &&
         Events()) {
@@ -458,10 +465,12 @@ void TVideo::StartVideo() {
 }
 
 void TVideo::StopVideo() {
+    FStepRunner->Settle(); // a step of this source is reported before it goes
     FCapture.DisconnectVideo(VideoLabel);
 }
 
 void TVideo::AutoButClick() {
+    FStepRunner->Settle(); // the run's last step is logged in the run
     if (!Timer1->Enabled()) {
         FTickErrors.Reset();
         StatusBar1->clearMessage();

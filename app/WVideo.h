@@ -11,6 +11,7 @@
 #include "app/MaskEditing.h"
 #include "app/RunningSize.h"
 #include "app/StepReactions.h"
+#include "app/StepRunner.h"
 #include "app/TickErrors.h"
 #include "engine/MotionEngine.h"
 #include "settings/DetectionOptions.h"
@@ -19,6 +20,8 @@
 
 #include <QColor>
 
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -112,9 +115,14 @@ public:
     // Events told to other programs (commands, MQTT, tray), as configured.
     TIntegration* Integration() const { return FReactions->Integration(); }
 
-    // The frame step and the reference grab.
+    // The frame step and the reference grab, on this thread.
     void EvolveOne();
     void TakeReferenceFrame();
+    // The step of a timer tick: the frame is taken and compared on the step
+    // runner's worker, and the step's reactions run here once it is back. A
+    // tick while the step before is still on the worker is skipped.
+    void StartAutomaticStep();
+    const TStepRunner& StepRunner() const { return *FStepRunner; }
 
     // Commands.
     void StartVideo();
@@ -175,7 +183,11 @@ private:
     // The Detection tab changed: the steps' options and the hatching.
     void DetectionChanged();
     TStepResult AnalyseFrame(const TFrameView& frame);
+    TEngineOptions StepOptions();
+    void FinishAutomaticStep(const std::exception_ptr& error);
     void RunTimerTick();
+    // Runs a tick's work with the tick's error handling (see TTickErrors).
+    void RunTick(const std::function<void()>& tick);
 
     // How a step shows: the read-outs, the meter and the graph; then the
     // live display goes on.
@@ -191,4 +203,11 @@ private:
     TMaskEditing FMaskEditing;
     TCaptureCommands FCapture;
     TTickErrors FTickErrors;
+    // The automatic step on the worker: its options, frame and result.
+    TEngineOptions FAutoOptions;
+    TFrameView FAutoFrame;
+    TStepResult FAutoResult;
+    // Declared last: its worker, which uses the engine and the capture
+    // commands, ends before they go.
+    std::unique_ptr<TStepRunner> FStepRunner = std::make_unique<TStepRunner>();
 };

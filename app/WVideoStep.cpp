@@ -1,5 +1,7 @@
-// The main window's frame step and reference grab: a frame from the capture,
-// compared by the engine, reported to the step's reactions.
+// The main window's frame steps and reference grab: a frame from the capture,
+// compared by the engine, reported to the step's reactions. A step of the
+// user's, and the reference grab, run on this thread; the step of a timer
+// tick runs on the step runner's worker and is reported here when it is back.
 
 #include "app/TTimer.h"
 #include "app/WVideo.h"
@@ -14,6 +16,7 @@ void TVideo::TakeReferenceFrame() {
     if (!FEngine) {
         return; // the window has closed
     }
+    FStepRunner->Settle();
     QImage grabbed;
     FEngine->TakeReference(FCapture.TakeFrame(grabbed));
     FCapture.ResumeDisplay();
@@ -25,7 +28,8 @@ void TVideo::EvolveOne() {
     if (!FEngine) {
         return; // the window has closed
     }
-    QImage grabbed; // shares the grab's pixels until the step ends
+    FStepRunner->Settle(); // an automatic step on its way is reported first
+    QImage grabbed;        // shares the grab's pixels until the step ends
     const TFrameView frame = FCapture.TakeFrame(grabbed);
     const TStepResult result = AnalyseFrame(frame);
     FReactions->Report(frame, result, FEngine->DifferenceImage(), Timer1->Enabled());
@@ -35,7 +39,39 @@ void TVideo::EvolveOne() {
 // changed) the step counts no changed pixels, has an empty difference image
 // and keeps the previous direction.
 TStepResult TVideo::AnalyseFrame(const TFrameView& frame) {
+    return FEngine->Step(frame, StepOptions());
+}
+
+TEngineOptions TVideo::StepOptions() {
     TEngineOptions options{FStepSettings.PixelTolerance, FStepSettings.MinimalMovement, true};
     FDetectionOptions.Apply(FStepSettings.Detection, options);
-    return FEngine->Step(frame, options);
+    return options;
+}
+
+// The options are read here, when the tick comes, as a step on this thread
+// reads them; the worker touches nothing but the engine and the grab.
+void TVideo::StartAutomaticStep() {
+    if (!FEngine || !FStepRunner->TakeTick()) {
+        return;
+    }
+    FAutoOptions = StepOptions();
+    FCapture.PrepareFrame();
+    FStepRunner->Start(
+        [this] {
+            FAutoFrame = FCapture.TakePreparedFrame();
+            FAutoResult = FEngine->Step(FAutoFrame, FAutoOptions);
+        },
+        [this](const std::exception_ptr& error) { FinishAutomaticStep(error); });
+}
+
+// The grab becomes the clipboard's frame and the step is reported, as a step
+// on this thread is; an error of the step goes where the tick's errors go.
+void TVideo::FinishAutomaticStep(const std::exception_ptr& error) {
+    RunTick([this, &error] {
+        FCapture.FinishFrame();
+        if (error) {
+            std::rethrow_exception(error);
+        }
+        FReactions->Report(FAutoFrame, FAutoResult, FEngine->DifferenceImage(), true);
+    });
 }

@@ -17,6 +17,7 @@ TCaptureSession::TCaptureSession(QObject* parent)
 }
 
 TCaptureSession::~TCaptureSession() {
+    WaitForGrab();
     if (FDriver) {
         FDriver.reset();
         if (FTap) {
@@ -107,6 +108,8 @@ bool TCaptureSession::Disconnect() {
     FHasDisplayFrame = false;
     FFrameWaiters.clear();
     const bool wasConnected = FDriver != nullptr;
+    WaitForGrab();
+    ++FConnection;
     FDriver.reset();
     emit PictureChanged();
     if (wasConnected && FTap) {
@@ -197,28 +200,72 @@ void TCaptureSession::LetAbsentSourceGo() {
 }
 
 bool TCaptureSession::Grab() {
-    // A live source that is only late (a loop of a file, a busy machine) gives its
-    // newest frame again; one that is stalled, lost or ended gives none.
-    if (!FDriver || (!FDriver->WaitForFrameAfter(FLastGrabbed, GrabTimeout) &&
-                     FDriver->Signal().State != TSourceState::Live)) {
+    TGrabJob job;
+    if (!BeginGrab(job)) {
         FHasGrab = false;
+        return false;
+    }
+    RunGrab(job);
+    return FinishGrab(job);
+}
+
+bool TCaptureSession::BeginGrab(TGrabJob& job) {
+    WaitForGrab();
+    job = TGrabJob();
+    if (!FDriver) {
         return false;
     }
     // Two frames in turn: a reader (the clipboard) may still share the one grabbed
     // last, the other is free again and is written in place, so a grab at an
     // unchanged size allocates nothing.
-    const int next = FGrabIndex ^ 1;
-    const std::uint64_t number = FDriver->CopyNewestFrame(FGrabs[next]);
-    if (number == 0 || FGrabs[next].isNull()) {
+    job.Driver = FDriver.get();
+    job.Slot = FGrabIndex ^ 1;
+    job.After = FLastGrabbed;
+    job.Connection = FConnection;
+    job.Frame = std::move(FGrabs[job.Slot]); // the job holds the image while it writes
+    const std::lock_guard lock(FGrabMutex);
+    FGrabRunning = true;
+    return true;
+}
+
+void TCaptureSession::RunGrab(TGrabJob& job) {
+    if (!job.Driver) {
+        return;
+    }
+    // A live source that is only late (a loop of a file, a busy machine) gives its
+    // newest frame again; one that is stalled, lost or ended gives none.
+    if (job.Driver->WaitForFrameAfter(job.After, GrabTimeout) ||
+        job.Driver->Signal().State == TSourceState::Live) {
+        job.Number = job.Driver->CopyNewestFrame(job.Frame);
+    }
+    if (job.Frame.isNull()) {
+        job.Number = 0;
+    }
+    const std::lock_guard lock(FGrabMutex);
+    FGrabRunning = false;
+    FGrabDone.notify_all();
+}
+
+bool TCaptureSession::FinishGrab(const TGrabJob& job) {
+    if (!job.Driver || job.Connection != FConnection) {
+        return false;
+    }
+    FGrabs[job.Slot] = job.Frame;
+    if (job.Number == 0) {
         FHasGrab = false;
         return false;
     }
-    FGrabIndex = next;
+    FGrabIndex = job.Slot;
     FHasGrab = true;
-    FLastGrabbed = number;
+    FLastGrabbed = job.Number;
     FFrozen = true;
     emit PictureChanged();
     return true;
+}
+
+void TCaptureSession::WaitForGrab() {
+    std::unique_lock lock(FGrabMutex);
+    FGrabDone.wait(lock, [this] { return !FGrabRunning; });
 }
 
 const QImage& TCaptureSession::GrabbedFrame() const {

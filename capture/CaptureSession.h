@@ -16,9 +16,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -78,6 +80,26 @@ public:
     bool HasGrab() const { return FHasGrab; }
     // The frame of the last successful grab (null when the last grab failed).
     const QImage& GrabbedFrame() const;
+
+    // A grab in three parts, for a grab that waits and converts on another
+    // thread: BeginGrab (GUI thread) picks the free grab image, RunGrab (any
+    // thread, once) waits for the frame and converts it into that image, and
+    // FinishGrab (GUI thread) makes it the grabbed frame as Grab does. The
+    // source is not let go while a RunGrab is under way.
+    struct TGrabJob {
+        TVideoDriver* Driver = nullptr; // null: nothing to grab from
+        int Slot = 0;
+        std::uint64_t After = 0;
+        std::uint64_t Connection = 0;
+        std::uint64_t Number = 0; // the frame's number, 0 when none was taken
+        QImage Frame;             // shares the grabbed pixels, also once the source is gone
+    };
+    // False when there is no source.
+    bool BeginGrab(TGrabJob& job);
+    void RunGrab(TGrabJob& job);
+    // False when no frame was taken, or the source changed since BeginGrab
+    // (the grab is then left out).
+    bool FinishGrab(const TGrabJob& job);
 
     // Format.
     std::vector<TVideoFormat> Formats() const;
@@ -143,7 +165,14 @@ private:
     };
     static bool RunWaiters(std::vector<TFrameWaiter> waiters, const QPointer<QObject>& alive);
 
+    // Waits until no RunGrab uses the driver.
+    void WaitForGrab();
+
     std::unique_ptr<TVideoDriver> FDriver;
+    std::uint64_t FConnection = 0; // counts the sources let go
+    std::mutex FGrabMutex;
+    std::condition_variable FGrabDone;
+    bool FGrabRunning = false;
     TFrameTap* FTap = nullptr;
     QString FSourceName;
     QString FNoSignal; // why the last connection failed to start

@@ -7,8 +7,6 @@
 #include <QImage>
 #include <QMimeData>
 
-namespace {
-
 QImage ClipboardImage() {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     if (!data || !data->hasImage()) {
@@ -16,8 +14,6 @@ QImage ClipboardImage() {
     }
     return qvariant_cast<QImage>(data->imageData());
 }
-
-} // namespace
 
 bool ClipboardOffersBitmap() {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();

@@ -4,9 +4,14 @@
 
 #include "analysis/TBitmap.h"
 
+#include <QImage>
+
 // True when the clipboard holds an image (some platforms have no clipboard data at all).
 bool ClipboardOffersBitmap();
 
 // The clipboard's image, whatever its format and size, as a 24-bit
 // blue-green-red bitmap in one copy. Leaves `target` empty when there is no image.
 void TakeClipboardBitmap(TBitmap& target);
+
+// The clipboard's image as it is (sharing its pixels); null when there is none.
+QImage ClipboardImage();

@@ -1,5 +1,6 @@
 #include "capture/VideoCap.h"
 
+#include "capture/CaptureWindow.h"
 #include "capture/Catalog.h"
 
 #include <QApplication>
@@ -160,6 +161,11 @@ void GrabFrameToClipboard() {
 
 bool TakeGrabbedFrame(QImage& frame) {
     return CaptureWindow && capGrabbedFrame(CaptureWindow, frame);
+}
+
+TCaptureSession* ConnectedSession() {
+    TCaptureWindow* capture = TCaptureWindow::FromHandle(CaptureWindow);
+    return capture && capture->DriverConnected() ? &capture->Session() : nullptr;
 }
 
 void ResumePreview() {

@@ -13,6 +13,7 @@ class QImage;
 class QLabel;
 class QObject;
 class QWidget;
+class TCaptureSession;
 
 // Module state (read access; the operations below change it).
 extern HWND CaptureWindow;
@@ -42,6 +43,9 @@ void GrabFrameToClipboard();
 // Without a camera: false, and a frame is to be had from the clipboard alone.
 bool TakeGrabbedFrame(QImage& frame);
 void ResumePreview();
+// The session of the connected camera, for a grab taken in parts (see
+// TCaptureSession::BeginGrab); null without one.
+TCaptureSession* ConnectedSession();
 // Calls `action` once the connected camera has delivered its first frame (at once when
 // it has, or when there is no camera); `context` going first cancels it.
 void WhenFrameReady(QObject* context, std::function<void()> action);

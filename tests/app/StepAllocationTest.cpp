@@ -269,4 +269,47 @@ TEST(FrameStepMemory, ALivePipelineTakesNoFrameSizedMemoryPerFrame) {
 #endif
 }
 
+// The automatic step on the step runner's worker: the grab it converts there,
+// the clipboard that shares it, the analysis and the difference image reuse
+// their storage too, whichever thread would take a frame-sized block.
+TEST(FrameStepMemory, AutomaticStepsOnTheWorkerTakeNoFrameSizedMemory) {
+#ifndef STIRWATCH_COUNT_ALLOCATIONS
+    GTEST_SKIP() << "allocations are not counted under AddressSanitizer";
+#else
+    QTemporaryDir config;
+    const TScopedEnv configHome("XDG_CONFIG_HOME", config.path().toStdString());
+    const TScopedEnv source("STIRWATCH_SOURCE", "test");
+    CreateConfigForm();
+    {
+        auto window = BaseForm::MakeForm<TVideo>();
+        ASSERT_TRUE(StartedWithAFirstFrame(*window));
+        std::set<const uchar*> grabStorage;
+        const auto run = [&](int steps) {
+            for (int i = 0; i < steps; ++i) {
+                const std::uint64_t before = window->StepRunner().Completed();
+                window->StartAutomaticStep();
+                ASSERT_TRUE(QTest::qWaitFor(
+                    [&] { return window->StepRunner().Completed() > before; }, 10000));
+                QImage grabbed;
+                ASSERT_TRUE(TakeGrabbedFrame(grabbed));
+                grabStorage.insert(grabbed.constBits());
+            }
+        };
+        run(3); // the first steps size the buffers
+        grabStorage.clear();
+        FrameSizedBlocks = 0;
+        FrameBlock = std::size_t{640} * 480;
+        run(10);
+        FrameBlock = 0;
+        EXPECT_EQ(FrameSizedBlocks.load(), 0)
+            << "the last of " << LastFrameSizedBlock.load() << " bytes";
+        EXPECT_LE(grabStorage.size(), 2u);
+        window->StopVideo();
+        window->close();
+    }
+    DestroyConfigForm();
+    QGuiApplication::clipboard()->clear();
+#endif
+}
+
 } // namespace
