@@ -14,6 +14,7 @@
 #include "settings/TSpinEdit.h"
 
 #include "../events/EventTestSupport.h"
+#include "tests/app/EventWindowFixture.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -35,38 +36,19 @@
 
 namespace {
 
-class EventRecordingTest : public ::testing::Test {
+class EventRecordingTest : public TEventWindowFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(ConfigHome.isValid() && WorkFolder.isValid() && Events.isValid());
-        qputenv("XDG_CONFIG_HOME", ConfigHome.path().toUtf8());
-        qputenv("STIRWATCH_SOURCE", "test");
-        PreviousFolder = QDir::currentPath();
-        QDir::setCurrent(WorkFolder.path());
-        TApplication::SetMessageSink(
-            [this](const QString&, const QString& text) { Errors.push_back(text); });
-        CreateConfigForm();
-        Window = BaseForm::MakeForm<TVideo>();
-        Window->show();
-        ConfigForm->EventsDirEdit->setText(Events.path() + "/Stirwatch");
-        ConfigForm->PreRollEdit->SetValue(1);
-        ConfigForm->PostRollEdit->SetValue(1);
-        Window->MinMoveSpinBox->SetValue(-1); // every step counts as movement
-        Window->CapSpeedSpinBox->SetValue(100);
+        TEventWindowFixture::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
         QObject::connect(Window->StatusBar1, &QStatusBar::messageChanged, Window->StatusBar1,
                          [this](const QString& text) { StatusTexts.push_back(text); });
         QObject::connect(Window->Events(), &TEventRecording::RecordingChanged, Window->StatusBar1,
                          [this](const QString& text) { IndicatorTexts.push_back(text); });
         QObject::connect(Window->Events(), &TEventRecording::Reported, Window->StatusBar1,
                          [this](const TEventStatus& status) { Reports.push_back(status); });
-    }
-    void TearDown() override {
-        Window->close();
-        Window.reset();
-        DestroyConfigForm();
-        TApplication::SetMessageSink(nullptr);
-        QDir::setCurrent(PreviousFolder);
-        qunsetenv("STIRWATCH_SOURCE");
     }
     QStringList EventFiles() const {
         return QDir(Events.path() + "/Stirwatch").entryList({"*.mp4", "*.webm"}, QDir::Files);
@@ -96,12 +78,6 @@ protected:
     }
     bool Recording() const { return Window->Events()->Recorder()->Recording(); }
 
-    QTemporaryDir ConfigHome;
-    QTemporaryDir WorkFolder;
-    QTemporaryDir Events;
-    QString PreviousFolder;
-    std::unique_ptr<TVideo> Window;
-    QStringList Errors;
     QStringList StatusTexts;
     QStringList IndicatorTexts;
     std::vector<TEventStatus> Reports;

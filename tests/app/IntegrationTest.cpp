@@ -12,6 +12,7 @@
 #include "integration/Payloads.h"
 #include "settings/ConfigUnit.h"
 #include "settings/TSpinEdit.h"
+#include "tests/app/EventWindowFixture.h"
 #include "tests/integration/MqttTestBroker.h"
 #include "tests/support/RtspTestServer.h"
 
@@ -32,35 +33,12 @@
 
 namespace {
 
-class IntegrationTest : public ::testing::Test {
+class IntegrationTest : public TEventWindowFixture {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(ConfigHome.isValid() && WorkFolder.isValid() && Events.isValid());
-        qputenv("XDG_CONFIG_HOME", ConfigHome.path().toUtf8());
-        qputenv("STIRWATCH_SOURCE", "test");
-        PreviousFolder = QDir::currentPath();
-        QDir::setCurrent(WorkFolder.path());
-        TApplication::SetMessageSink(
-            [this](const QString&, const QString& text) { Errors.push_back(text); });
-        CreateConfigForm();
-        Window = BaseForm::MakeForm<TVideo>();
-        Window->show();
-        ConfigForm->EventsDirEdit->setText(EventsFolder());
-        ConfigForm->PreRollEdit->SetValue(1);
-        ConfigForm->PostRollEdit->SetValue(1);
-        Window->MinMoveSpinBox->SetValue(-1); // every step counts as movement
-        Window->CapSpeedSpinBox->SetValue(100);
-    }
-    void TearDown() override {
-        Window->close();
-        Window.reset();
-        DestroyConfigForm();
-        TApplication::SetMessageSink(nullptr);
-        QDir::setCurrent(PreviousFolder);
-        qunsetenv("STIRWATCH_SOURCE");
-    }
     // A folder name no shell could take literally.
-    QString EventsFolder() const { return Events.path() + "/it's \"my\" $(touch pwned) clips"; }
+    QString EventsFolder() const override {
+        return Events.path() + "/it's \"my\" $(touch pwned) clips";
+    }
     void Apply() {
         Window->Events()->Apply(*ConfigForm); // as closing the configuration window does
         Window->Integration()->Apply(*ConfigForm);
@@ -112,13 +90,6 @@ protected:
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n')
                                               : QStringList();
     }
-
-    QTemporaryDir ConfigHome;
-    QTemporaryDir WorkFolder;
-    QTemporaryDir Events;
-    QString PreviousFolder;
-    std::unique_ptr<TVideo> Window;
-    QStringList Errors;
 };
 
 TEST_F(IntegrationTest, AnAutomaticRunReachesTheBrokerTheCommandsAndTheTray) {
