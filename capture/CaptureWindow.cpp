@@ -41,6 +41,26 @@ void PaintNoSignal(QPainter& painter, const QRect& area, const QString& reason) 
     painter.drawText(reasonBox, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, reason);
 }
 
+// Black where the picture does not cover the window (all of it without a
+// picture); the picture's own pixels are written once, by the picture.
+void FillAround(QPainter& painter, const QRect& area, const QRect& picture) {
+    if (picture.isEmpty()) {
+        painter.fillRect(area, Qt::black);
+        return;
+    }
+    const QRect top(area.left(), area.top(), area.width(), picture.top() - area.top());
+    const QRect bottom(area.left(), picture.bottom() + 1, area.width(),
+                       area.bottom() - picture.bottom());
+    const QRect left(area.left(), picture.top(), picture.left() - area.left(), picture.height());
+    const QRect right(picture.right() + 1, picture.top(), area.right() - picture.right(),
+                      picture.height());
+    for (const QRect& band : {top, bottom, left, right}) {
+        if (!band.isEmpty()) {
+            painter.fillRect(band, Qt::black);
+        }
+    }
+}
+
 } // namespace
 
 TCaptureWindow* TCaptureWindow::FromHandle(HWND window) {
@@ -76,35 +96,39 @@ const std::string& TCaptureWindow::CaptureFileName() const {
 }
 
 // Only the pixels shown are converted, from the frame as it was decoded, into a
-// picture whose storage is kept from paint to paint.
-void TCaptureWindow::Draw(QPainter& painter, const TFrameView& frame) {
+// picture whose storage is kept from paint to paint. Gives where the picture went.
+QRect TCaptureWindow::Draw(QPainter& painter, const TFrameView& frame) {
     const QRect whole(0, 0, frame.Width, frame.Height);
     if (!FSession->Scaling()) {
         const QRect part = whole & rect();
-        if (!part.isEmpty()) {
-            SampleFrameForScreen(frame, part, part.size(), FShownFrame);
-            painter.drawImage(QPoint(0, 0), FShownFrame);
+        if (part.isEmpty()) {
+            return {};
         }
-        return;
+        SampleFrameForScreen(frame, part, part.size(), FShownFrame, FShownRow);
+        painter.drawImage(QPoint(0, 0), FShownFrame);
+        return {QPoint(0, 0), part.size()};
     }
     QSize size = whole.size();
     size.scale(this->size(),
                FSession->KeepingAspect() ? Qt::KeepAspectRatio : Qt::IgnoreAspectRatio);
-    if (!size.isEmpty()) {
-        SampleFrameForScreen(frame, whole, size, FShownFrame);
-        painter.drawImage(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2),
-                          FShownFrame);
+    if (size.isEmpty()) {
+        return {};
     }
+    SampleFrameForScreen(frame, whole, size, FShownFrame, FShownRow);
+    const QPoint origin((width() - size.width()) / 2, (height() - size.height()) / 2);
+    painter.drawImage(origin, FShownFrame);
+    return {origin, size};
 }
 
 void TCaptureWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
     const bool frozen = FSession->DisplayFrozen() && FSession->HasGrab();
     const QString reason = frozen ? QString() : FSession->NoSignalReason();
     if (!reason.isNull()) {
         PaintNoSignal(painter, rect(), reason);
         return;
     }
-    FSession->WithPicture([&](const TFrameView& frame) { Draw(painter, frame); });
+    QRect picture;
+    FSession->WithPicture([&](const TFrameView& frame) { picture = Draw(painter, frame); });
+    FillAround(painter, rect(), picture);
 }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class TCaptureController;
 class TFrameTap;
@@ -63,10 +64,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void Draw(QPainter& painter, const TFrameView& frame);
+    QRect Draw(QPainter& painter, const TFrameView& frame);
 
     TCaptureSession* FSession;
     TSequenceRecorder* FRecorder;
     TCaptureController* FController;
-    QImage FShownFrame; // the scaled picture of the last paint
+    QImage FShownFrame;                  // the scaled picture of the last paint
+    std::vector<std::uint8_t> FShownRow; // a source row converted for it
 };

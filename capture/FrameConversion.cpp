@@ -75,6 +75,48 @@ void SampleRow(const TFrameView& frame, int y, TSamplePositions columns, QRgb* t
     }
 }
 
+// Converts the columns `first` .. `first` + `count` - 1 of source row `y` of a
+// YUV frame with the vector kernel; `first` is even, where a chroma pair starts.
+void ConvertYuvRun(const TFrameView& frame, int y, int first, int count, std::uint8_t* bgr) {
+    const std::uint8_t* luma = Row(frame, 0, y) + first;
+    if (frame.Format == TFrameFormat::I420) {
+        YuvRowToBgr(luma, Row(frame, 1, y / 2) + first / 2, Row(frame, 2, y / 2) + first / 2, 1,
+                    bgr, count, frame.Colors);
+    } else {
+        const std::uint8_t* chroma = Row(frame, 1, y / 2) + first;
+        YuvRowToBgr(luma, chroma, chroma + 1, 2, bgr, count, frame.Colors);
+    }
+}
+
+// The display's usual case, a YUV frame shown at half its size or larger: each
+// source row used is converted once, whole, with the vector kernel (about a
+// tenth of the cost of a pixel at a time) and sampled from `rowBuffer`; a
+// shown row that repeats the source row of the one above is copied.
+void SampleYuvRows(const TFrameView& frame, QRect part, QSize size, QImage& shown,
+                   std::vector<std::uint8_t>& rowBuffer) {
+    const int first = part.left() & ~1;
+    const int count = part.left() + part.width() - first;
+    rowBuffer.resize(3 * static_cast<std::size_t>(count));
+    const std::uint8_t* shifted = rowBuffer.data() + 3 * (part.left() - first);
+    TSamplePositions rows(part.top(), part.height(), size.height());
+    int converted = -1;
+    for (int y = 0; y < size.height(); ++y, ++rows) {
+        auto* target = reinterpret_cast<QRgb*>(shown.scanLine(y));
+        if (*rows == converted) {
+            std::memcpy(target, shown.constScanLine(y - 1),
+                        4 * static_cast<std::size_t>(size.width()));
+            continue;
+        }
+        converted = *rows;
+        ConvertYuvRun(frame, converted, first, count, rowBuffer.data());
+        TSamplePositions columns(0, part.width(), size.width());
+        for (int x = 0; x < size.width(); ++x, ++columns) {
+            const std::uint8_t* p = shifted + 3 * static_cast<std::ptrdiff_t>(*columns);
+            target[x] = qRgb(p[2], p[1], p[0]);
+        }
+    }
+}
+
 } // namespace
 
 TFrameView BgrImageView(const QImage& image) {
@@ -105,12 +147,18 @@ void FrameToBgrImage(const TFrameView& frame, QImage& target) {
     }
 }
 
-void SampleFrameForScreen(const TFrameView& frame, QRect part, QSize size, QImage& shown) {
+void SampleFrameForScreen(const TFrameView& frame, QRect part, QSize size, QImage& shown,
+                          std::vector<std::uint8_t>& rowBuffer) {
     CheckFrameView(frame);
     if (shown.size() != size || shown.format() != QImage::Format_RGB32) {
         shown = QImage(size, QImage::Format_RGB32);
     }
     if (size.isEmpty()) {
+        return;
+    }
+    const bool yuv = frame.Format == TFrameFormat::I420 || frame.Format == TFrameFormat::Nv12;
+    if (yuv && part.width() <= 2 * size.width()) {
+        SampleYuvRows(frame, part, size, shown, rowBuffer);
         return;
     }
     const TSamplePositions firstColumn(part.left(), part.width(), size.width());

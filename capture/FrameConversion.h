@@ -10,6 +10,9 @@
 #include <QRect>
 #include <QSize>
 
+#include <cstdint>
+#include <vector>
+
 // A view of a 24-bit blue-green-red image without a copy; empty for a null
 // image or another format.
 TFrameView BgrImageView(const QImage& image);
@@ -22,5 +25,7 @@ void FrameToBgrImage(const TFrameView& frame, QImage& target);
 
 // Samples the part `part` of the frame at the given size (nearest, at pixel
 // centres) into `shown` (RGB32), converting only the pixels shown; the storage
-// of `shown` is kept from call to call. `part` must lie inside the frame.
-void SampleFrameForScreen(const TFrameView& frame, QRect part, QSize size, QImage& shown);
+// of `shown` and of `rowBuffer` (a converted source row) is kept from call to
+// call. `part` must lie inside the frame.
+void SampleFrameForScreen(const TFrameView& frame, QRect part, QSize size, QImage& shown,
+                          std::vector<std::uint8_t>& rowBuffer);

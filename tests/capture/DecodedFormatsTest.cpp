@@ -77,7 +77,9 @@ protected:
         driver.WithNewestView([&](const TFrameView& view) {
             EXPECT_EQ(view.Format, GetParam().Format) << "the frame was converted on its way";
             QImage shown;
-            SampleFrameForScreen(view, QRect(0, 0, width, height), QSize(width, height), shown);
+            std::vector<std::uint8_t> rowBuffer;
+            SampleFrameForScreen(view, QRect(0, 0, width, height), QSize(width, height), shown,
+                                 rowBuffer);
             int wrong = 0;
             for (int y = 0; y < height; ++y) {
                 for (int x = 0; x < width; ++x) {
@@ -92,8 +94,9 @@ protected:
             // Scaled down and up from a part away from the origin: each pixel shown is
             // the frame's pixel at the centre of its cell.
             const QRect part(1, 2, width - 3, height - 2);
-            for (const QSize size : {QSize(5, 4), QSize(2 * width + 1, height + 3)}) {
-                SampleFrameForScreen(view, part, size, shown);
+            for (const QSize size : {QSize(5, 4), QSize(2 * width + 1, height + 3),
+                                     QSize(2 * width / 3, height - 3)}) {
+                SampleFrameForScreen(view, part, size, shown, rowBuffer);
                 for (int y = 0; y < size.height(); ++y) {
                     const int row = part.top() + (2 * y + 1) * part.height() / (2 * size.height());
                     for (int x = 0; x < size.width(); ++x) {
