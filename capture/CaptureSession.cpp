@@ -258,8 +258,15 @@ bool TCaptureSession::FinishGrab(const TGrabJob& job) {
     FGrabIndex = job.Slot;
     FHasGrab = true;
     FLastGrabbed = job.Number;
+    // The display freezes on the grabbed frame; when that is the frame it shows
+    // already, the picture stays as it is and needs no paint, and resuming the
+    // display later shows only a newer one.
+    const bool shownAlready = !FFrozen && FHasDisplayFrame && job.Number == FLastShown;
     FFrozen = true;
-    emit PictureChanged();
+    FLastShown = job.Number;
+    if (!shownAlready) {
+        emit PictureChanged();
+    }
     return true;
 }
 
@@ -296,7 +303,11 @@ void TCaptureSession::SetDisplay(bool preview, bool overlay) {
     FFrozen = false;
     FOverlayPending = false;
     if (FPreview && !FOverlay) {
-        FPreviewTimer->start(FPreviewRate);
+        // Resumed after each grab: a running timer keeps its beat, so the
+        // display shows a frame every preview interval however the steps fall.
+        if (!FPreviewTimer->isActive() || FPreviewTimer->interval() != FPreviewRate) {
+            FPreviewTimer->start(FPreviewRate);
+        }
     } else {
         FPreviewTimer->stop();
     }

@@ -75,22 +75,27 @@ void TNewestFrame::Wake() {
 
 std::uint64_t TNewestFrame::WithView(const std::function<void(const TFrameView&)>& use) {
     TBufferPtr buffer;
-    TCapsPtr caps;
+    GstVideoInfo info;
     std::uint64_t number = 0;
     {
         const std::lock_guard lock(FMutex);
         if (!FBuffer) {
             return 0;
         }
+        if (FInfoCaps.get() != FCaps.get()) {
+            if (!gst_video_info_from_caps(&FInfo, FCaps.get())) {
+                FInfoCaps.reset();
+                return 0;
+            }
+            FInfoCaps.reset(gst_caps_ref(FCaps.get()));
+        }
         buffer.reset(gst_buffer_ref(FBuffer.get()));
-        caps.reset(gst_caps_ref(FCaps.get()));
+        info = FInfo;
         number = FNumber;
     }
     // The mapped frame holds a reference of its own to the buffer.
-    GstVideoInfo info;
     GstVideoFrame frame;
-    if (!gst_video_info_from_caps(&info, caps.get()) ||
-        !gst_video_frame_map(&frame, &info, buffer.get(), GST_MAP_READ)) {
+    if (!gst_video_frame_map(&frame, &info, buffer.get(), GST_MAP_READ)) {
         return 0;
     }
     const std::unique_ptr<GstVideoFrame, decltype(&gst_video_frame_unmap)> mapped(

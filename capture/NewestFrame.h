@@ -74,6 +74,10 @@ private:
     std::condition_variable FChanged;
     TBufferPtr FBuffer;
     TCapsPtr FCaps;
+    // FCaps read as video info, read again only when the caps change (a stream
+    // hands over the same caps with every frame of a format).
+    TCapsPtr FInfoCaps;
+    GstVideoInfo FInfo{};
     std::uint64_t FNumber = 0;
     std::uint64_t FSinceRestart = 0;
     TClock::time_point FLastArrival{};
