@@ -3,6 +3,7 @@
 #include "app/ControlBuilders.h"
 #include "app/EventRecording.h"
 #include "app/MainWindowSettings.h"
+#include "app/ReadoutHolder.h"
 #include "app/TApplication.h"
 #include "app/TTimer.h"
 #include "capture/VideoCap.h"
@@ -189,10 +190,11 @@ QWidget* TVideo::CreateFirstRow() {
     PixNumLab = ReadoutLabel(PercentPanel, "PixNumLab", "0", 16, true);
     PixNumLab->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     PixNumLab->setMinimumWidth(80);
-    readouts->addWidget(PercentLab);
+    // The count's widest text: the pixels of a 7680 x 4320 frame.
+    readouts->addWidget(new TReadoutHolder(PercentLab, QStringLiteral("100"), PercentPanel));
     readouts->addWidget(Label5);
     readouts->addStretch(1);
-    readouts->addWidget(PixNumLab);
+    readouts->addWidget(new TReadoutHolder(PixNumLab, QStringLiteral("33177600"), PercentPanel));
     layout->addWidget(PercentPanel, 1);
     return row;
 }

@@ -1,0 +1,85 @@
+// A read-out in its holder looks exactly as the label laid out by itself,
+// for short texts, its widest text and one wider still, and a new text asks
+// for no new layout of the window unless it is wider than any before.
+
+#include "app/ReadoutHolder.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class LayoutRequests : public QObject {
+public:
+    int Count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        Count += event->type() == QEvent::LayoutRequest ? 1 : 0;
+        return false;
+    }
+};
+
+// A black panel with a right-aligned read-out after a stretch, as the main
+// window's count; with `held`, the read-out sits in a holder.
+struct TPanel {
+    explicit TPanel(bool held) {
+        Window.setFixedSize(260, 40);
+        QPalette black = Window.palette();
+        black.setColor(QPalette::Window, Qt::black);
+        black.setColor(QPalette::WindowText, QColor(0x80, 0x80, 0x00));
+        Window.setPalette(black);
+        Window.setAutoFillBackground(true);
+        auto* layout = new QHBoxLayout(&Window);
+        Readout = new QLabel(QStringLiteral("0"), &Window);
+        QFont font = Readout->font();
+        font.setPixelSize(16);
+        font.setBold(true);
+        Readout->setFont(font);
+        Readout->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        Readout->setMinimumWidth(80);
+        layout->addStretch(1);
+        if (held) {
+            layout->addWidget(new TReadoutHolder(Readout, QStringLiteral("33177600"), &Window));
+        } else {
+            layout->addWidget(Readout);
+        }
+        Window.show();
+        QApplication::processEvents();
+    }
+
+    QImage Show(const QString& text) {
+        Readout->setText(text);
+        // A holder that grows passes the request on: a second round lays out.
+        QApplication::processEvents();
+        QApplication::processEvents();
+        return Window.grab().toImage();
+    }
+
+    QWidget Window;
+    QLabel* Readout;
+};
+
+TEST(ReadoutHolderTest, LooksAsTheLabelAloneAndLaysOutOnlyForAWiderText) {
+    TPanel plain(false);
+    TPanel held(true);
+    LayoutRequests plainRequests;
+    plain.Window.installEventFilter(&plainRequests);
+    LayoutRequests heldRequests;
+    held.Window.installEventFilter(&heldRequests);
+    for (const QString text : {"7", "12345", "33177600"}) {
+        EXPECT_EQ(held.Show(text), plain.Show(text)) << text.toStdString();
+        EXPECT_EQ(held.Readout->text(), text);
+    }
+    EXPECT_GT(plainRequests.Count, 0) << "the label alone no longer lays out its window";
+    EXPECT_EQ(heldRequests.Count, 0) << "a new text laid out the window";
+    // Wider than the widest expected: the holder grows, the whole text shows.
+    EXPECT_EQ(held.Show("2147483647"), plain.Show("2147483647"));
+    EXPECT_GE(held.Readout->width(), held.Readout->sizeHint().width());
+}
+
+} // namespace
