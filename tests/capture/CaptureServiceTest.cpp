@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
@@ -141,6 +142,46 @@ TEST_F(CaptureServiceTest, GrabFreezesTheDisplayUntilPreviewResumes) {
     EXPECT_TRUE(Window()->Previewing());
     EXPECT_EQ(Window()->PreviewRate(), 40);
     EXPECT_TRUE(RunEventsUntil([&] { return Window()->DisplayedFrames() > frozenAt + 2; }, 30000));
+}
+
+// Steps that grab and resume the display faster than its preview interval:
+// the screen still follows the source to its newest frame (here, the switch
+// to a red picture), both while the steps go on and after they stop.
+TEST_F(CaptureServiceTest, FastStepsLeaveTheDisplayOnTheNewestFrame) {
+    UseSource("test");
+    Panel->show();
+    ASSERT_TRUE(ConnectAndWaitForAFrame());
+    StartOverlay();
+    ResumePreview();
+    // What the screen holds of the capture window (the offscreen platform keeps it).
+    auto onScreenRed = [] {
+        QWidget* top = Window()->window();
+        const QPoint at = Window()->mapTo(top, Window()->rect().center());
+        const QRgb colour =
+            top->screen()->grabWindow(top->winId(), at.x(), at.y(), 1, 1).toImage().pixel(0, 0);
+        return qRed(colour) > 0xE0 && qGreen(colour) < 0x20 && qBlue(colour) < 0x20;
+    };
+    ASSERT_FALSE(onScreenRed());
+    OnNextDialog([](QDialog* dialog) {
+        auto* box = dialog->findChild<QComboBox*>("PatternBox");
+        box->setCurrentIndex(box->findText("red"));
+        dialog->reject();
+    });
+    ShowSourceDialog();
+    QElapsedTimer clock;
+    clock.start();
+    bool red = false;
+    while (!red && clock.elapsed() < 10000) {
+        GrabFrameToClipboard();
+        ResumePreview();
+        RunEventsFor(15);
+        red = onScreenRed();
+    }
+    EXPECT_TRUE(red) << "the screen did not follow the source during the steps";
+    // After the steps the display goes on at its own beat.
+    const auto shownAfter = Window()->DisplayedFrames();
+    EXPECT_TRUE(RunEventsUntil([&] { return Window()->DisplayedFrames() > shownAfter + 2; }, 3000));
+    EXPECT_TRUE(onScreenRed());
 }
 
 TEST_F(CaptureServiceTest, DisconnectTwiceIsHarmlessAndLeavesTheClipboardAlone) {
