@@ -125,7 +125,7 @@ void TEventRecorder::OnSourceFrame(GstSample* sample) {
     if (!FRawCaps || !gst_caps_is_equal(FRawCaps.get(), caps)) {
         Reconfigure(caps);
     }
-    if (!FEncoder) {
+    if (!FEncoder && !FEncoderWanted) {
         return;
     }
     const GstClockTime time = FrameTime(buffer, arrival);
@@ -133,6 +133,16 @@ void TEventRecorder::OnSourceFrame(GstSample* sample) {
         return; // times must rise for the encoder
     }
     FLastFrameTime = time;
+    if (!FEncoder) {
+        FRate.Add(time);
+        if (FRate.FramesPerSecond() <= 0) {
+            return; // the frames that measure the rate are not recorded
+        }
+        StartEncoder();
+        if (!FEncoder) {
+            return;
+        }
+    }
     FEncoder->Push(buffer, time);
     if (++FFramesSinceCheck >= 64) {
         // Also keeps the encoder's bus from growing.
@@ -145,30 +155,55 @@ void TEventRecorder::OnSourceFrame(GstSample* sample) {
 }
 
 // Under FEncoderMutex: a new frame format needs a new encoder; the running
-// event and the pre-roll belong to the old format and end here.
+// event and the pre-roll belong to the old format and end here. The encoder
+// starts once the source's rate is known.
 void TEventRecorder::Reconfigure(GstCaps* rawCaps) {
     FEncoder.reset();
+    FEncoderWanted = false;
     FRawCaps = RefCaps(rawCaps);
     GstVideoInfo info;
     if (!gst_video_info_from_caps(&info, rawCaps)) {
         return;
     }
-    const double fps =
-        info.fps_n > 0 && info.fps_d > 0 ? static_cast<double>(info.fps_n) / info.fps_d : 30.0;
-    const int keyframeFrames = std::max(1, static_cast<int>(std::lround(fps / 2)));
-    TEventCodec codec;
-    bool preferH264 = true;
     {
         std::lock_guard lock(FMutex);
         EndEvent({});
         FRing.Clear();
         FEncodedCaps.reset();
         FNewestEncoded = GST_CLOCK_TIME_NONE;
+    }
+    FRate.Reset(info);
+    FEncoderWanted = true;
+}
+
+// Under FEncoderMutex, with the source's rate known: the encoder for FRawCaps.
+// A measured rate is written into the encoder's caps, so that its frames get
+// their durations and the file its rate.
+void TEventRecorder::StartEncoder() {
+    FEncoderWanted = false;
+    GstVideoInfo info;
+    if (!gst_video_info_from_caps(&info, FRawCaps.get())) {
+        return;
+    }
+    const double fps = FRate.FramesPerSecond();
+    TCapsPtr caps = RefCaps(FRawCaps.get());
+    if (FRate.Measured()) {
+        int numerator = 0;
+        int denominator = 1;
+        gst_util_double_to_fraction(fps, &numerator, &denominator);
+        caps.reset(gst_caps_make_writable(caps.release()));
+        gst_caps_set_simple(caps.get(), "framerate", GST_TYPE_FRACTION, numerator, denominator,
+                            nullptr);
+    }
+    const int keyframeFrames = std::max(1, static_cast<int>(std::lround(fps / 2)));
+    bool preferH264 = true;
+    {
+        std::lock_guard lock(FMutex);
         preferH264 = FSettings.PreferH264;
     }
     try {
-        codec = ChooseEventCodec(keyframeFrames, EventBitrateKbps(info.width, info.height, fps),
-                                 preferH264);
+        const TEventCodec codec = ChooseEventCodec(
+            keyframeFrames, EventBitrateKbps(info.width, info.height, fps), preferH264);
         {
             std::lock_guard lock(FMutex);
             FCodec = codec;
@@ -176,7 +211,8 @@ void TEventRecorder::Reconfigure(GstCaps* rawCaps) {
             FRing.SetLimits(Seconds(FSettings.PreRollSeconds) + FKeyframeInterval, MaxPreRollBytes);
         }
         FEncoder = std::make_unique<TFrameEncoder>(
-            codec, rawCaps, [this](GstBuffer* buffer, GstCaps* caps) { OnEncoded(buffer, caps); });
+            codec, caps.get(),
+            [this](GstBuffer* buffer, GstCaps* encoded) { OnEncoded(buffer, encoded); });
     } catch (const std::exception& error) {
         Report(MakeStatus(TEventStatus::Failed, error.what()));
     }

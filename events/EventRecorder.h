@@ -13,6 +13,7 @@
 
 #include "events/EncodedRing.h"
 #include "events/EventCodec.h"
+#include "events/SourceRate.h"
 #include "gstkit/GstOwners.h"
 
 #include <gst/gst.h>
@@ -98,6 +99,7 @@ private:
     GstClockTime Now() const;
     GstClockTime FrameTime(GstBuffer* buffer, GstClockTime arrival);
     void Reconfigure(GstCaps* rawCaps);
+    void StartEncoder();
     void OnEncoded(GstBuffer* buffer, GstCaps* caps);
     // The worker, outside FMutex: the disk work of the start asked for.
     void StartEvent(std::unique_lock<std::mutex>& lock);
@@ -119,6 +121,9 @@ private:
     std::mutex FEncoderMutex;
     std::unique_ptr<TFrameEncoder> FEncoder;
     TCapsPtr FRawCaps;
+    // An encoder is to start for FRawCaps once FRate knows the source's rate.
+    bool FEncoderWanted = false;
+    TSourceRate FRate;
     bool FHaveOffset = false;
     std::int64_t FOffset = 0;
     GstClockTime FLastPts = 0;

@@ -226,6 +226,50 @@ TEST_F(EventRecorderTest, ALateFirstFrameDoesNotShortenThePostRoll) {
     EXPECT_GE(lastRecorded + FrameTime, beforeMovement + GST_SECOND);
 }
 
+// A 10 fps camera, whose caps tell its rate or (as many network cameras)
+// say 0/1: the clip's key frames still come every half second, and its
+// pre-roll reaches back the second asked for.
+TEST_F(EventRecorderTest, KeyframesComeEveryHalfSecondAtTheSourcesRealRate) {
+    constexpr int SlowFps = 10;
+    for (const bool capsTellTheRate : {true, false}) {
+        SCOPED_TRACE(capsTellTheRate ? "caps 10/1" : "caps 0/1");
+        TempFolder folder;
+        TStatusLog log;
+        TEventRecorder recorder(Settings(folder.Path, 1.0, 1.0), log.Sink());
+        TCapsPtr unknownRate;
+        TLiveTestSource source(320, 240, SlowFps, [&](GstSample* sample) {
+            if (capsTellTheRate) {
+                recorder.OnSourceFrame(sample);
+                return;
+            }
+            if (!unknownRate) {
+                unknownRate.reset(gst_caps_copy(gst_sample_get_caps(sample)));
+                gst_caps_set_simple(unknownRate.get(), "framerate", GST_TYPE_FRACTION, 0, 1,
+                                    nullptr);
+            }
+            const TSamplePtr renamed(
+                gst_sample_new(gst_sample_get_buffer(sample), unknownRate.get(), nullptr, nullptr));
+            recorder.OnSourceFrame(renamed.get());
+        });
+        WaitForPreRoll(recorder, 1s + 600ms);
+        recorder.Movement();
+        std::this_thread::sleep_for(1s);
+        recorder.Movement();
+        const auto saved = log.WaitFor({TEventStatus::Saved, TEventStatus::Failed});
+        ASSERT_TRUE(saved) << "no event finished";
+        ASSERT_EQ(saved->Kind, TEventStatus::Saved) << saved->Text;
+        EXPECT_GE(saved->PreRoll + GST_SECOND / SlowFps, GST_SECOND);
+        EXPECT_LE(saved->PreRoll, GST_SECOND + GST_SECOND / 2 + GST_SECOND / SlowFps);
+        const std::vector<GstClockTime> keyframes = KeyframeTimes(saved->Path);
+        ASSERT_GE(keyframes.size(), 4u) << saved->Path;
+        for (std::size_t i = 1; i < keyframes.size(); ++i) {
+            EXPECT_NEAR(static_cast<double>(keyframes[i] - keyframes[i - 1]),
+                        static_cast<double>(GST_SECOND / 2), static_cast<double>(GST_SECOND / 20))
+                << "key frames " << i - 1 << " and " << i;
+        }
+    }
+}
+
 TEST_F(EventRecorderTest, WithoutH264TheEventIsVp8InWebmAndClosingFinishesIt) {
     TempFolder folder;
     TStatusLog log;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 class TLiveTestSource {
 public:
@@ -102,4 +103,36 @@ inline int DecodedFrames(const std::string& path) {
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
     return ok ? frames : -1;
+}
+
+// The times of the key frames of an event file, as its demuxer hands them out.
+inline std::vector<GstClockTime> KeyframeTimes(const std::string& path) {
+    const std::string description = "filesrc name=src ! parsebin ! fakesink name=sink "
+                                    "sync=false signal-handoffs=true";
+    GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
+    GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+    g_object_set(src, "location", path.c_str(), nullptr);
+    gst_object_unref(src);
+    std::vector<GstClockTime> times;
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
+    g_signal_connect(
+        sink, "handoff", G_CALLBACK(+[](GstElement*, GstBuffer* buffer, GstPad*, gpointer found) {
+            if (!GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT)) {
+                static_cast<std::vector<GstClockTime>*>(found)->push_back(GST_BUFFER_PTS(buffer));
+            }
+        }),
+        &times);
+    gst_object_unref(sink);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* message = gst_bus_timed_pop_filtered(
+        bus, 30 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool ok = message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
+    if (message) {
+        gst_message_unref(message);
+    }
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return ok ? times : std::vector<GstClockTime>{};
 }
