@@ -43,7 +43,7 @@ constexpr int H264Quality = 23;
 
 } // namespace
 
-TEventCodec ChooseEventCodec(int keyframeInterval, int bitrateKbps, bool preferH264) {
+TEventCodec ChooseEventCodec(int keyframeInterval, int bitrateKbps, bool preferH264, int threads) {
     const std::string interval = std::to_string(std::max(1, keyframeInterval));
     const std::string bitrate = std::to_string(std::max(64, bitrateKbps));
     if (preferH264 && Installed("x264enc") && Installed("h264parse") && Installed("mp4mux")) {
@@ -53,17 +53,20 @@ TEventCodec ChooseEventCodec(int keyframeInterval, int bitrateKbps, bool preferH
         // constant rate: a fixed rate spends bits, and the time to code them,
         // on pictures that look the same at a third of them. The target rate
         // stays as a ceiling for pictures that need more (noise at night).
-        return {
-            "H.264/MP4", ".mp4",
-            "x264enc tune=zerolatency speed-preset=ultrafast pass=qual quantizer=" +
-                std::to_string(H264Quality) + " key-int-max=" + interval + " bitrate=" + bitrate,
-            "video/x-h264,stream-format=avc,alignment=au,profile=constrained-baseline", Mp4Muxer()};
+        return {"H.264/MP4", ".mp4",
+                "x264enc tune=zerolatency speed-preset=ultrafast pass=qual quantizer=" +
+                    std::to_string(H264Quality) + " key-int-max=" + interval +
+                    " bitrate=" + bitrate + " threads=" + std::to_string(std::max(0, threads)),
+                "video/x-h264,stream-format=avc,alignment=au,profile=constrained-baseline",
+                Mp4Muxer()};
     }
     if (Installed("vp8enc") && Installed("webmmux")) {
-        return {"VP8/WebM", ".webm",
-                "vp8enc deadline=1 cpu-used=8 threads=2 end-usage=cbr keyframe-max-dist=" +
-                    interval + " target-bitrate=" + bitrate + "000",
-                "video/x-vp8", "webmmux"};
+        return {
+            "VP8/WebM", ".webm",
+            "vp8enc deadline=1 cpu-used=8 threads=" + std::to_string(threads > 0 ? threads : 2) +
+                " end-usage=cbr keyframe-max-dist=" + interval + " target-bitrate=" + bitrate +
+                "000",
+            "video/x-vp8", "webmmux"};
     }
     throw std::runtime_error("No video encoder for events is installed (x264enc or vp8enc)");
 }
@@ -76,4 +79,9 @@ int EventBitrateKbps(int width, int height, double framesPerSecond) {
 
 bool IsEventFileExtension(const std::string& extension) {
     return extension == ".mp4" || extension == ".webm";
+}
+
+int EventEncoderThreads(int width, int height, double framesPerSecond) {
+    const double pixelsPerSecond = double(width) * height * framesPerSecond;
+    return pixelsPerSecond <= 1280.0 * 720 * 30 ? 1 : 0;
 }

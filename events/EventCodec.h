@@ -17,9 +17,17 @@ struct TEventCodec {
 
 // The first encoder that is installed, H.264 first unless `preferH264` is false.
 // `keyframeInterval` is in frames; `bitrateKbps` the encoder's target rate
-// (VP8) or the ceiling of its constant quality (H.264).
+// (VP8) or the ceiling of its constant quality (H.264); `threads` the
+// encoder's threads, 0 for its own choice.
 // Throws std::runtime_error when neither encoder is installed.
-TEventCodec ChooseEventCodec(int keyframeInterval, int bitrateKbps, bool preferH264 = true);
+TEventCodec ChooseEventCodec(int keyframeInterval, int bitrateKbps, bool preferH264 = true,
+                             int threads = 0);
+
+// The encoder threads for frames of this size and rate: one up to the pixel
+// rate of 1280x720 at 30 fps, which the fastest presets code several times
+// over on one core (more threads then only add a wake-up of each per frame),
+// and the encoder's own choice above.
+int EventEncoderThreads(int width, int height, double framesPerSecond);
 
 // A bit rate for frames of this size and rate: about 0.1 bit per pixel,
 // so 640x480/30 gets ~920 kbit/s and 1080p/30 ~6200 kbit/s.

@@ -202,8 +202,9 @@ void TEventRecorder::StartEncoder() {
         preferH264 = FSettings.PreferH264;
     }
     try {
-        const TEventCodec codec = ChooseEventCodec(
-            keyframeFrames, EventBitrateKbps(info.width, info.height, fps), preferH264);
+        const TEventCodec codec =
+            ChooseEventCodec(keyframeFrames, EventBitrateKbps(info.width, info.height, fps),
+                             preferH264, EventEncoderThreads(info.width, info.height, fps));
         {
             std::lock_guard lock(FMutex);
             FCodec = codec;
