@@ -262,9 +262,11 @@ TEST_F(EventRecorderTest, KeyframesComeEveryHalfSecondAtTheSourcesRealRate) {
         EXPECT_LE(saved->PreRoll, GST_SECOND + GST_SECOND / 2 + GST_SECOND / SlowFps);
         const std::vector<GstClockTime> keyframes = KeyframeTimes(saved->Path);
         ASSERT_GE(keyframes.size(), 4u) << saved->Path;
+        // Five frames apart; a frame dropped on a loaded machine adds one.
         for (std::size_t i = 1; i < keyframes.size(); ++i) {
             EXPECT_NEAR(static_cast<double>(keyframes[i] - keyframes[i - 1]),
-                        static_cast<double>(GST_SECOND / 2), static_cast<double>(GST_SECOND / 20))
+                        static_cast<double>(GST_SECOND / 2),
+                        static_cast<double>(GST_SECOND / SlowFps) * 1.1)
                 << "key frames " << i - 1 << " and " << i;
         }
     }
