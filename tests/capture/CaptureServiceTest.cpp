@@ -275,11 +275,16 @@ TEST_F(CaptureServiceTest, SourceDialogSwitchesTheTestPattern) {
                ((colour >> 16) & 0xFF) < 0x20;
     };
     TColor colour = 0;
-    for (int grab = 0; grab < 10 && !red(colour); ++grab) {
-        const TBitmap frame = Grab();
-        ASSERT_FALSE(frame.Empty());
-        colour = frame.Pixel(10, 10);
-    }
+    bool empty = false;
+    (void)RunEventsUntil(
+        [&] {
+            const TBitmap frame = Grab();
+            empty = frame.Empty();
+            colour = empty ? colour : frame.Pixel(10, 10);
+            return empty || red(colour);
+        },
+        30000);
+    EXPECT_FALSE(empty);
     EXPECT_TRUE(red(colour)) << std::hex << colour;
 }
 
