@@ -157,13 +157,20 @@ public:
     void OpenEventsFolder1Click();
     void EditMask1Click();
 
-    // The point handed to the direction window by the latest step.
+    // The point handed to the direction window by the latest step reported
+    // (kept here, so it is read while a step is still on the worker).
     TPoint LastDirection() const;
     // The analysis of the frame steps, holding the previous step's gray frame.
     // Exists from the window's creation until it closes.
     const TMotionEngine* Engine() const { return FEngine.get(); }
     // The options the step runs with, kept by the boxes and checks that show them.
     const TStepSettings& StepSettings() const { return FStepSettings; }
+
+signals:
+    // A frame step, the user's or a tick's, has been reported to the step's
+    // reactions (log, events, read-outs). A tick that was skipped, or a step
+    // that failed, emits nothing.
+    void StepReported();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -184,6 +191,7 @@ private:
     void DetectionChanged();
     TStepResult AnalyseFrame(const TFrameView& frame);
     TEngineOptions StepOptions();
+    void ReportStep(const TFrameView& frame, const TStepResult& result, bool automatic);
     void FinishAutomaticStep(const std::exception_ptr& error);
     void RunTimerTick();
     // Runs a tick's work with the tick's error handling (see TTickErrors).
@@ -203,6 +211,7 @@ private:
     TMaskEditing FMaskEditing;
     TCaptureCommands FCapture;
     TTickErrors FTickErrors;
+    TPoint FLastDirection = TMotionEngine::InitialDirection;
     // The automatic step on the worker: its options, frame and result.
     TEngineOptions FAutoOptions;
     TFrameView FAutoFrame;

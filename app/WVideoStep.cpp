@@ -9,7 +9,7 @@
 #include <QImage>
 
 TPoint TVideo::LastDirection() const {
-    return FEngine ? FEngine->LastDirection() : TMotionEngine::InitialDirection;
+    return FEngine ? FLastDirection : TMotionEngine::InitialDirection;
 }
 
 void TVideo::TakeReferenceFrame() {
@@ -32,7 +32,15 @@ void TVideo::EvolveOne() {
     QImage grabbed;        // shares the grab's pixels until the step ends
     const TFrameView frame = FCapture.TakeFrame(grabbed);
     const TStepResult result = AnalyseFrame(frame);
-    FReactions->Report(frame, result, FEngine->DifferenceImage(), Timer1->Enabled());
+    ReportStep(frame, result, Timer1->Enabled());
+}
+
+// The direction is taken before the reactions run, so that it follows the
+// engine even when one of them fails.
+void TVideo::ReportStep(const TFrameView& frame, const TStepResult& result, bool automatic) {
+    FLastDirection = result.Difference.Direction;
+    FReactions->Report(frame, result, FEngine->DifferenceImage(), automatic);
+    emit StepReported();
 }
 
 // When the comparison declines (a frame is missing, or the frame size
@@ -72,6 +80,6 @@ void TVideo::FinishAutomaticStep(const std::exception_ptr& error) {
         if (error) {
             std::rethrow_exception(error);
         }
-        FReactions->Report(FAutoFrame, FAutoResult, FEngine->DifferenceImage(), true);
+        ReportStep(FAutoFrame, FAutoResult, true);
     });
 }

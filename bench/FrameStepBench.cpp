@@ -8,7 +8,6 @@
 #include "analysis/FrameDifferencing.h"
 #include "analysis/GrayConversion.h"
 #include "app/TApplication.h"
-#include "app/TTimer.h"
 #include "app/WVideo.h"
 #include "bench/BenchSupport.h"
 #include "capture/VideoCap.h"
@@ -126,7 +125,7 @@ void BM_AutoMode1080p33ms(benchmark::State& state) {
     window.StartVideo();
     window.CapSpeedSpinBox->SetValue(33);
     int steps = 0;
-    QObject::connect(window.Timer1, &TTimer::OnTimer, &window, [&] { ++steps; });
+    QObject::connect(&window, &TVideo::StepReported, &window, [&] { ++steps; });
     RunEventsFor(1000);
     for (auto _ : state) {
         window.AutoButClick();

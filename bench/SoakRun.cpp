@@ -14,7 +14,6 @@
 #include "app/EventRecording.h"
 #include "app/Program.h"
 #include "app/TApplication.h"
-#include "app/TTimer.h"
 #include "app/WVideo.h"
 #include "bench/FirstFrameWait.h"
 #include "settings/ConfigUnit.h"
@@ -163,7 +162,7 @@ public:
         QDir().mkpath(Folders.path() + "/logs");
         Window.Events()->Apply(*ConfigForm);
         Window.CapSpeedSpinBox->SetValue(10);
-        connect(Window.Timer1, &TTimer::OnTimer, this, [this] { Step(); });
+        connect(&Window, &TVideo::StepReported, this, [this] { Step(); });
         connect(Window.StatusBar1, &QStatusBar::messageChanged, this, [this](const QString& text) {
             Events += text.startsWith("Event saved") ? 1 : 0;
             if (text.startsWith("Event recording failed") || text.startsWith("Event lost") ||

@@ -11,7 +11,6 @@
 
 #include "app/EventRecording.h"
 #include "app/Program.h"
-#include "app/TTimer.h"
 #include "app/WVideo.h"
 #include "bench/FirstFrameWait.h"
 #include "settings/ConfigUnit.h"
@@ -41,7 +40,7 @@ public:
             Window.Events()->Apply(*ConfigForm);
         }
         Window.CapSpeedSpinBox->SetValue(StepMs);
-        connect(Window.Timer1, &TTimer::OnTimer, this, [this] { ++Steps; });
+        connect(&Window, &TVideo::StepReported, this, [this] { ++Steps; });
         connect(Window.StatusBar1, &QStatusBar::messageChanged, this, [this](const QString& text) {
             Events += text.startsWith(QLatin1String("Event saved")) ? 1 : 0;
         });

@@ -171,6 +171,44 @@ TEST_F(AutomaticStepTest, TickWhileAStepIsOnItsWayIsSkippedAndTheStepIsReportedI
     EXPECT_EQ(Window->StepRunner().Skipped(), 1u);
 }
 
+// While a step is on the worker, the direction is the last reported step's
+// (read on the GUI thread, not from the engine the worker is using); the
+// step's own shows once it is reported. A skipped tick reports nothing.
+TEST_F(AutomaticStepTest, DirectionAndReportsFollowTheStepsReportedNotTheTicks) {
+    int reported = 0;
+    QObject::connect(Window.get(), &TVideo::StepReported, Window.get(), [&] { ++reported; });
+    const auto quadrantLit = [](int left) {
+        QImage frame(64, 48, QImage::Format_BGR888);
+        frame.fill(Qt::black);
+        for (int y = 0; y < 24; ++y) {
+            for (int x = left; x < left + 32; ++x) {
+                frame.setPixelColor(x, y, Qt::white);
+            }
+        }
+        return frame;
+    };
+    QTest::mouseClick(Window->AutoBut, Qt::LeftButton);
+    QGuiApplication::clipboard()->setImage(quadrantLit(0));
+    Window->EvolveOne();
+    EXPECT_EQ(reported, 1);
+    const TPoint first = Window->LastDirection();
+
+    // The lit quadrant moves right: darker on the left, brighter on the right.
+    QGuiApplication::clipboard()->setImage(quadrantLit(32));
+    Window->StartAutomaticStep();
+    Window->StartAutomaticStep(); // skipped
+    EXPECT_EQ(Window->LastDirection().X, first.X);
+    EXPECT_EQ(Window->LastDirection().Y, first.Y);
+    EXPECT_EQ(reported, 1);
+    ASSERT_TRUE(StepsCompleted(*Window, 1));
+    EXPECT_EQ(reported, 2);
+    EXPECT_EQ(Window->LastDirection().X, Window->Engine()->LastDirection().X);
+    EXPECT_EQ(Window->LastDirection().Y, Window->Engine()->LastDirection().Y);
+    EXPECT_LT(Window->LastDirection().Y, first.Y) << "the change is in the upper half";
+    QTest::mouseClick(Window->AutoBut, Qt::LeftButton);
+    EXPECT_EQ(reported, 2);
+}
+
 // With a camera the worker waits for the grab and converts it; the grab
 // becomes the clipboard's frame when the step is back.
 TEST_F(AutomaticStepTest, StepsOnACameraPutEachGrabOnTheClipboard) {

@@ -68,12 +68,12 @@ protected:
         QElapsedTimer run;
         run.start();
         int steps = 0;
-        auto ticks =
-            QObject::connect(Window->Timer1, &TTimer::OnTimer, Window->Timer1, [&] { ++steps; });
+        auto reported =
+            QObject::connect(Window.get(), &TVideo::StepReported, Window->Timer1, [&] { ++steps; });
         QTest::mouseClick(Window->AutoBut, Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor([&] { return done(steps); }, 60000)) << steps << " steps";
         QTest::mouseClick(Window->AutoBut, Qt::LeftButton);
-        QObject::disconnect(ticks);
+        QObject::disconnect(reported);
         return static_cast<GstClockTime>(run.nsecsElapsed());
     }
     bool Recording() const { return Window->Events()->Recorder()->Recording(); }

@@ -55,13 +55,13 @@ protected:
                 << "the pre-roll never filled";
         }
         int moved = 0;
-        auto ticks = QObject::connect(Window->Timer1, &TTimer::OnTimer, Window->Timer1, [&] {
+        auto reported = QObject::connect(Window.get(), &TVideo::StepReported, Window->Timer1, [&] {
             moved += Window->PixNumLab->text().toInt() > 0 ? 1 : 0;
         });
         QTest::mouseClick(Window->AutoBut, Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor([&] { return moved >= steps; }, 60000)) << moved << " steps";
         QTest::mouseClick(Window->AutoBut, Qt::LeftButton);
-        QObject::disconnect(ticks);
+        QObject::disconnect(reported);
     }
     // A program that writes its arguments, one per line, to `out`.
     QString Recorder(const QString& out) {
