@@ -74,6 +74,23 @@ inline GstClockTime DiscoveredDuration(const std::string& path) {
     return duration;
 }
 
+// Plays `pipeline` to its end (at most 30 s) and releases it; true when it
+// reached the end of the stream without an error.
+inline bool PlayToTheEnd(GstElement* pipeline) {
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* message = gst_bus_timed_pop_filtered(
+        bus, 30 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool ok = message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
+    if (message) {
+        gst_message_unref(message);
+    }
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return ok;
+}
+
 // Decodes the whole file as a player does; returns the number of frames
 // decoded, or -1 when decoding failed.
 inline int DecodedFrames(const std::string& path) {
@@ -91,17 +108,7 @@ inline int DecodedFrames(const std::string& path) {
                      }),
                      &frames);
     gst_object_unref(sink);
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    GstBus* bus = gst_element_get_bus(pipeline);
-    GstMessage* message = gst_bus_timed_pop_filtered(
-        bus, 30 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    const bool ok = message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
-    if (message) {
-        gst_message_unref(message);
-    }
-    gst_object_unref(bus);
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(pipeline);
+    const bool ok = PlayToTheEnd(pipeline);
     return ok ? frames : -1;
 }
 
@@ -123,16 +130,6 @@ inline std::vector<GstClockTime> KeyframeTimes(const std::string& path) {
         }),
         &times);
     gst_object_unref(sink);
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    GstBus* bus = gst_element_get_bus(pipeline);
-    GstMessage* message = gst_bus_timed_pop_filtered(
-        bus, 30 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    const bool ok = message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
-    if (message) {
-        gst_message_unref(message);
-    }
-    gst_object_unref(bus);
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(pipeline);
+    const bool ok = PlayToTheEnd(pipeline);
     return ok ? times : std::vector<GstClockTime>{};
 }
