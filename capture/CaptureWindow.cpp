@@ -104,7 +104,7 @@ QRect TCaptureWindow::Draw(QPainter& painter, const TFrameView& frame) {
         if (part.isEmpty()) {
             return {};
         }
-        SampleFrameForScreen(frame, part, part.size(), FShownFrame, FShownRow);
+        SampleFrameForScreen(frame, part, part.size(), FShownFrame, FSampling);
         painter.drawImage(QPoint(0, 0), FShownFrame);
         return {QPoint(0, 0), part.size()};
     }
@@ -114,7 +114,7 @@ QRect TCaptureWindow::Draw(QPainter& painter, const TFrameView& frame) {
     if (size.isEmpty()) {
         return {};
     }
-    SampleFrameForScreen(frame, whole, size, FShownFrame, FShownRow);
+    SampleFrameForScreen(frame, whole, size, FShownFrame, FSampling);
     const QPoint origin((width() - size.width()) / 2, (height() - size.height()) / 2);
     painter.drawImage(origin, FShownFrame);
     return {origin, size};

@@ -6,6 +6,7 @@
 // Every request is synchronous and runs on the GUI thread.
 
 #include "capture/CaptureSession.h"
+#include "capture/FrameConversion.h"
 #include "capture/PlatformTypes.h"
 
 #include <QImage>
@@ -69,6 +70,6 @@ private:
     TCaptureSession* FSession;
     TSequenceRecorder* FRecorder;
     TCaptureController* FController;
-    QImage FShownFrame;                  // the scaled picture of the last paint
-    std::vector<std::uint8_t> FShownRow; // a source row converted for it
+    QImage FShownFrame;        // the scaled picture of the last paint
+    TScreenSampling FSampling; // what sampling the picture works in
 };

@@ -64,70 +64,62 @@ private:
     std::int64_t FRest;
 };
 
-// One row of the screen picture from source row `y`, at the given columns;
-// `pixel(row, x)` gives the colour of pixel x of that row.
-template <class Pixel>
-void SampleRow(const TFrameView& frame, int y, TSamplePositions columns, QRgb* target, int width,
-               Pixel pixel) {
+// The source columns of the pixels shown.
+void FillColumns(QRect part, int width, std::vector<int>& columns) {
+    columns.resize(static_cast<std::size_t>(width));
+    TSamplePositions column(part.left(), part.width(), width);
+    for (int& value : columns) {
+        value = *column;
+        ++column;
+    }
+}
+
+inline QRgb Opaque(std::uint32_t red, std::uint32_t green, std::uint32_t blue) {
+    return 0xff000000u | red << 16 | green << 8 | blue;
+}
+
+// One row of the picture from source row `y`: the Y, U and V samples of the
+// columns shown are picked from the planes, then converted eight at a time.
+void SampleYuvRow(const TFrameView& frame, int y, TScreenSampling& work, QRgb* target) {
+    const std::uint8_t* luma = Row(frame, 0, y);
+    const std::uint8_t* u = Row(frame, 1, y / 2);
+    const std::uint8_t* v = Row(frame, 2, y / 2);
+    int chromaShift = 0; // a column's chroma at (column / 2) << shift
+    if (frame.Format == TFrameFormat::Nv12) {
+        v = u + 1;
+        chromaShift = 1;
+    }
+    const std::size_t width = work.Columns.size();
+    for (std::size_t x = 0; x < width; ++x) {
+        const int column = work.Columns[x];
+        const std::ptrdiff_t pair = static_cast<std::ptrdiff_t>(column >> 1) << chromaShift;
+        work.Luma[x] = luma[column];
+        work.U[x] = u[pair];
+        work.V[x] = v[pair];
+    }
+    YuvPixelsToRgb32(work.Luma.data(), work.U.data(), work.V.data(), target,
+                     static_cast<int>(width), frame.Colors);
+}
+
+void SampleRow(const TFrameView& frame, int y, TScreenSampling& work, QRgb* target) {
     const std::uint8_t* row = Row(frame, 0, y);
-    for (int x = 0; x < width; ++x, ++columns) {
-        target[x] = pixel(row, *columns);
-    }
-}
-
-// Converts the columns `first` .. `first` + `count` - 1 of source row `y` of a
-// YUV frame with the vector kernel; `first` is even, where a chroma pair starts.
-void ConvertYuvRun(const TFrameView& frame, int y, int first, int count, std::uint8_t* bgr) {
-    const std::uint8_t* luma = Row(frame, 0, y) + first;
-    if (frame.Format == TFrameFormat::I420) {
-        YuvRowToBgr(luma, Row(frame, 1, y / 2) + first / 2, Row(frame, 2, y / 2) + first / 2, 1,
-                    bgr, count, frame.Colors);
-    } else {
-        const std::uint8_t* chroma = Row(frame, 1, y / 2) + first;
-        YuvRowToBgr(luma, chroma, chroma + 1, 2, bgr, count, frame.Colors);
-    }
-}
-
-// The pixels at the centres of `width` cells of `step` pixels each (the whole
-// row, or every second pixel of a picture shown at half its size).
-void PackEvery(const std::uint8_t* bgr, int step, QRgb* target, int width) {
-    const std::uint8_t* p = bgr + 3 * (step / 2);
-    const std::ptrdiff_t stride = 3 * static_cast<std::ptrdiff_t>(step);
-    for (int x = 0; x < width; ++x, p += stride) {
-        target[x] = qRgb(p[2], p[1], p[0]);
-    }
-}
-
-// The display's usual case, a YUV frame shown at half its size or larger: each
-// source row used is converted once, whole, with the vector kernel (about a
-// tenth of the cost of a pixel at a time) and sampled from `rowBuffer`; a
-// shown row that repeats the source row of the one above is copied.
-void SampleYuvRows(const TFrameView& frame, QRect part, QSize size, QImage& shown,
-                   std::vector<std::uint8_t>& rowBuffer) {
-    const int first = part.left() & ~1;
-    const int count = part.left() + part.width() - first;
-    rowBuffer.resize(3 * static_cast<std::size_t>(count));
-    const std::uint8_t* shifted = rowBuffer.data() + 3 * (part.left() - first);
-    TSamplePositions rows(part.top(), part.height(), size.height());
-    int converted = -1;
-    for (int y = 0; y < size.height(); ++y, ++rows) {
-        auto* target = reinterpret_cast<QRgb*>(shown.scanLine(y));
-        if (*rows == converted) {
-            std::memcpy(target, shown.constScanLine(y - 1),
-                        4 * static_cast<std::size_t>(size.width()));
-            continue;
+    const std::size_t width = work.Columns.size();
+    switch (frame.Format) {
+    case TFrameFormat::Bgr24:
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::uint8_t* p = row + 3 * static_cast<std::ptrdiff_t>(work.Columns[x]);
+            target[x] = Opaque(p[2], p[1], p[0]);
         }
-        converted = *rows;
-        ConvertYuvRun(frame, converted, first, count, rowBuffer.data());
-        if (part.width() % size.width() == 0) {
-            PackEvery(shifted, part.width() / size.width(), target, size.width());
-            continue;
+        break;
+    case TFrameFormat::Gray8:
+        for (std::size_t x = 0; x < width; ++x) {
+            target[x] = 0xff000000u | 0x010101u * row[work.Columns[x]];
         }
-        TSamplePositions columns(0, part.width(), size.width());
-        for (int x = 0; x < size.width(); ++x, ++columns) {
-            const std::uint8_t* p = shifted + 3 * static_cast<std::ptrdiff_t>(*columns);
-            target[x] = qRgb(p[2], p[1], p[0]);
-        }
+        break;
+    case TFrameFormat::I420:
+    case TFrameFormat::Nv12:
+        SampleYuvRow(frame, y, work, target);
+        break;
     }
 }
 
@@ -162,7 +154,7 @@ void FrameToBgrImage(const TFrameView& frame, QImage& target) {
 }
 
 void SampleFrameForScreen(const TFrameView& frame, QRect part, QSize size, QImage& shown,
-                          std::vector<std::uint8_t>& rowBuffer) {
+                          TScreenSampling& work) {
     CheckFrameView(frame);
     if (shown.size() != size || shown.format() != QImage::Format_RGB32) {
         shown = QImage(size, QImage::Format_RGB32);
@@ -170,49 +162,21 @@ void SampleFrameForScreen(const TFrameView& frame, QRect part, QSize size, QImag
     if (size.isEmpty()) {
         return;
     }
-    const bool yuv = frame.Format == TFrameFormat::I420 || frame.Format == TFrameFormat::Nv12;
-    if (yuv && part.width() <= 2 * size.width()) {
-        SampleYuvRows(frame, part, size, shown, rowBuffer);
-        return;
+    FillColumns(part, size.width(), work.Columns);
+    for (std::vector<std::uint8_t>* samples : {&work.Luma, &work.U, &work.V}) {
+        samples->resize(work.Columns.size());
     }
-    const TSamplePositions firstColumn(part.left(), part.width(), size.width());
-    const TYuvColors colors = frame.Colors;
     TSamplePositions rows(part.top(), part.height(), size.height());
+    int sampled = -1;
     for (int y = 0; y < size.height(); ++y, ++rows) {
         auto* target = reinterpret_cast<QRgb*>(shown.scanLine(y));
-        const auto sample = [&](auto pixel) {
-            SampleRow(frame, *rows, firstColumn, target, size.width(), pixel);
-        };
-        switch (frame.Format) {
-        case TFrameFormat::Bgr24:
-            sample([](const std::uint8_t* row, int x) {
-                const std::uint8_t* p = row + 3 * static_cast<std::ptrdiff_t>(x);
-                return qRgb(p[2], p[1], p[0]);
-            });
-            break;
-        case TFrameFormat::Gray8:
-            sample([](const std::uint8_t* row, int x) { return qRgb(row[x], row[x], row[x]); });
-            break;
-        case TFrameFormat::I420: {
-            const std::uint8_t* u = Row(frame, 1, *rows / 2);
-            const std::uint8_t* v = Row(frame, 2, *rows / 2);
-            sample([&](const std::uint8_t* row, int x) {
-                std::uint8_t bgr[3];
-                YuvToBgr(row[x], u[x / 2], v[x / 2], colors, bgr);
-                return qRgb(bgr[2], bgr[1], bgr[0]);
-            });
-            break;
+        if (*rows == sampled) {
+            // A picture taller than the part: the row above shows the same source row.
+            std::memcpy(target, shown.constScanLine(y - 1),
+                        4 * static_cast<std::size_t>(size.width()));
+            continue;
         }
-        case TFrameFormat::Nv12: {
-            const std::uint8_t* chroma = Row(frame, 1, *rows / 2);
-            sample([&](const std::uint8_t* row, int x) {
-                const std::uint8_t* pair = chroma + 2 * static_cast<std::ptrdiff_t>(x / 2);
-                std::uint8_t bgr[3];
-                YuvToBgr(row[x], pair[0], pair[1], colors, bgr);
-                return qRgb(bgr[2], bgr[1], bgr[0]);
-            });
-            break;
-        }
-        }
+        sampled = *rows;
+        SampleRow(frame, sampled, work, target);
     }
 }

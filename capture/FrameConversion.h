@@ -23,9 +23,19 @@ TFrameView BgrImageView(const QImage& image);
 // frame's size and format and nothing shares it. An empty frame gives a null image.
 void FrameToBgrImage(const TFrameView& frame, QImage& target);
 
+// What sampling a frame for the screen works in: the source column of each
+// pixel shown and the Y, U and V samples of one row. Kept from call to call,
+// so that a picture of an unchanged size allocates nothing.
+struct TScreenSampling {
+    std::vector<int> Columns;
+    std::vector<std::uint8_t> Luma;
+    std::vector<std::uint8_t> U;
+    std::vector<std::uint8_t> V;
+};
+
 // Samples the part `part` of the frame at the given size (nearest, at pixel
-// centres) into `shown` (RGB32), converting only the pixels shown; the storage
-// of `shown` and of `rowBuffer` (a converted source row) is kept from call to
-// call. `part` must lie inside the frame.
+// centres) into `shown` (RGB32), reading and converting only the pixels
+// shown; the storage of `shown` is kept from call to call. `part` must lie
+// inside the frame.
 void SampleFrameForScreen(const TFrameView& frame, QRect part, QSize size, QImage& shown,
-                          std::vector<std::uint8_t>& rowBuffer);
+                          TScreenSampling& work);

@@ -72,6 +72,20 @@ void YuvRowScalar(const TYuvWeights& w, const std::uint8_t* luma, const std::uin
     }
 }
 
+void YuvPixelsScalar(const TYuvWeights& w, const std::uint8_t* luma, const std::uint8_t* u,
+                     const std::uint8_t* v, std::uint32_t* rgb, int first, int count) {
+    for (int x = first; x < count; ++x) {
+        std::uint8_t bgr[3];
+        Pixel(w, luma[x], u[x] - 128, v[x] - 128, bgr);
+        rgb[x] = 0xff000000u | std::uint32_t{bgr[2]} << 16 | std::uint32_t{bgr[1]} << 8 | bgr[0];
+    }
+}
+
+void YuvPixelsPortable(const TYuvWeights& w, const std::uint8_t* luma, const std::uint8_t* u,
+                       const std::uint8_t* v, std::uint32_t* rgb, int count) {
+    YuvPixelsScalar(w, luma, u, v, rgb, 0, count);
+}
+
 void YuvRowPortable(const TYuvWeights& w, const std::uint8_t* luma, const std::uint8_t* u,
                     const std::uint8_t* v, int chromaStep, std::uint8_t* bgr, int width) {
     YuvRowScalar(w, luma, u, v, chromaStep, bgr, 0, width);
@@ -154,8 +168,54 @@ STIRWATCH_TARGET_AVX2 void YuvRowAvx2(const TYuvWeights& w, const std::uint8_t* 
     YuvRowScalar(w, luma, u, v, chromaStep, bgr, x, width);
 }
 
+STIRWATCH_TARGET_AVX2 inline __m256i Load8(const std::uint8_t* bytes) {
+    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes)));
+}
+
+// A colour in 16-bit fixed point, rounding already added, as 0-255.
+STIRWATCH_TARGET_AVX2 inline __m256i Channel8(__m256i fixed) {
+    return _mm256_max_epi32(_mm256_min_epi32(_mm256_srai_epi32(fixed, 16), _mm256_set1_epi32(255)),
+                            _mm256_setzero_si256());
+}
+
+// Eight pixels at a time, each with its own chroma, with Pixel's arithmetic;
+// each colour is clamped to 0-255 before it is shifted into place.
+STIRWATCH_TARGET_AVX2 void YuvPixelsAvx2(const TYuvWeights& w, const std::uint8_t* luma,
+                                         const std::uint8_t* u, const std::uint8_t* v,
+                                         std::uint32_t* rgb, int count) {
+    const __m256i lumaOffset = _mm256_set1_epi32(w.LumaOffset);
+    const __m256i lumaWeight = _mm256_set1_epi32(w.Luma);
+    const __m256i half = _mm256_set1_epi32(32768);
+    const __m256i chromaOffset = _mm256_set1_epi32(128);
+    const __m256i alpha = _mm256_set1_epi32(static_cast<int>(0xff000000u));
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m256i uu = _mm256_sub_epi32(Load8(u + x), chromaOffset);
+        const __m256i vv = _mm256_sub_epi32(Load8(v + x), chromaOffset);
+        const __m256i l = _mm256_add_epi32(
+            _mm256_mullo_epi32(_mm256_sub_epi32(Load8(luma + x), lumaOffset), lumaWeight), half);
+        const __m256i b =
+            Channel8(_mm256_add_epi32(l, _mm256_mullo_epi32(uu, _mm256_set1_epi32(w.BlueFromU))));
+        const __m256i g = Channel8(_mm256_add_epi32(
+            _mm256_add_epi32(l, _mm256_mullo_epi32(uu, _mm256_set1_epi32(w.GreenFromU))),
+            _mm256_mullo_epi32(vv, _mm256_set1_epi32(w.GreenFromV))));
+        const __m256i r =
+            Channel8(_mm256_add_epi32(l, _mm256_mullo_epi32(vv, _mm256_set1_epi32(w.RedFromV))));
+        const __m256i pixels = _mm256_or_si256(_mm256_or_si256(alpha, _mm256_slli_epi32(r, 16)),
+                                               _mm256_or_si256(_mm256_slli_epi32(g, 8), b));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(rgb + x), pixels);
+    }
+    YuvPixelsScalar(w, luma, u, v, rgb, x, count);
+}
+
 STIRWATCH_VECTOR_CODE_END
 #endif
+
+using TYuvPixels = void (*)(const TYuvWeights&, const std::uint8_t*, const std::uint8_t*,
+                            const std::uint8_t*, std::uint32_t*, int);
+
+constexpr TKernelSet<TYuvPixels> YuvPixelSets = {YuvPixelsPortable,
+                                                 STIRWATCH_X86_ONLY(YuvPixelsAvx2)};
 
 using TYuvRow = void (*)(const TYuvWeights&, const std::uint8_t*, const std::uint8_t*,
                          const std::uint8_t*, int, std::uint8_t*, int);
@@ -173,6 +233,16 @@ void YuvRowToBgr(const std::uint8_t* luma, const std::uint8_t* u, const std::uin
                  int chromaStep, std::uint8_t* bgr, int width, TYuvColors colors,
                  TKernelPath path) {
     YuvRows.For(path)(WeightsOf(colors), luma, u, v, chromaStep, bgr, width);
+}
+
+void YuvPixelsToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+                      std::uint32_t* rgb, int count, TYuvColors colors) {
+    YuvPixelsToRgb32(luma, u, v, rgb, count, colors, BestKernelPath());
+}
+
+void YuvPixelsToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+                      std::uint32_t* rgb, int count, TYuvColors colors, TKernelPath path) {
+    YuvPixelSets.For(path)(WeightsOf(colors), luma, u, v, rgb, count);
 }
 
 void YuvToBgr(std::uint8_t y, std::uint8_t u, std::uint8_t v, TYuvColors colors,

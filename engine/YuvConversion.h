@@ -17,6 +17,15 @@ void YuvRowToBgr(const std::uint8_t* luma, const std::uint8_t* u, const std::uin
 void YuvRowToBgr(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
                  int chromaStep, std::uint8_t* bgr, int width, TYuvColors colors, TKernelPath path);
 
+// Converts `count` pixels, each with its own Y, U and V byte (samples picked
+// from a frame's planes), into 32-bit 0xffRRGGBB pixels with the colours of
+// YuvToBgr.
+void YuvPixelsToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+                      std::uint32_t* rgb, int count, TYuvColors colors);
+// The same on a chosen code path; the path must be supported by this processor.
+void YuvPixelsToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+                      std::uint32_t* rgb, int count, TYuvColors colors, TKernelPath path);
+
 // The blue-green-red colour of one Y, U, V triple.
 void YuvToBgr(std::uint8_t y, std::uint8_t u, std::uint8_t v, TYuvColors colors,
               std::uint8_t bgr[3]);

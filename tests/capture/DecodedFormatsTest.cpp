@@ -77,7 +77,7 @@ protected:
         driver.WithNewestView([&](const TFrameView& view) {
             EXPECT_EQ(view.Format, GetParam().Format) << "the frame was converted on its way";
             QImage shown;
-            std::vector<std::uint8_t> rowBuffer;
+            TScreenSampling rowBuffer;
             SampleFrameForScreen(view, QRect(0, 0, width, height), QSize(width, height), shown,
                                  rowBuffer);
             int wrong = 0;

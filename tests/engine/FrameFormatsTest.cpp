@@ -145,6 +145,36 @@ TEST(FrameFormats, EveryPathConvertsYuvRowsToTheColoursOfSinglePixels) {
     }
 }
 
+// Pixels with a chroma each (samples picked for the screen) get the colours
+// of the one-pixel conversion on every path, at every count, and nothing is
+// written past the last.
+TEST(FrameFormats, EveryPathConvertsPickedYuvSamplesToOpaqueColours) {
+    std::mt19937 random(3);
+    std::vector<std::uint8_t> luma(40), u(40), v(40);
+    for (auto* samples : {&luma, &u, &v}) {
+        for (auto& byte : *samples) {
+            byte = static_cast<std::uint8_t>(random());
+        }
+    }
+    luma[0] = 0; // below studio black, and the largest chroma: clamped both ways
+    u[0] = v[0] = 255;
+    for (TKernelPath path : SupportedPaths()) {
+        for (TYuvColors colors : {TYuvColors::Bt601Studio, TYuvColors::Bt709Full}) {
+            for (int count : {1, 7, 8, 17, 40}) {
+                std::vector<std::uint32_t> rgb(count + 1, 0xABABABABu);
+                YuvPixelsToRgb32(luma.data(), u.data(), v.data(), rgb.data(), count, colors, path);
+                for (int x = 0; x < count; ++x) {
+                    std::uint8_t bgr[3];
+                    YuvToBgr(luma[x], u[x], v[x], colors, bgr);
+                    ASSERT_EQ(rgb[x], 0xff000000u | bgr[2] << 16 | bgr[1] << 8 | bgr[0])
+                        << KernelPathName(path) << " count " << count << " pixel " << x;
+                }
+                EXPECT_EQ(rgb[count], 0xABABABABu) << "nothing written past the last pixel";
+            }
+        }
+    }
+}
+
 TEST(FrameFormats, YuvColoursAtTheEndsOfTheirRanges) {
     std::uint8_t bgr[3];
     YuvToBgr(16, 128, 128, TYuvColors::Bt601Studio, bgr);
