@@ -2,11 +2,17 @@
 
 #include "analysis/TBitmap.h"
 
+#include <QPaintEngine>
 #include <QPainter>
+#include <QRegion>
 #include <QTransform>
 
 #include <cstdint>
 #include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 TImageForm* ImageForm = nullptr;
 
@@ -22,7 +28,7 @@ void CopyRow(const std::uint8_t* source, int bytesPerPixel, QRgb* target, int wi
 
 // Blue-green-red bytes to 32-bit pixels, four pixels from three 32-bit
 // words at a time (the bytes in memory of a word are its low byte first).
-void BgrRowToRgb32(const std::uint8_t* source, QRgb* target, int width) {
+void BgrRowToRgb32Portable(const std::uint8_t* source, QRgb* target, int width) {
     constexpr QRgb opaque = 0xff000000u;
     int x = 0;
     if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
@@ -40,6 +46,38 @@ void BgrRowToRgb32(const std::uint8_t* source, QRgb* target, int width) {
     }
 }
 
+#if defined(__x86_64__)
+// The same with one byte shuffle per four pixels: a 32-bit pixel in memory is
+// blue, green, red, alpha, so each pixel's three bytes move up by one place
+// per pixel before it and the alpha byte is set. A load takes 16 bytes, so
+// the vector loop stops while 16 bytes are left in the row.
+__attribute__((target("ssse3"))) void BgrRowToRgb32Ssse3(const std::uint8_t* source, QRgb* target,
+                                                         int width) {
+    const __m128i spread =
+        _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1); // NOLINT
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xff000000u));
+    int x = 0;
+    for (; x + 6 <= width; x += 4, source += 12) {
+        const __m128i bgr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + x),
+                         _mm_or_si128(_mm_shuffle_epi8(bgr, spread), opaque));
+    }
+    BgrRowToRgb32Portable(source, target + x, width - x);
+}
+#endif
+
+using TBgrRowConversion = void (*)(const std::uint8_t*, QRgb*, int);
+
+TBgrRowConversion BgrRowToRgb32() {
+#if defined(__x86_64__)
+    static const TBgrRowConversion chosen =
+        __builtin_cpu_supports("ssse3") ? BgrRowToRgb32Ssse3 : BgrRowToRgb32Portable;
+    return chosen;
+#else
+    return BgrRowToRgb32Portable;
+#endif
+}
+
 } // namespace
 
 TImage::TImage(QWidget* owner) : QWidget(owner) {}
@@ -47,6 +85,7 @@ TImage::TImage(QWidget* owner) : QWidget(owner) {}
 void TImage::SetPicture(const TBitmap& bitmap) {
     if (bitmap.Empty()) {
         FPicture = QImage();
+        UpdateOpaque();
         return;
     }
     if (FPicture.size() != QSize(bitmap.Width(), bitmap.Height()) ||
@@ -58,10 +97,12 @@ void TImage::SetPicture(const TBitmap& bitmap) {
         CopyRow(bitmap.ScanLine(y), bytesPerPixel, reinterpret_cast<QRgb*>(FPicture.scanLine(y)),
                 bitmap.Width());
     }
+    UpdateOpaque();
 }
 
 void TImage::SetPicture(const QImage& picture) {
     FPicture = picture;
+    UpdateOpaque();
 }
 
 void TImage::TakePicture(TBitmap& bitmap) {
@@ -74,6 +115,22 @@ void TImage::TakePicture(TBitmap& bitmap) {
     // QImage calls BGR888. The view lives no longer than FShown's storage.
     FPicture = QImage(FShown.ScanLine(0), FShown.Width(), FShown.Height(),
                       static_cast<qsizetype>(FShown.Stride()), QImage::Format_BGR888);
+    UpdateOpaque();
+}
+
+// A picture without transparency that covers the whole control hides what is
+// behind it, so a repaint need not fill the window's background first.
+void TImage::UpdateOpaque() {
+    const bool covers = !FPicture.isNull() && !FPicture.hasAlphaChannel() &&
+                        FPicture.width() >= width() && FPicture.height() >= height();
+    if (testAttribute(Qt::WA_OpaquePaintEvent) != covers) {
+        setAttribute(Qt::WA_OpaquePaintEvent, covers);
+    }
+}
+
+void TImage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    UpdateOpaque();
 }
 
 void TImage::Repaint() {
@@ -120,17 +177,57 @@ void TImage::PaintHatching(QPainter& painter, const QRect& picture) {
     painter.drawPath(toPicture.map(FHatching));
 }
 
+// The painter would convert the whole 24-bit picture to draw a part of it:
+// only the part shown is converted. Where the painter draws into a 32-bit
+// image one to one (a window's backing store), the pixels go straight into
+// it, inside the area the paint may touch; elsewhere they go through storage
+// kept for the next paint.
 void TImage::PaintBgrPart(QPainter& painter, const QRect& shown, int left, int top) {
-    // The painter would convert the whole 24-bit picture to draw a part of
-    // it: only the part shown is converted, into storage kept for the next paint.
+    if (PaintBgrIntoDevice(painter, shown, left, top)) {
+        return;
+    }
     if (FVisible.size() != shown.size()) {
         FVisible = QImage(shown.size(), QImage::Format_RGB32);
     }
-    for (int y = 0; y < shown.height(); ++y) {
-        BgrRowToRgb32(FPicture.constScanLine(shown.top() - top + y) + 3 * (shown.left() - left),
-                      reinterpret_cast<QRgb*>(FVisible.scanLine(y)), shown.width());
-    }
+    ConvertBgrPart(shown.translated(-left, -top), FVisible, QPoint(0, 0));
     painter.drawImage(shown.topLeft(), FVisible);
+}
+
+bool TImage::PaintBgrIntoDevice(QPainter& painter, const QRect& shown, int left, int top) {
+    QPaintEngine* engine = painter.paintEngine();
+    QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
+    const QTransform& toDevice = painter.deviceTransform();
+    if (!device || device->devType() != QInternal::Image ||
+        toDevice.type() > QTransform::TxTranslate) {
+        return false;
+    }
+    auto& image = *static_cast<QImage*>(device);
+    const QImage::Format format = image.format();
+    // The painter made its image its own when it began; a shared one would be
+    // copied by the first row written, away from the painter.
+    const bool thirtyTwoBit = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+                              format == QImage::Format_ARGB32_Premultiplied;
+    if (!image.isDetached() || !thirtyTwoBit) {
+        return false;
+    }
+    const QPoint offset(qRound(toDevice.dx()), qRound(toDevice.dy()));
+    const QRect target = shown.translated(offset) & image.rect();
+    const QRegion allowed =
+        engine->systemClip().isEmpty() ? QRegion(image.rect()) : engine->systemClip();
+    const QRegion parts = allowed.intersected(target);
+    for (const QRect& part : parts) {
+        ConvertBgrPart(part.translated(-offset - QPoint(left, top)), image, part.topLeft());
+    }
+    return true;
+}
+
+// The picture's `part` to `target` from `at` on; the part lies inside both.
+void TImage::ConvertBgrPart(const QRect& part, QImage& target, QPoint at) const {
+    const TBgrRowConversion convert = BgrRowToRgb32();
+    for (int y = 0; y < part.height(); ++y) {
+        convert(FPicture.constScanLine(part.top() + y) + 3 * part.left(),
+                reinterpret_cast<QRgb*>(target.scanLine(at.y() + y)) + at.x(), part.width());
+    }
 }
 
 TImageForm::TImageForm(QWidget* owner) : BaseForm(owner), Image(new TImage(this)) {

@@ -40,6 +40,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QImage FPicture;
@@ -48,6 +49,9 @@ private:
     QPainterPath FHatching;
 
     void PaintBgrPart(QPainter& painter, const QRect& shown, int left, int top);
+    bool PaintBgrIntoDevice(QPainter& painter, const QRect& shown, int left, int top);
+    void ConvertBgrPart(const QRect& part, QImage& target, QPoint at) const;
+    void UpdateOpaque();
     void PaintHatching(QPainter& painter, const QRect& picture);
 };
 

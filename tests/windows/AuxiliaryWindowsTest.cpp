@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QPixmap>
+#include <QScreen>
 
 #include <memory>
 
@@ -38,6 +40,12 @@ QImage ShownClientArea(BaseForm& form) {
     form.show();
     QApplication::processEvents();
     return form.grab().toImage();
+}
+
+// What the window's backing store holds after a repaint: the pixels that
+// went to the screen (a grab paints the widgets anew instead).
+QImage OnScreen(BaseForm& form) {
+    return form.screen()->grabWindow(form.winId()).toImage();
 }
 
 // Pixel (x, y) of the bitmap has red x % 256, green y % 256 and blue 7.
@@ -167,6 +175,34 @@ TEST_F(AuxiliaryWindowTest, TakenPictureShowsEveryPixelInPlace) {
         }
     }
     EXPECT_EQ(wrong, 0);
+}
+
+// Each step repaints the window at once: a picture that covers it goes to the
+// screen pixel for pixel, and a smaller one after it still shows on black.
+TEST_F(AuxiliaryWindowTest, RepaintPutsEveryPixelOfTheTakenPictureOnScreen) {
+    auto form = BaseForm::MakeForm<TImageForm>();
+    ShownClientArea(*form);
+    const auto expectCentre = [&](int width, int height) {
+        form->Image->Repaint();
+        const QImage screen = OnScreen(*form);
+        ASSERT_EQ(screen.size(), QSize(320, 240));
+        const int left = (320 - width) / 2;
+        const int top = (240 - height) / 2;
+        int wrong = 0;
+        for (int y = 0; y < 240; ++y) {
+            for (int x = 0; x < 320; ++x) {
+                const bool inside = x >= left && x < left + width && y >= top && y < top + height;
+                const QRgb expected = inside ? qRgb((x - left) % 256, (y - top) % 256, 7) : Black;
+                wrong += PixelOf(screen, x, y) != expected;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << width << " x " << height;
+    };
+    for (const QSize size : {QSize(643, 481), QSize(161, 121), QSize(322, 240), QSize(5, 3)}) {
+        TBitmap picture = CoordinateBitmap(size.width(), size.height());
+        form->Image->TakePicture(picture);
+        expectCentre(size.width(), size.height());
+    }
 }
 
 TEST_F(AuxiliaryWindowTest, NewPictureOfTheSameSizeReplacesTheOld) {
