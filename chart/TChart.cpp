@@ -33,7 +33,10 @@ TChart::TChart(QWidget* parent) : QFrame(parent), FSeries1(new TAreaSeries(this)
 }
 
 int TChart::AxisLabelWidth() const {
-    return fontMetrics().horizontalAdvance(QString::number(LeftAxisMaximum));
+    if (FAxisLabelWidth < 0) {
+        FAxisLabelWidth = fontMetrics().horizontalAdvance(QString::number(LeftAxisMaximum));
+    }
+    return FAxisLabelWidth;
 }
 
 QRect TChart::PlotRect() const {
@@ -93,6 +96,9 @@ void TChart::changeEvent(QEvent* event) {
     QFrame::changeEvent(event);
     switch (event->type()) {
     case QEvent::FontChange:
+        FAxisLabelWidth = -1;
+        FBackground = QPixmap();
+        break;
     case QEvent::PaletteChange:
     case QEvent::ApplicationPaletteChange:
     case QEvent::StyleChange:

@@ -54,6 +54,9 @@ private:
     TAreaSeries* FSeries1;
     // The frame, the panel and the axis, drawn once per size, font and palette.
     QPixmap FBackground;
+    // The widest axis label's width in the current font; -1 until measured.
+    // Every step places its points by it, and measuring text is dear.
+    mutable int FAxisLabelWidth = -1;
     // The points as they were when a repaint was last scheduled.
     struct TShownPoint {
         double Y = 0;
