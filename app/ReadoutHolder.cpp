@@ -1,10 +1,30 @@
 #include "app/ReadoutHolder.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 #include <QLabel>
 
+namespace {
+
+// A text's advance as the sum of its characters' own: measuring a text as a
+// whole shapes it, which costs more than the rest of a read-out's update.
+// Read-outs are numbers, whose digits fonts set side by side unkerned.
+int CharacterAdvances(const QFontMetrics& metrics, const QString& text) {
+    int sum = 0;
+    for (const QChar character : text) {
+        if (character.isSurrogate()) {
+            return metrics.horizontalAdvance(text);
+        }
+        sum += metrics.horizontalAdvance(character);
+    }
+    return sum;
+}
+
+} // namespace
+
 TReadoutHolder::TReadoutHolder(QLabel* label, const QString& widest, QWidget* parent)
-    : QWidget(parent), FLabel(label) {
+    : QWidget(parent), FLabel(label), FWidestFont(label->font()),
+      FWidestAdvance(CharacterAdvances(label->fontMetrics(), widest)) {
     const QString text = label->text();
     label->setText(widest);
     FHint = label->sizeHint().expandedTo(label->minimumSize());
@@ -17,14 +37,25 @@ TReadoutHolder::TReadoutHolder(QLabel* label, const QString& widest, QWidget* pa
 }
 
 // The label's request for a new layout comes here: only a text wider than the
-// holder goes on to the layout.
+// holder goes on to the layout. A text no wider than one known to fit in the
+// same font fits too (the label's size hint is its text's advance and margins
+// that do not depend on the text), which saves asking for the size hint.
 bool TReadoutHolder::event(QEvent* event) {
     if (event->type() == QEvent::LayoutRequest) {
+        const int advance = CharacterAdvances(FLabel->fontMetrics(), FLabel->text());
+        const bool sameFont = FLabel->font() == FWidestFont;
+        if (sameFont && advance <= FWidestAdvance) {
+            return true;
+        }
         const QSize needed = FLabel->sizeHint().expandedTo(FLabel->minimumSize());
         if (needed.width() > FHint.width()) {
             FHint.setWidth(needed.width());
             FMinimumHint.setWidth(std::max(FMinimumHint.width(), needed.width()));
             updateGeometry();
+        }
+        if (!sameFont || advance > FWidestAdvance) {
+            FWidestFont = FLabel->font();
+            FWidestAdvance = advance;
         }
         return true;
     }

@@ -7,6 +7,7 @@
 // its own area, so the text is drawn where it would be in the layout itself.
 // A wider text than that grows the holder and the layout once.
 
+#include <QFont>
 #include <QSize>
 #include <QString>
 #include <QWidget>
@@ -29,4 +30,8 @@ private:
     QLabel* FLabel;
     QSize FHint;
     QSize FMinimumHint;
+    // The advance of the widest text known to fit, in the font it was
+    // measured in.
+    QFont FWidestFont;
+    int FWidestAdvance = 0;
 };

@@ -80,6 +80,23 @@ TEST(ReadoutHolderTest, LooksAsTheLabelAloneAndLaysOutOnlyForAWiderText) {
     // Wider than the widest expected: the holder grows, the whole text shows.
     EXPECT_EQ(held.Show("2147483647"), plain.Show("2147483647"));
     EXPECT_GE(held.Readout->width(), held.Readout->sizeHint().width());
+    heldRequests.Count = 0;
+    held.Show("12345");
+    EXPECT_EQ(heldRequests.Count, 0) << "a narrower text after the wider one laid out the window";
+}
+
+// Texts that fitted in one font are measured again in a larger one.
+TEST(ReadoutHolderTest, ALargerFontGrowsTheHolderForTheTextsThatNoLongerFit) {
+    TPanel plain(false);
+    TPanel held(true);
+    for (TPanel* panel : {&plain, &held}) {
+        QFont font = panel->Readout->font();
+        font.setPixelSize(28);
+        panel->Readout->setFont(font);
+    }
+    for (const QString text : {"7", "33177600"}) {
+        EXPECT_EQ(held.Show(text), plain.Show(text)) << text.toStdString();
+    }
 }
 
 } // namespace
