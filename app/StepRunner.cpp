@@ -62,9 +62,13 @@ void TStepRunner::Run() {
     }
 }
 
-void TStepRunner::WaitForWorker() {
+std::optional<std::uint64_t> TStepRunner::WaitForStepInFlight() {
+    if (!FInFlight) {
+        return std::nullopt;
+    }
     std::unique_lock lock(FMutex);
     FIdle.wait(lock, [this] { return FWorkDone; });
+    return FStep;
 }
 
 // A result that Settle or Cancel took already is not delivered again.
@@ -85,23 +89,14 @@ void TStepRunner::Deliver(std::uint64_t step) {
 }
 
 void TStepRunner::Settle() {
-    if (!FInFlight) {
-        return;
+    if (const std::optional<std::uint64_t> step = WaitForStepInFlight()) {
+        Deliver(*step);
     }
-    WaitForWorker();
-    std::uint64_t step = 0;
-    {
-        const std::lock_guard lock(FMutex);
-        step = FStep;
-    }
-    Deliver(step);
 }
 
 void TStepRunner::Cancel() {
-    if (!FInFlight) {
-        return;
+    if (WaitForStepInFlight()) {
+        FInFlight = false;
+        FDone = nullptr;
     }
-    WaitForWorker();
-    FInFlight = false;
-    FDone = nullptr;
 }

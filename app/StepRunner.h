@@ -12,6 +12,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 class TStepRunner : public QObject {
@@ -49,7 +50,9 @@ public:
 private:
     void Run();
     void Deliver(std::uint64_t step);
-    void WaitForWorker();
+    // With a step in flight: waits until the worker has ended it and returns
+    // its number. Without one: returns nothing at once.
+    std::optional<std::uint64_t> WaitForStepInFlight();
 
     std::mutex FMutex;
     std::condition_variable FWake;
