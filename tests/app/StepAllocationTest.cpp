@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <set>
 
@@ -143,6 +144,31 @@ bool StartedWithAFirstFrame(TVideo& window) {
     return QTest::qWaitFor([&] { return !window.Engine()->PreviousFrame().Empty(); }, 20000);
 }
 
+// The main window on the test source, shown, with the engine's first frame
+// compared; the configuration is kept in a folder of the test's own.
+class TestSourceStepMemory : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CreateConfigForm();
+        Window = BaseForm::MakeForm<TVideo>();
+        ASSERT_TRUE(StartedWithAFirstFrame(*Window));
+    }
+    void TearDown() override {
+        if (Window) {
+            Window->StopVideo();
+            Window->close();
+            Window.reset();
+        }
+        DestroyConfigForm();
+        QGuiApplication::clipboard()->clear();
+    }
+
+    QTemporaryDir Config;
+    TScopedEnv ConfigHome{"XDG_CONFIG_HOME", Config.path().toStdString()};
+    TScopedEnv Source{"STIRWATCH_SOURCE", "test"};
+    std::unique_ptr<TVideo> Window;
+};
+
 TEST(FrameStepMemory, StepsAtAnUnchangedSizeTakeNoFrameSizedMemory) {
 #ifndef STIRWATCH_COUNT_ALLOCATIONS
     GTEST_SKIP() << "allocations are not counted under AddressSanitizer";
@@ -181,43 +207,31 @@ TEST(FrameStepMemory, StepsAtAnUnchangedSizeTakeNoFrameSizedMemory) {
 // With a camera the step reads the grab itself: the capture's two grab images
 // take turns (the clipboard holds the other), so steps at an unchanged size
 // neither copy the frame again nor allocate, in the capture or the analysis.
-TEST(FrameStepMemory, StepsOnACameraReuseTheTwoGrabsAndTheEngineStorage) {
-    QTemporaryDir config;
-    const TScopedEnv configHome("XDG_CONFIG_HOME", config.path().toStdString());
-    const TScopedEnv source("STIRWATCH_SOURCE", "test");
-    CreateConfigForm();
-    {
-        auto window = BaseForm::MakeForm<TVideo>();
-        ASSERT_TRUE(StartedWithAFirstFrame(*window));
-        std::set<const uchar*> grabStorage;
-        auto step = [&] {
-            Counting = true;
-            window->EvolveOne();
-            Counting = false;
-            QImage grabbed;
-            ASSERT_TRUE(TakeGrabbedFrame(grabbed));
-            ASSERT_FALSE(grabbed.isNull());
-            grabStorage.insert(grabbed.constBits());
-            QCoreApplication::processEvents();
-        };
-        for (int i = 0; i < 3; ++i) {
-            step();
-        }
-        grabStorage.clear();
-        LargeAllocations = 0;
-        for (int i = 0; i < 10; ++i) {
-            step();
-        }
-        EXPECT_LE(grabStorage.size(), 2u);
-#ifdef STIRWATCH_COUNT_ALLOCATIONS
-        EXPECT_EQ(LargeAllocations.load(), 0);
-#endif
-        EXPECT_FALSE(window->Engine()->PreviousFrame().Empty());
-        window->StopVideo();
-        window->close();
+TEST_F(TestSourceStepMemory, StepsOnACameraReuseTheTwoGrabsAndTheEngineStorage) {
+    std::set<const uchar*> grabStorage;
+    auto step = [&] {
+        Counting = true;
+        Window->EvolveOne();
+        Counting = false;
+        QImage grabbed;
+        ASSERT_TRUE(TakeGrabbedFrame(grabbed));
+        ASSERT_FALSE(grabbed.isNull());
+        grabStorage.insert(grabbed.constBits());
+        QCoreApplication::processEvents();
+    };
+    for (int i = 0; i < 3; ++i) {
+        step();
     }
-    DestroyConfigForm();
-    QGuiApplication::clipboard()->clear();
+    grabStorage.clear();
+    LargeAllocations = 0;
+    for (int i = 0; i < 10; ++i) {
+        step();
+    }
+    EXPECT_LE(grabStorage.size(), 2u);
+#ifdef STIRWATCH_COUNT_ALLOCATIONS
+    EXPECT_EQ(LargeAllocations.load(), 0);
+#endif
+    EXPECT_FALSE(Window->Engine()->PreviousFrame().Empty());
 }
 
 // A decoded H.264 file shown live and stepped: from the demuxer and the
@@ -272,43 +286,31 @@ TEST(FrameStepMemory, ALivePipelineTakesNoFrameSizedMemoryPerFrame) {
 // The automatic step on the step runner's worker: the grab it converts there,
 // the clipboard that shares it, the analysis and the difference image reuse
 // their storage too, whichever thread would take a frame-sized block.
-TEST(FrameStepMemory, AutomaticStepsOnTheWorkerTakeNoFrameSizedMemory) {
+TEST_F(TestSourceStepMemory, AutomaticStepsOnTheWorkerTakeNoFrameSizedMemory) {
 #ifndef STIRWATCH_COUNT_ALLOCATIONS
     GTEST_SKIP() << "allocations are not counted under AddressSanitizer";
 #else
-    QTemporaryDir config;
-    const TScopedEnv configHome("XDG_CONFIG_HOME", config.path().toStdString());
-    const TScopedEnv source("STIRWATCH_SOURCE", "test");
-    CreateConfigForm();
-    {
-        auto window = BaseForm::MakeForm<TVideo>();
-        ASSERT_TRUE(StartedWithAFirstFrame(*window));
-        std::set<const uchar*> grabStorage;
-        const auto run = [&](int steps) {
-            for (int i = 0; i < steps; ++i) {
-                const std::uint64_t before = window->StepRunner().Completed();
-                window->StartAutomaticStep();
-                ASSERT_TRUE(QTest::qWaitFor(
-                    [&] { return window->StepRunner().Completed() > before; }, 10000));
-                QImage grabbed;
-                ASSERT_TRUE(TakeGrabbedFrame(grabbed));
-                grabStorage.insert(grabbed.constBits());
-            }
-        };
-        run(3); // the first steps size the buffers
-        grabStorage.clear();
-        FrameSizedBlocks = 0;
-        FrameBlock = std::size_t{640} * 480;
-        run(10);
-        FrameBlock = 0;
-        EXPECT_EQ(FrameSizedBlocks.load(), 0)
-            << "the last of " << LastFrameSizedBlock.load() << " bytes";
-        EXPECT_LE(grabStorage.size(), 2u);
-        window->StopVideo();
-        window->close();
-    }
-    DestroyConfigForm();
-    QGuiApplication::clipboard()->clear();
+    std::set<const uchar*> grabStorage;
+    const auto run = [&](int steps) {
+        for (int i = 0; i < steps; ++i) {
+            const std::uint64_t before = Window->StepRunner().Completed();
+            Window->StartAutomaticStep();
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return Window->StepRunner().Completed() > before; }, 10000));
+            QImage grabbed;
+            ASSERT_TRUE(TakeGrabbedFrame(grabbed));
+            grabStorage.insert(grabbed.constBits());
+        }
+    };
+    run(3); // the first steps size the buffers
+    grabStorage.clear();
+    FrameSizedBlocks = 0;
+    FrameBlock = std::size_t{640} * 480;
+    run(10);
+    FrameBlock = 0;
+    EXPECT_EQ(FrameSizedBlocks.load(), 0)
+        << "the last of " << LastFrameSizedBlock.load() << " bytes";
+    EXPECT_LE(grabStorage.size(), 2u);
 #endif
 }
 
