@@ -350,6 +350,11 @@ void TCaptureSession::ShowNewestFrame() {
     emit PictureChanged();
 }
 
+bool TCaptureSession::ShowingLiveFrames() const {
+    return FDriver && FHasDisplayFrame && !(FFrozen && FHasGrab) &&
+           FDriver->Signal().State == TSourceState::Live;
+}
+
 bool TCaptureSession::WithPicture(const std::function<void(const TFrameView&)>& draw) const {
     if (FFrozen && FHasGrab) {
         draw(BgrImageView(FGrabs[FGrabIndex]));

@@ -119,6 +119,9 @@ public:
     bool KeepingAspect() const { return FKeepAspect; }
     bool DisplayFrozen() const { return FFrozen; }
     std::uint64_t DisplayedFrames() const { return FDisplayedFrames; }
+    // Whether the display shows the newest frame as decoded (a frame was shown,
+    // no grab holds it, the source is live).
+    bool ShowingLiveFrames() const;
     // Hands the picture to show to `draw` (valid during the call): the grabbed frame
     // while the display is frozen, else the newest frame as decoded once one was
     // shown. False, without a call, when there is none.

@@ -74,17 +74,24 @@ void TCaptureWindow::Unregister() {
 TCaptureWindow::TCaptureWindow(const QString& name, QWidget* parent)
     : QWidget(parent), FSession(new TCaptureSession(this)),
       FRecorder(new TSequenceRecorder(*FSession, this)),
-      FController(new TCaptureController(this, *FSession, *FRecorder)) {
+      FController(new TCaptureController(this, *FSession, *FRecorder)), FSampler([this] {
+          // The sampler's thread: the paint is asked for from the GUI thread.
+          QMetaObject::invokeMethod(
+              this, [this] { update(); }, Qt::QueuedConnection);
+      }) {
     setObjectName(name);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    connect(FSession, &TCaptureSession::PictureChanged, this, [this] { update(); });
+    connect(FSession, &TCaptureSession::PictureChanged, this, &TCaptureWindow::ShowPicture);
     connect(FSession, &TCaptureSession::SourceReleased, FRecorder, &TSequenceRecorder::Halt);
+    // The sampler lets go of the source before the session does.
+    connect(FSession, &TCaptureSession::SourceReleased, this, [this] { FSampler.Forget(); });
     LiveWindows().insert(this);
 }
 
 TCaptureWindow::~TCaptureWindow() {
     LiveWindows().erase(this);
     FSession->Disconnect();
+    FSampler.Forget();
 }
 
 LRESULT TCaptureWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -95,29 +102,30 @@ const std::string& TCaptureWindow::CaptureFileName() const {
     return FRecorder->File();
 }
 
+TPictureLayout TCaptureWindow::Layout() const {
+    return {size(), FSession->Scaling(), FSession->KeepingAspect()};
+}
+
+// A live frame is sampled on the sampler's thread, which asks for the paint
+// once its picture is ready; anything else is painted at once.
+void TCaptureWindow::ShowPicture() {
+    if (FSession->ShowingLiveFrames()) {
+        FSampler.Request(FSession->Driver(), Layout());
+        return;
+    }
+    update();
+}
+
 // Only the pixels shown are converted, from the frame as it was decoded, into a
 // picture whose storage is kept from paint to paint. Gives where the picture went.
 QRect TCaptureWindow::Draw(QPainter& painter, const TFrameView& frame) {
-    const QRect whole(0, 0, frame.Width, frame.Height);
-    if (!FSession->Scaling()) {
-        const QRect part = whole & rect();
-        if (part.isEmpty()) {
-            return {};
-        }
-        SampleFrameForScreen(frame, part, part.size(), FShownFrame, FSampling);
-        painter.drawImage(QPoint(0, 0), FShownFrame);
-        return {QPoint(0, 0), part.size()};
-    }
-    QSize size = whole.size();
-    size.scale(this->size(),
-               FSession->KeepingAspect() ? Qt::KeepAspectRatio : Qt::IgnoreAspectRatio);
-    if (size.isEmpty()) {
+    const TPicturePlace place = PlacePicture(QSize(frame.Width, frame.Height), Layout());
+    if (place.Size.isEmpty()) {
         return {};
     }
-    SampleFrameForScreen(frame, whole, size, FShownFrame, FSampling);
-    const QPoint origin((width() - size.width()) / 2, (height() - size.height()) / 2);
-    painter.drawImage(origin, FShownFrame);
-    return {origin, size};
+    SampleFrameForScreen(frame, place.Part, place.Size, FShownFrame, FSampling);
+    painter.drawImage(place.Origin, FShownFrame);
+    return {place.Origin, place.Size};
 }
 
 void TCaptureWindow::paintEvent(QPaintEvent*) {
@@ -129,6 +137,13 @@ void TCaptureWindow::paintEvent(QPaintEvent*) {
         return;
     }
     QRect picture;
-    FSession->WithPicture([&](const TFrameView& frame) { picture = Draw(painter, frame); });
+    const TPictureSampler::TPicture* sampled =
+        FSession->ShowingLiveFrames() ? FSampler.Finished(Layout()) : nullptr;
+    if (sampled) {
+        painter.drawImage(sampled->Origin, sampled->Image);
+        picture = QRect(sampled->Origin, sampled->Image.size());
+    } else {
+        FSession->WithPicture([&](const TFrameView& frame) { picture = Draw(painter, frame); });
+    }
     FillAround(painter, rect(), picture);
 }

@@ -7,6 +7,7 @@
 
 #include "capture/CaptureSession.h"
 #include "capture/FrameConversion.h"
+#include "capture/PictureSampler.h"
 #include "capture/PlatformTypes.h"
 
 #include <QImage>
@@ -66,10 +67,15 @@ protected:
 
 private:
     QRect Draw(QPainter& painter, const TFrameView& frame);
+    TPictureLayout Layout() const;
+    void ShowPicture();
 
     TCaptureSession* FSession;
     TSequenceRecorder* FRecorder;
     TCaptureController* FController;
-    QImage FShownFrame;        // the scaled picture of the last paint
-    TScreenSampling FSampling; // what sampling the picture works in
+    // A picture sampled here when the sampler has none for the window (the
+    // first frame, a new window size, a grab).
+    QImage FShownFrame;
+    TScreenSampling FSampling;
+    TPictureSampler FSampler; // the live frames' pictures
 };

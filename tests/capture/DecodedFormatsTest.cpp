@@ -9,11 +9,13 @@
 #include "EventLoop.h"
 #include "capture/FrameConversion.h"
 #include "capture/GstDriver.h"
+#include "capture/PictureSampler.h"
 #include "engine/MotionEngine.h"
 #include "engine/YuvConversion.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 
 namespace {
@@ -127,6 +129,39 @@ TEST_P(DecodedFormatsTest, TheDecodersFormatIsReadExactlyAtOddAndChangedSizes) {
     // The pipeline's own scaling brings a new size mid-stream, odd again.
     ASSERT_TRUE(driver->SetFormat({21, 11, 0, {}}));
     ExpectFrame(*driver, 21, 11);
+    driver->Stop();
+}
+
+// The display's sampler thread paints what the window would sample itself:
+// the same pixels at the same place, scaled and centred or cut to the window;
+// a picture for another layout, or one forgotten with its source, is none.
+TEST_P(DecodedFormatsTest, TheSamplerThreadGivesTheWindowsOwnPicture) {
+    const auto driver = Start(37, 19);
+    ExpectFrame(*driver, 37, 19);
+    std::atomic<int> finished{0};
+    TPictureSampler sampler([&finished] { ++finished; });
+    for (const TPictureLayout layout :
+         {TPictureLayout{QSize(50, 31), true, true}, TPictureLayout{QSize(20, 10), false, true}}) {
+        const int before = finished;
+        sampler.Request(driver.get(), layout);
+        ASSERT_TRUE(RunEventsUntil([&] { return finished > before; }, 20000));
+        const TPictureSampler::TPicture* picture = sampler.Finished(layout);
+        ASSERT_NE(picture, nullptr);
+        QImage expected;
+        TPicturePlace place;
+        driver->WithNewestView([&](const TFrameView& view) {
+            place = PlacePicture(QSize(view.Width, view.Height), layout);
+            TScreenSampling work;
+            SampleFrameForScreen(view, place.Part, place.Size, expected, work);
+        });
+        EXPECT_EQ(picture->Origin, place.Origin);
+        EXPECT_EQ(picture->Image, expected) << "a still picture sampled twice differs";
+        TPictureLayout other = layout;
+        other.Window += QSize(1, 0);
+        EXPECT_EQ(sampler.Finished(other), nullptr);
+    }
+    sampler.Forget();
+    EXPECT_EQ(sampler.Finished({QSize(20, 10), false, true}), nullptr);
     driver->Stop();
 }
 
