@@ -203,7 +203,10 @@ void TEventRecorder::StartEncoder() {
     }
     try {
         const TEventCodec codec =
-            ChooseEventCodec(keyframeFrames, EventBitrateKbps(info.width, info.height, fps),
+            // The frame encoder asks for a key frame every half second of the
+            // frames' times; the encoder's own count, in frames, is only a
+            // ceiling twice that far, so that the two never fall a frame apart.
+            ChooseEventCodec(2 * keyframeFrames, EventBitrateKbps(info.width, info.height, fps),
                              preferH264, EventEncoderThreads(info.width, info.height, fps));
         {
             std::lock_guard lock(FMutex);

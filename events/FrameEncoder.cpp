@@ -18,6 +18,10 @@ constexpr GstClockTime TimeBase = 1000ull * 3600 * GST_SECOND;
 // Frames allowed to wait for the encoder before the oldest is dropped.
 constexpr std::size_t WaitingFrames = 3;
 
+// The longest time between key frames: a clip starts at the key frame at or
+// before its first second of pre-roll, at most this much earlier.
+constexpr GstClockTime KeyUnitSpacing = GST_SECOND / 2;
+
 } // namespace
 
 TFrameEncoder::TFrameEncoder(const TEventCodec& codec, GstCaps* rawCaps, TOutput encoded)
@@ -38,6 +42,7 @@ TFrameEncoder::TFrameEncoder(const TEventCodec& codec, GstCaps* rawCaps, TOutput
     if (gst_video_info_from_caps(&info, rawCaps) && info.fps_n > 0 && info.fps_d > 0) {
         FFrameDuration = gst_util_uint64_scale(GST_SECOND, info.fps_d, info.fps_n);
     }
+    FSourceElement.reset(gst_bin_get_by_name(GST_BIN(FPipeline.get()), "src"));
     const TGstPtr<GstElement> sink(gst_bin_get_by_name(GST_BIN(FPipeline.get()), "sink"));
     g_signal_connect(sink.get(), "new-sample", G_CALLBACK(&TFrameEncoder::NewSample), this);
     if (SetState(FPipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
@@ -54,6 +59,7 @@ TFrameEncoder::~TFrameEncoder() {
 void TFrameEncoder::Push(GstBuffer* raw, GstClockTime pts) {
     // A new buffer object that shares the frame's memory: the source's own
     // buffer keeps its times.
+    ForceKeyUnitByTime(pts);
     GstBuffer* frame = gst_buffer_copy(raw);
     GST_BUFFER_PTS(frame) = pts + TimeBase;
     GST_BUFFER_DTS(frame) = GST_CLOCK_TIME_NONE;
@@ -61,6 +67,21 @@ void TFrameEncoder::Push(GstBuffer* raw, GstClockTime pts) {
     if (!FSource.Push(frame)) {
         FDropped.fetch_add(1);
     }
+}
+
+// The encoder's own key-frame interval counts frames, and frames left out
+// under load would stretch it past the spacing: a key frame is asked for by
+// time as well. The request travels with the frames and takes effect at the
+// next frame the encoder codes.
+void TFrameEncoder::ForceKeyUnitByTime(GstClockTime pts) {
+    if (GST_CLOCK_TIME_IS_VALID(FLastKeyUnit) && pts >= FLastKeyUnit &&
+        pts - FLastKeyUnit < KeyUnitSpacing) {
+        return;
+    }
+    FLastKeyUnit = pts;
+    gst_element_send_event(FSourceElement.get(), gst_video_event_new_downstream_force_key_unit(
+                                                     GST_CLOCK_TIME_NONE, GST_CLOCK_TIME_NONE,
+                                                     GST_CLOCK_TIME_NONE, FALSE, 0));
 }
 
 std::string TFrameEncoder::TakeError() {

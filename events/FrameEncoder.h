@@ -3,7 +3,8 @@
 // the event codec's encoder, appsink. Push() only queues the frame (at most a
 // few frames wait; when the encoder falls behind the oldest waiting frame is
 // dropped), so the thread that pushes is never held up by encoding. Encoded
-// frames come out on the encoder's own streaming thread.
+// frames come out on the encoder's own streaming thread. A key frame is asked
+// for every half second of the frames' times, however many frames that is.
 
 #include "events/EventCodec.h"
 #include "gstkit/BoundedAppSrc.h"
@@ -37,8 +38,12 @@ public:
 private:
     static GstFlowReturn NewSample(GstElement* sink, gpointer self);
 
+    void ForceKeyUnitByTime(GstClockTime pts);
+
     TGstPtr<GstElement> FPipeline;
     TBoundedAppSrc FSource;
+    TGstPtr<GstElement> FSourceElement;
+    GstClockTime FLastKeyUnit = GST_CLOCK_TIME_NONE;
     TOutput FEncoded;
     std::atomic<std::uint64_t> FDropped{0};
     GstClockTime FFrameDuration = GST_CLOCK_TIME_NONE;

@@ -272,6 +272,41 @@ TEST_F(EventRecorderTest, KeyframesComeEveryHalfSecondAtTheSourcesRealRate) {
     }
 }
 
+// Frames that come unevenly: after the first second most of them are left out
+// (as a loaded encoder or a stalling camera does), so fifteen frames span two
+// seconds. Key frames still come by the frames' times, every half second and
+// at most the gap to the next frame later (a few gaps when frames wait).
+TEST_F(EventRecorderTest, KeyframesComeByTimeWhenFramesAreLeftOut) {
+    constexpr GstClockTime Gap = 4 * GST_SECOND / 30; // one frame in four of 30 fps
+    TempFolder folder;
+    TStatusLog log;
+    TEventRecorder recorder(Settings(folder.Path, 1.0, 1.0), log.Sink());
+    std::atomic<int> arrived{0};
+    TLiveTestSource source(320, 240, 30, [&](GstSample* sample) {
+        const int frame = arrived.fetch_add(1);
+        if (frame < 30 || frame % 4 == 0) {
+            recorder.OnSourceFrame(sample);
+        }
+    });
+    WaitForPreRoll(recorder, 1s + 600ms);
+    recorder.Movement();
+    const int before = arrived.load();
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (arrived.load() < before + 30 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    recorder.Movement();
+    const auto saved = log.WaitFor({TEventStatus::Saved, TEventStatus::Failed});
+    ASSERT_TRUE(saved) << "no event finished";
+    ASSERT_EQ(saved->Kind, TEventStatus::Saved) << saved->Text;
+    const std::vector<GstClockTime> keyframes = KeyframeTimes(saved->Path);
+    ASSERT_GE(keyframes.size(), 4u) << saved->Path;
+    for (std::size_t i = 1; i < keyframes.size(); ++i) {
+        EXPECT_LE(keyframes[i] - keyframes[i - 1], GST_SECOND / 2 + 4 * Gap)
+            << "key frames " << i - 1 << " and " << i;
+    }
+}
+
 TEST_F(EventRecorderTest, WithoutH264TheEventIsVp8InWebmAndClosingFinishesIt) {
     TempFolder folder;
     TStatusLog log;
