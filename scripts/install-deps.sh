@@ -9,6 +9,8 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+    # H.264 decoding with libavcodec (the program's own decoder element)
+    libavcodec-dev libavutil-dev
     # MQTT publishing of motion events
     libmosquitto-dev
     # `make package`: CPack reads the program's dependencies with dpkg-shlibdeps,
