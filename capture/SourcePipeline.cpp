@@ -1,6 +1,7 @@
 #include "capture/SourcePipeline.h"
 
 #include "capture/SourceProblems.h"
+#include "h264dec/H264Decoder.h"
 
 #include <QFileInfo>
 #include <QString>
@@ -210,6 +211,9 @@ bool TSource::Live() const {
 
 TSourcePipeline BuildSourcePipeline(const TSource& source) {
     EnsureGStreamer();
+    // H.264 is decoded by the program's own libavcodec element, which spares
+    // the process GStreamer's libav plug-in and the libraries it loads.
+    RegisterH264Decoder();
     TSourcePipeline built;
     GError* rawError = nullptr;
     if (source.Kind == TSourceKind::TestScene || source.Kind == TSourceKind::Launch) {

@@ -3,6 +3,7 @@
 #include "engine/GstFrameView.h"
 #include "gstkit/GstKit.h"
 #include "gstkit/GstOwners.h"
+#include "h264dec/H264Decoder.h"
 #include "scan/StepClock.h"
 
 #include <algorithm>
@@ -332,6 +333,7 @@ TVideoDecoder::TVideoDecoder(const std::string& path, std::int64_t stepNs,
     if (!EnsureGStreamer()) {
         throw EScanFileError("GStreamer cannot be initialised");
     }
+    RegisterH264Decoder();
     try {
         State->Build();
     } catch (const EGstError& error) {
