@@ -24,7 +24,8 @@ namespace {
 
 struct TPicture {
     GstClockTime Pts = GST_CLOCK_TIME_NONE;
-    std::string Pixels; // the planes without their row padding
+    std::string Pixels;  // the planes without their row padding
+    std::string Colours; // the colorimetry the caps give
 };
 
 struct TDecoded {
@@ -62,6 +63,7 @@ TPicture Unpadded(GstSample* sample) {
         !gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
         return picture;
     }
+    picture.Colours = TakeString(gst_video_colorimetry_to_string(&info.colorimetry));
     for (guint plane = 0; plane < GST_VIDEO_FRAME_N_PLANES(&frame); ++plane) {
         const auto* data = static_cast<const char*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, plane));
         const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, plane);
@@ -164,6 +166,7 @@ void ExpectSamePictures(const std::vector<TPicture>& got, const std::vector<TPic
     ASSERT_EQ(got.size(), expected.size());
     for (std::size_t i = 0; i < got.size(); ++i) {
         EXPECT_EQ(got[i].Pts, expected[i].Pts) << "frame " << i;
+        EXPECT_EQ(got[i].Colours, expected[i].Colours) << "frame " << i;
         ASSERT_TRUE(got[i].Pixels == expected[i].Pixels) << "frame " << i << " differs";
     }
 }
