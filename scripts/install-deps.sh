@@ -7,6 +7,9 @@ set -euo pipefail
 packages=(
     # Build
     build-essential cmake ninja-build pkg-config
+    # A faster linker for the many test executables (the build falls back to
+    # the default linker without it)
+    lld
     qt6-base-dev libgl-dev
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
     # H.264 decoding with libavcodec (the program's own decoder element)
