@@ -2,31 +2,26 @@
 
 #include <algorithm>
 
-extern "C" {
-#include <libavutil/error.h>
-#include <libavutil/mem.h>
-}
-
 std::string LibavErrorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof(text));
+    Libav().ErrorText(code, text, sizeof(text));
     return text;
 }
 
 TLibavH264::TLibavH264(std::span<const std::uint8_t> extradata, int threads)
-    : FPicture(av_frame_alloc()), FPacket(av_packet_alloc()) {
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    : FPicture(Libav().FrameAlloc()), FPacket(Libav().PacketAlloc()) {
+    const AVCodec* codec = Libav().FindDecoder(AV_CODEC_ID_H264);
     if (codec == nullptr) {
         throw ELibavError("libavcodec has no H.264 decoder");
     }
-    FContext.reset(avcodec_alloc_context3(codec));
+    FContext.reset(Libav().AllocContext(codec));
     if (!FContext || !FPicture || !FPacket) {
         throw ELibavError("out of memory");
     }
     if (!extradata.empty()) {
         // libav reads the record with its padding and frees it with the context.
-        auto* copy =
-            static_cast<std::uint8_t*>(av_mallocz(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        auto* copy = static_cast<std::uint8_t*>(
+            Libav().Mallocz(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
         if (copy == nullptr) {
             throw ELibavError("out of memory");
         }
@@ -42,7 +37,7 @@ TLibavH264::TLibavH264(std::span<const std::uint8_t> extradata, int threads)
     // GStreamer libav decoder does it by default: a damaged stream loses
     // as little as it can.
     FContext->flags |= AV_CODEC_FLAG_OUTPUT_CORRUPT;
-    if (const int result = avcodec_open2(FContext.get(), codec, nullptr); result < 0) {
+    if (const int result = Libav().Open(FContext.get(), codec, nullptr); result < 0) {
         throw ELibavError("cannot open the H.264 decoder: " + LibavErrorText(result));
     }
 }
@@ -58,7 +53,7 @@ bool TLibavH264::Send(std::span<const std::uint8_t> unit, std::int64_t tag) {
     FPacket->size = int(unit.size());
     FPacket->pts = tag;
     FPacket->dts = AV_NOPTS_VALUE;
-    const int result = avcodec_send_packet(FContext.get(), FPacket.get());
+    const int result = Libav().SendPacket(FContext.get(), FPacket.get());
     if (result == AVERROR(ENOMEM)) {
         throw ELibavError("out of memory");
     }
@@ -69,15 +64,15 @@ bool TLibavH264::Send(std::span<const std::uint8_t> unit, std::int64_t tag) {
 }
 
 void TLibavH264::Drain() {
-    const int result = avcodec_send_packet(FContext.get(), nullptr);
+    const int result = Libav().SendPacket(FContext.get(), nullptr);
     if (result < 0 && result != AVERROR_EOF) {
         throw ELibavError("cannot drain the H.264 decoder: " + LibavErrorText(result));
     }
 }
 
 const AVFrame* TLibavH264::Receive() {
-    av_frame_unref(FPicture.get());
-    const int result = avcodec_receive_frame(FContext.get(), FPicture.get());
+    Libav().FrameUnref(FPicture.get());
+    const int result = Libav().ReceiveFrame(FContext.get(), FPicture.get());
     if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
         return nullptr;
     }
@@ -90,6 +85,6 @@ const AVFrame* TLibavH264::Receive() {
 }
 
 void TLibavH264::Flush() {
-    av_frame_unref(FPicture.get());
-    avcodec_flush_buffers(FContext.get());
+    Libav().FrameUnref(FPicture.get());
+    Libav().FlushBuffers(FContext.get());
 }

@@ -3,30 +3,22 @@
 // in tagged with a number, pictures come out with the tag of the unit they
 // were decoded from (in display order, so the tags come back reordered).
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
+#include "h264dec/LibavLibrary.h"
 
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-// A failure that ends decoding (no decoder, no memory); the text says why.
-class ELibavError : public std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 struct TAvCodecContextFree {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+    void operator()(AVCodecContext* context) const { Libav().FreeContext(&context); }
 };
 struct TAvFrameFree {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+    void operator()(AVFrame* frame) const { Libav().FrameFree(&frame); }
 };
 struct TAvPacketFree {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+    void operator()(AVPacket* packet) const { Libav().PacketFree(&packet); }
 };
 
 // libav's text for an error code.

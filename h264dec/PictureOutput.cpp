@@ -1,11 +1,9 @@
 #include "h264dec/PictureOutput.h"
 
+#include "h264dec/LibavLibrary.h"
+
 #include <algorithm>
 #include <cstring>
-
-extern "C" {
-#include <libavutil/pixdesc.h>
-}
 
 namespace {
 
@@ -89,7 +87,7 @@ bool TPictureOutput::Negotiate(GstVideoDecoder* decoder, const AVFrame& picture)
 GstFlowReturn TPictureOutput::Finish(GstVideoDecoder* decoder, const AVFrame& picture,
                                      GstVideoCodecFrame* frame) {
     if (picture.format != AV_PIX_FMT_YUV420P && picture.format != AV_PIX_FMT_YUVJ420P) {
-        const char* name = av_get_pix_fmt_name(AVPixelFormat(picture.format));
+        const char* name = Libav().PixelFormatName(AVPixelFormat(picture.format));
         gst_video_decoder_drop_frame(decoder, frame);
         GST_ELEMENT_ERROR(decoder, STREAM, FORMAT,
                           ("H.264 pictures in the format %s cannot be decoded here; "

@@ -139,12 +139,27 @@ TDecoded Decode(const std::string& path, const std::string& decode) {
     return decoded;
 }
 
+bool LibraryMapped(const std::string& name) {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        if (line.find(name) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 class H264DecoderTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         ASSERT_TRUE(EnsureGStreamer());
         ASSERT_TRUE(RegisterH264Decoder());
+        LibavcodecAtStart = LibraryMapped("/libavcodec.so");
     }
+
+    // Whether libavcodec was in the process once the decoder was registered.
+    static inline bool LibavcodecAtStart = false;
     void SetUp() override {
         if (!HasFactory("x264enc") || !HasFactory("avdec_h264") || !HasFactory("mp4mux")) {
             GTEST_SKIP() << "x264enc, mp4mux or avdec_h264 is not installed";
@@ -182,6 +197,15 @@ TEST_F(H264DecoderTest, DecodesEveryFrameAsGStreamersLibavDecoderDoes) {
     // The frames held back for reordering come out at the end of the stream.
     EXPECT_EQ(own.Pictures.size(), std::size_t(Frames));
     ExpectSamePictures(own.Pictures, libav.Pictures);
+}
+
+// A process that decodes no H.264 does not carry libavcodec.
+TEST_F(H264DecoderTest, LibavcodecIsLoadedByTheFirstStreamDecoded) {
+    EXPECT_FALSE(LibavcodecAtStart);
+    const TDecoded own = Decode(EncodeClip(Folder, "I420", 5), "decodebin");
+    EXPECT_EQ(own.Error, "");
+    EXPECT_EQ(own.Pictures.size(), 5u);
+    EXPECT_TRUE(LibraryMapped("/libavcodec.so"));
 }
 
 TEST_F(H264DecoderTest, SeekingBackGivesTheSameFramesAgain) {
