@@ -84,7 +84,10 @@ TCaptureWindow::TCaptureWindow(const QString& name, QWidget* parent)
     connect(FSession, &TCaptureSession::PictureChanged, this, &TCaptureWindow::ShowPicture);
     connect(FSession, &TCaptureSession::SourceReleased, FRecorder, &TSequenceRecorder::Halt);
     // The sampler lets go of the source before the session does.
-    connect(FSession, &TCaptureSession::SourceReleased, this, [this] { FSampler.Forget(); });
+    connect(FSession, &TCaptureSession::SourceReleased, this, [this] {
+        FSampler.Forget();
+        FLivePicture.reset();
+    });
     LiveWindows().insert(this);
 }
 
@@ -106,14 +109,49 @@ TPictureLayout TCaptureWindow::Layout() const {
     return {size(), FSession->Scaling(), FSession->KeepingAspect()};
 }
 
+// A grab freezes the display on its frame, and a frame step resumes the
+// display once it has reported, within the same pass of the event loop: the
+// frozen frame is painted only when the display is still frozen after that
+// pass, so that a step does not paint a picture replaced before it is seen.
+void TCaptureWindow::ShowPicture() {
+    if (FSession->DisplayFrozen() && FSession->HasGrab()) {
+        if (!FFrozenPaintPending) {
+            FFrozenPaintPending = true;
+            QMetaObject::invokeMethod(this, &TCaptureWindow::ShowFrozenPicture,
+                                      Qt::QueuedConnection);
+        }
+        return;
+    }
+    ShowPictureNow();
+}
+
+void TCaptureWindow::ShowFrozenPicture() {
+    FFrozenPaintPending = false;
+    ShowPictureNow();
+}
+
 // A live frame is sampled on the sampler's thread, which asks for the paint
 // once its picture is ready; anything else is painted at once.
-void TCaptureWindow::ShowPicture() {
+void TCaptureWindow::ShowPictureNow() {
     if (FSession->ShowingLiveFrames()) {
-        FSampler.Request(FSession->Driver(), Layout());
+        RequestLivePicture();
         return;
     }
     update();
+}
+
+// The display is told of its picture again whenever its settings are set,
+// which a frame step does each time it resumes the display: when the newest
+// frame at this layout is on the screen already, or on its way there, nothing
+// is sampled or painted.
+void TCaptureWindow::RequestLivePicture() {
+    TVideoDriver* driver = FSession->Driver();
+    const TLivePicture wanted{driver, driver->NewestFrameNumber(), Layout()};
+    if (FLivePicture == wanted) {
+        return;
+    }
+    FLivePicture = wanted;
+    FSampler.Request(driver, wanted.Layout);
 }
 
 // Only the pixels shown are converted, from the frame as it was decoded, into a
@@ -133,6 +171,7 @@ void TCaptureWindow::paintEvent(QPaintEvent*) {
     const bool frozen = FSession->DisplayFrozen() && FSession->HasGrab();
     const QString reason = frozen ? QString() : FSession->NoSignalReason();
     if (!reason.isNull()) {
+        FLivePicture.reset();
         PaintNoSignal(painter, rect(), reason);
         return;
     }
@@ -143,6 +182,7 @@ void TCaptureWindow::paintEvent(QPaintEvent*) {
         painter.drawImage(sampled->Origin, sampled->Image);
         picture = QRect(sampled->Origin, sampled->Image.size());
     } else {
+        FLivePicture.reset(); // the next live frame is sampled, whichever it is
         FSession->WithPicture([&](const TFrameView& frame) { picture = Draw(painter, frame); });
     }
     FillAround(painter, rect(), picture);

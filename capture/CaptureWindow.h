@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,9 +67,20 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The sampled live picture on the screen, or on its way there.
+    struct TLivePicture {
+        const TVideoDriver* Driver = nullptr;
+        std::uint64_t Number = 0; // the newest frame when the picture was asked for
+        TPictureLayout Layout;
+        bool operator==(const TLivePicture&) const = default;
+    };
+
     QRect Draw(QPainter& painter, const TFrameView& frame);
     TPictureLayout Layout() const;
     void ShowPicture();
+    void ShowPictureNow();
+    void ShowFrozenPicture();
+    void RequestLivePicture();
 
     TCaptureSession* FSession;
     TSequenceRecorder* FRecorder;
@@ -77,5 +89,7 @@ private:
     // first frame, a new window size, a grab).
     QImage FShownFrame;
     TScreenSampling FSampling;
-    TPictureSampler FSampler; // the live frames' pictures
+    TPictureSampler FSampler;                 // the live frames' pictures
+    std::optional<TLivePicture> FLivePicture; // none after a picture drawn another way
+    bool FFrozenPaintPending = false;
 };

@@ -3,6 +3,7 @@
 
 #include "CaptureFixture.h"
 #include "capture/Clipboard.h"
+#include "tests/PaintCounter.h"
 #include "tests/TestGuards.h"
 
 #include <QApplication>
@@ -71,6 +72,16 @@ protected:
     void SetUp() override {
         gst_init(nullptr, nullptr);
         TCaptureFixture::SetUp();
+    }
+
+    // What the screen holds at the centre of the capture window is red (the
+    // offscreen platform keeps what was painted).
+    static bool ShowsRed() {
+        QWidget* top = Window()->window();
+        const QPoint at = Window()->mapTo(top, Window()->rect().center());
+        const QRgb colour =
+            top->screen()->grabWindow(top->winId(), at.x(), at.y(), 1, 1).toImage().pixel(0, 0);
+        return qRed(colour) > 0xE0 && qGreen(colour) < 0x20 && qBlue(colour) < 0x20;
     }
 };
 
@@ -153,15 +164,7 @@ TEST_F(CaptureServiceTest, FastStepsLeaveTheDisplayOnTheNewestFrame) {
     ASSERT_TRUE(ConnectAndWaitForAFrame());
     StartOverlay();
     ResumePreview();
-    // What the screen holds of the capture window (the offscreen platform keeps it).
-    auto onScreenRed = [] {
-        QWidget* top = Window()->window();
-        const QPoint at = Window()->mapTo(top, Window()->rect().center());
-        const QRgb colour =
-            top->screen()->grabWindow(top->winId(), at.x(), at.y(), 1, 1).toImage().pixel(0, 0);
-        return qRed(colour) > 0xE0 && qGreen(colour) < 0x20 && qBlue(colour) < 0x20;
-    };
-    ASSERT_FALSE(onScreenRed());
+    ASSERT_FALSE(ShowsRed());
     OnNextDialog([](QDialog* dialog) {
         auto* box = dialog->findChild<QComboBox*>("PatternBox");
         box->setCurrentIndex(box->findText("red"));
@@ -175,13 +178,58 @@ TEST_F(CaptureServiceTest, FastStepsLeaveTheDisplayOnTheNewestFrame) {
         GrabFrameToClipboard();
         ResumePreview();
         RunEventsFor(15);
-        red = onScreenRed();
+        red = ShowsRed();
     }
     EXPECT_TRUE(red) << "the screen did not follow the source during the steps";
     // After the steps the display goes on at its own beat.
     const auto shownAfter = Window()->DisplayedFrames();
     EXPECT_TRUE(RunEventsUntil([&] { return Window()->DisplayedFrames() > shownAfter + 2; }, 3000));
-    EXPECT_TRUE(onScreenRed());
+    EXPECT_TRUE(ShowsRed());
+}
+
+// A grab of a frame the display has not shown yet puts that frame on the
+// screen, and the display stays on it until it is resumed.
+TEST_F(CaptureServiceTest, AGrabShowsItsFrameWhileTheDisplayIsFrozen) {
+    UseSource("test");
+    Panel->show();
+    ASSERT_TRUE(ConnectAndWaitForAFrame());
+    StartOverlay();
+    GrabFrameToClipboard();
+    ASSERT_TRUE(Window()->DisplayFrozen());
+    OnNextDialog([](QDialog* dialog) {
+        auto* box = dialog->findChild<QComboBox*>("PatternBox");
+        box->setCurrentIndex(box->findText("red"));
+        dialog->reject();
+    });
+    ShowSourceDialog();
+    RunEventsFor(300);
+    EXPECT_FALSE(ShowsRed()) << "the frozen display followed the source";
+    GrabFrameToClipboard();
+    EXPECT_TRUE(Window()->DisplayFrozen());
+    EXPECT_TRUE(RunEventsUntil(ShowsRed, 10000));
+    EXPECT_TRUE(Window()->DisplayFrozen());
+}
+
+// Resuming the display, as every frame step does, samples and paints the
+// live picture only when a newer frame than the one on the screen has come.
+TEST_F(CaptureServiceTest, ResumingWithTheNewestFrameShownPaintsNothing) {
+    UseSource("videotestsrc is-live=true pattern=ball ! video/x-raw,width=160,height=120,"
+              "framerate=2/1");
+    Panel->show();
+    ASSERT_TRUE(ConnectAndWaitForAFrame());
+    ResumePreview();
+    ASSERT_TRUE(RunEventsUntil([] { return Window()->DisplayedFrames() > 1; }, 30000));
+    RunEventsFor(50); // the newest frame's picture comes from the sampler's thread
+    PaintCounter paints;
+    Window()->installEventFilter(&paints);
+    const auto shown = Window()->DisplayedFrames();
+    for (int i = 0; i < 20; ++i) {
+        ResumePreview();
+        RunEventsFor(10);
+    }
+    Window()->removeEventFilter(&paints);
+    // A frame every 500 ms: the 200 ms above see at most one new one.
+    EXPECT_LE(paints.Paints, static_cast<int>(Window()->DisplayedFrames() - shown));
 }
 
 TEST_F(CaptureServiceTest, DisconnectTwiceIsHarmlessAndLeavesTheClipboardAlone) {
