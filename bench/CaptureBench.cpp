@@ -1,5 +1,6 @@
 // Cost of the capture road: one grab (grab, clipboard, read back, conversion
-// to the 24-bit frame) and the CPU use of live preview of a 1080p/30 scene.
+// to the 24-bit frame), the live display's sampling of one decoded frame and
+// the CPU use of live preview of a 1080p/30 scene.
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
 #include "EventLoop.h"
@@ -7,6 +8,7 @@
 #include "bench/BenchSupport.h"
 #include "capture/CaptureWindow.h"
 #include "capture/Clipboard.h"
+#include "capture/FrameConversion.h"
 #include "capture/VideoCap.h"
 
 #include <QApplication>
@@ -16,7 +18,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -45,6 +49,65 @@ void BM_GrabToBitmap(benchmark::State& state) {
     SetDriverCatalog(nullptr);
 }
 BENCHMARK(BM_GrabToBitmap)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+
+// A decoded frame of smooth gradients in one of the decoders' formats, planes
+// packed one after the other as a decoder hands them over.
+struct TDecodedFrame {
+    std::vector<std::uint8_t> Bytes;
+    TFrameView View;
+
+    TDecodedFrame(TFrameFormat format, int width, int height) {
+        const int lumaStride = format == TFrameFormat::Bgr24 ? 3 * width : width;
+        const int chromaStride = format == TFrameFormat::Nv12 ? width : width / 2;
+        const std::size_t lumaBytes = std::size_t(lumaStride) * height;
+        const std::size_t chromaBytes = std::size_t(width / 2) * (height / 2);
+        Bytes.resize(lumaBytes + 2 * chromaBytes);
+        for (std::size_t k = 0; k < Bytes.size(); ++k) {
+            Bytes[k] = static_cast<std::uint8_t>(k % lumaStride + k / lumaStride);
+        }
+        View.Format = format;
+        View.Width = width;
+        View.Height = height;
+        View.Colors = TYuvColors::Bt601Studio;
+        View.Plane[0] = Bytes.data();
+        View.Stride[0] = lumaStride;
+        View.Plane[1] = Bytes.data() + lumaBytes;
+        View.Stride[1] = chromaStride;
+        View.Plane[2] = Bytes.data() + lumaBytes + chromaBytes;
+        View.Stride[2] = width / 2;
+    }
+};
+
+// The live display's sampling of one whole frame (what the picture sampler's
+// thread does per repaint): arguments are the format (0 I420, 1 NV12, 2 BGR),
+// the frame's size and the size shown. 320x240 and 320x180 are what the live
+// video window shows of a 640x480 and a 1920x1080 source.
+void BM_SampleFrameForScreen(benchmark::State& state) {
+    constexpr TFrameFormat Formats[] = {TFrameFormat::I420, TFrameFormat::Nv12,
+                                        TFrameFormat::Bgr24};
+    const int width = static_cast<int>(state.range(1));
+    const int height = static_cast<int>(state.range(2));
+    const TDecodedFrame frame(Formats[state.range(0)], width, height);
+    const QSize shown(static_cast<int>(state.range(3)), static_cast<int>(state.range(4)));
+    QImage picture;
+    TScreenSampling work;
+    for (auto _ : state) {
+        SampleFrameForScreen(frame.View, QRect(0, 0, width, height), shown, picture, work);
+        benchmark::DoNotOptimize(picture.constBits());
+    }
+}
+BENCHMARK(BM_SampleFrameForScreen)
+    ->ArgNames({"format", "w", "h", "shown_w", "shown_h"})
+    ->Args({0, 640, 480, 320, 240})
+    ->Args({1, 640, 480, 320, 240})
+    ->Args({2, 640, 480, 320, 240})
+    ->Args({0, 640, 480, 640, 480})
+    ->Args({1, 640, 480, 640, 480})
+    ->Args({0, 640, 480, 500, 375})
+    ->Args({0, 1920, 1080, 320, 180})
+    ->Args({1, 1920, 1080, 320, 180})
+    ->Args({0, 1920, 1080, 640, 360})
+    ->Unit(benchmark::kMicrosecond);
 
 // A grab from the real test scene at 30 fps: includes the wait for the next frame.
 // The source connects on a thread of its own, so the grabs start at its first
