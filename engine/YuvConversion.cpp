@@ -72,18 +72,51 @@ void YuvRowScalar(const TYuvWeights& w, const std::uint8_t* luma, const std::uin
     }
 }
 
+// One pixel as 0xffRRGGBB; `u` and `v` with 128 taken off.
+inline std::uint32_t Rgb32(const TYuvWeights& w, int y, int u, int v) {
+    std::uint8_t bgr[3];
+    Pixel(w, y, u, v, bgr);
+    return 0xff000000u | std::uint32_t{bgr[2]} << 16 | std::uint32_t{bgr[1]} << 8 | bgr[0];
+}
+
 void YuvPixelsScalar(const TYuvWeights& w, const std::uint8_t* luma, const std::uint8_t* u,
                      const std::uint8_t* v, std::uint32_t* rgb, int first, int count) {
     for (int x = first; x < count; ++x) {
-        std::uint8_t bgr[3];
-        Pixel(w, luma[x], u[x] - 128, v[x] - 128, bgr);
-        rgb[x] = 0xff000000u | std::uint32_t{bgr[2]} << 16 | std::uint32_t{bgr[1]} << 8 | bgr[0];
+        rgb[x] = Rgb32(w, luma[x], u[x] - 128, v[x] - 128);
+    }
+}
+
+void YuvRowRgb32Scalar(const TYuvWeights& w, const std::uint8_t* luma, const std::uint8_t* u,
+                       const std::uint8_t* v, int chromaStep, std::uint32_t* rgb, int first,
+                       int width) {
+    for (int x = first; x < width; ++x) {
+        const int pair = (x >> 1) * chromaStep;
+        rgb[x] = Rgb32(w, luma[x], u[pair] - 128, v[pair] - 128);
+    }
+}
+
+void YuvHalvedScalar(const TYuvWeights& w, const std::uint8_t* luma, const std::uint8_t* u,
+                     const std::uint8_t* v, int chromaStep, std::uint32_t* rgb, int first,
+                     int count) {
+    for (int x = first; x < count; ++x) {
+        const int pair = x * chromaStep;
+        rgb[x] = Rgb32(w, luma[2 * x], u[pair] - 128, v[pair] - 128);
     }
 }
 
 void YuvPixelsPortable(const TYuvWeights& w, const std::uint8_t* luma, const std::uint8_t* u,
                        const std::uint8_t* v, std::uint32_t* rgb, int count) {
     YuvPixelsScalar(w, luma, u, v, rgb, 0, count);
+}
+
+void YuvRowRgb32Portable(const TYuvWeights& w, const std::uint8_t* luma, const std::uint8_t* u,
+                         const std::uint8_t* v, int chromaStep, std::uint32_t* rgb, int width) {
+    YuvRowRgb32Scalar(w, luma, u, v, chromaStep, rgb, 0, width);
+}
+
+void YuvHalvedPortable(const TYuvWeights& w, const std::uint8_t* luma, const std::uint8_t* u,
+                       const std::uint8_t* v, int chromaStep, std::uint32_t* rgb, int count) {
+    YuvHalvedScalar(w, luma, u, v, chromaStep, rgb, 0, count);
 }
 
 void YuvRowPortable(const TYuvWeights& w, const std::uint8_t* luma, const std::uint8_t* u,
@@ -178,34 +211,91 @@ STIRWATCH_TARGET_AVX2 inline __m256i Channel8(__m256i fixed) {
                             _mm256_setzero_si256());
 }
 
-// Eight pixels at a time, each with its own chroma, with Pixel's arithmetic;
-// each colour is clamped to 0-255 before it is shifted into place.
+// Eight pixels as 0xffRRGGBB with Pixel's arithmetic, from their luma and
+// chroma (128 taken off) in 32-bit lanes; each colour is clamped to 0-255
+// before it is shifted into place.
+STIRWATCH_TARGET_AVX2 inline __m256i Rgb32Of8(const TYuvWeights& w, __m256i y, __m256i uu,
+                                              __m256i vv) {
+    const __m256i l =
+        _mm256_add_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(y, _mm256_set1_epi32(w.LumaOffset)),
+                                            _mm256_set1_epi32(w.Luma)),
+                         _mm256_set1_epi32(32768));
+    const __m256i b =
+        Channel8(_mm256_add_epi32(l, _mm256_mullo_epi32(uu, _mm256_set1_epi32(w.BlueFromU))));
+    const __m256i g = Channel8(_mm256_add_epi32(
+        _mm256_add_epi32(l, _mm256_mullo_epi32(uu, _mm256_set1_epi32(w.GreenFromU))),
+        _mm256_mullo_epi32(vv, _mm256_set1_epi32(w.GreenFromV))));
+    const __m256i r =
+        Channel8(_mm256_add_epi32(l, _mm256_mullo_epi32(vv, _mm256_set1_epi32(w.RedFromV))));
+    return _mm256_or_si256(
+        _mm256_or_si256(_mm256_set1_epi32(static_cast<int>(0xff000000u)), _mm256_slli_epi32(r, 16)),
+        _mm256_or_si256(_mm256_slli_epi32(g, 8), b));
+}
+
+// Eight pixels at a time, each with its own chroma.
 STIRWATCH_TARGET_AVX2 void YuvPixelsAvx2(const TYuvWeights& w, const std::uint8_t* luma,
                                          const std::uint8_t* u, const std::uint8_t* v,
                                          std::uint32_t* rgb, int count) {
-    const __m256i lumaOffset = _mm256_set1_epi32(w.LumaOffset);
-    const __m256i lumaWeight = _mm256_set1_epi32(w.Luma);
-    const __m256i half = _mm256_set1_epi32(32768);
     const __m256i chromaOffset = _mm256_set1_epi32(128);
-    const __m256i alpha = _mm256_set1_epi32(static_cast<int>(0xff000000u));
     int x = 0;
     for (; x + 8 <= count; x += 8) {
         const __m256i uu = _mm256_sub_epi32(Load8(u + x), chromaOffset);
         const __m256i vv = _mm256_sub_epi32(Load8(v + x), chromaOffset);
-        const __m256i l = _mm256_add_epi32(
-            _mm256_mullo_epi32(_mm256_sub_epi32(Load8(luma + x), lumaOffset), lumaWeight), half);
-        const __m256i b =
-            Channel8(_mm256_add_epi32(l, _mm256_mullo_epi32(uu, _mm256_set1_epi32(w.BlueFromU))));
-        const __m256i g = Channel8(_mm256_add_epi32(
-            _mm256_add_epi32(l, _mm256_mullo_epi32(uu, _mm256_set1_epi32(w.GreenFromU))),
-            _mm256_mullo_epi32(vv, _mm256_set1_epi32(w.GreenFromV))));
-        const __m256i r =
-            Channel8(_mm256_add_epi32(l, _mm256_mullo_epi32(vv, _mm256_set1_epi32(w.RedFromV))));
-        const __m256i pixels = _mm256_or_si256(_mm256_or_si256(alpha, _mm256_slli_epi32(r, 16)),
-                                               _mm256_or_si256(_mm256_slli_epi32(g, 8), b));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(rgb + x), pixels);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(rgb + x),
+                            Rgb32Of8(w, Load8(luma + x), uu, vv));
     }
     YuvPixelsScalar(w, luma, u, v, rgb, x, count);
+}
+
+// A whole row, a chroma pair per two pixels, as YuvRowAvx2 reads it.
+STIRWATCH_TARGET_AVX2 void YuvRowRgb32Avx2(const TYuvWeights& w, const std::uint8_t* luma,
+                                           const std::uint8_t* u, const std::uint8_t* v,
+                                           int chromaStep, std::uint32_t* rgb, int width) {
+    int x = 0;
+    const int pairs = (width + 1) / 2;
+    for (; x + 8 <= width && x / 2 + 4 <= pairs; x += 8) {
+        __m256i uu, vv;
+        ChromaOf8(u, v, chromaStep, x, uu, vv);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(rgb + x),
+                            Rgb32Of8(w, Load8(luma + x), uu, vv));
+    }
+    YuvRowRgb32Scalar(w, luma, u, v, chromaStep, rgb, x, width);
+}
+
+// The low byte of each of eight 16-bit values, as 32-bit lanes: every other
+// byte of the 16 at `bytes`.
+STIRWATCH_TARGET_AVX2 inline __m256i EvenBytesOf16(const std::uint8_t* bytes) {
+    return _mm256_and_si256(
+        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes))),
+        _mm256_set1_epi32(0xff));
+}
+
+// Every other luma sample with a chroma pair each, eight pixels at a time:
+// 16 luma bytes per eight pixels, of which the last is not a sample, so the
+// loop stops while a further sample follows; interleaved chroma is read 16
+// bytes at a time up to the last pair's V exactly.
+STIRWATCH_TARGET_AVX2 void YuvHalvedAvx2(const TYuvWeights& w, const std::uint8_t* luma,
+                                         const std::uint8_t* u, const std::uint8_t* v,
+                                         int chromaStep, std::uint32_t* rgb, int count) {
+    const __m256i chromaOffset = _mm256_set1_epi32(128);
+    int x = 0;
+    for (; x + 8 < count; x += 8) {
+        __m256i uu, vv;
+        if (chromaStep == 1) {
+            uu = Load8(u + x);
+            vv = Load8(v + x);
+        } else {
+            const __m256i pairs =
+                _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + 2 * x)));
+            uu = _mm256_and_si256(pairs, _mm256_set1_epi32(0xff));
+            vv = _mm256_srli_epi32(pairs, 8);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(rgb + x),
+                            Rgb32Of8(w, EvenBytesOf16(luma + 2 * x),
+                                     _mm256_sub_epi32(uu, chromaOffset),
+                                     _mm256_sub_epi32(vv, chromaOffset)));
+    }
+    YuvHalvedScalar(w, luma, u, v, chromaStep, rgb, x, count);
 }
 
 STIRWATCH_VECTOR_CODE_END
@@ -216,6 +306,14 @@ using TYuvPixels = void (*)(const TYuvWeights&, const std::uint8_t*, const std::
 
 constexpr TKernelSet<TYuvPixels> YuvPixelSets = {YuvPixelsPortable,
                                                  STIRWATCH_X86_ONLY(YuvPixelsAvx2)};
+
+using TYuvRowRgb32 = void (*)(const TYuvWeights&, const std::uint8_t*, const std::uint8_t*,
+                              const std::uint8_t*, int, std::uint32_t*, int);
+
+constexpr TKernelSet<TYuvRowRgb32> YuvRowsRgb32 = {YuvRowRgb32Portable,
+                                                   STIRWATCH_X86_ONLY(YuvRowRgb32Avx2)};
+constexpr TKernelSet<TYuvRowRgb32> YuvHalvedRows = {YuvHalvedPortable,
+                                                    STIRWATCH_X86_ONLY(YuvHalvedAvx2)};
 
 using TYuvRow = void (*)(const TYuvWeights&, const std::uint8_t*, const std::uint8_t*,
                          const std::uint8_t*, int, std::uint8_t*, int);
@@ -243,6 +341,28 @@ void YuvPixelsToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std
 void YuvPixelsToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
                       std::uint32_t* rgb, int count, TYuvColors colors, TKernelPath path) {
     YuvPixelSets.For(path)(WeightsOf(colors), luma, u, v, rgb, count);
+}
+
+void YuvRowToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+                   int chromaStep, std::uint32_t* rgb, int width, TYuvColors colors) {
+    YuvRowToRgb32(luma, u, v, chromaStep, rgb, width, colors, BestKernelPath());
+}
+
+void YuvRowToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+                   int chromaStep, std::uint32_t* rgb, int width, TYuvColors colors,
+                   TKernelPath path) {
+    YuvRowsRgb32.For(path)(WeightsOf(colors), luma, u, v, chromaStep, rgb, width);
+}
+
+void YuvHalvedRowToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+                         int chromaStep, std::uint32_t* rgb, int count, TYuvColors colors) {
+    YuvHalvedRowToRgb32(luma, u, v, chromaStep, rgb, count, colors, BestKernelPath());
+}
+
+void YuvHalvedRowToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+                         int chromaStep, std::uint32_t* rgb, int count, TYuvColors colors,
+                         TKernelPath path) {
+    YuvHalvedRows.For(path)(WeightsOf(colors), luma, u, v, chromaStep, rgb, count);
 }
 
 void YuvToBgr(std::uint8_t y, std::uint8_t u, std::uint8_t v, TYuvColors colors,

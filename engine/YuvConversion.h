@@ -26,6 +26,27 @@ void YuvPixelsToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std
 void YuvPixelsToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
                       std::uint32_t* rgb, int count, TYuvColors colors, TKernelPath path);
 
+// Converts one row of `width` pixels, read as YuvRowToBgr reads it, into
+// 32-bit 0xffRRGGBB pixels: a picture shown at the frame's own width.
+void YuvRowToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+                   int chromaStep, std::uint32_t* rgb, int width, TYuvColors colors);
+// The same on a chosen code path; the path must be supported by this processor.
+void YuvRowToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+                   int chromaStep, std::uint32_t* rgb, int width, TYuvColors colors,
+                   TKernelPath path);
+
+// Converts `count` pixels of a row shown at half its width into 32-bit
+// 0xffRRGGBB pixels: pixel x has the luma `luma[2x]` and the chroma
+// `u[x * chromaStep]`, `v[x * chromaStep]` (one pair per pixel shown). With a
+// chromaStep of 2, `v` must be `u + 1` (interleaved chroma). Reads nothing
+// past `luma[2 * (count - 1)]` and the last pixel's chroma.
+void YuvHalvedRowToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+                         int chromaStep, std::uint32_t* rgb, int count, TYuvColors colors);
+// The same on a chosen code path; the path must be supported by this processor.
+void YuvHalvedRowToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+                         int chromaStep, std::uint32_t* rgb, int count, TYuvColors colors,
+                         TKernelPath path);
+
 // The blue-green-red colour of one Y, U, V triple.
 void YuvToBgr(std::uint8_t y, std::uint8_t u, std::uint8_t v, TYuvColors colors,
               std::uint8_t bgr[3]);

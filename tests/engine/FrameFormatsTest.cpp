@@ -109,8 +109,13 @@ TEST(FrameFormats, YuvFramesGiveTheGrayOfTheirColoursInEveryLayoutAndColourSyste
     }
 }
 
+std::uint32_t Rgb32Of(const std::uint8_t bgr[3]) {
+    return 0xff000000u | bgr[2] << 16 | bgr[1] << 8 | bgr[0];
+}
+
 // Every code path converts every row length, planar and interleaved chroma,
-// to the colours of the one-pixel conversion, up to the row's last byte.
+// to the colours of the one-pixel conversion (as blue-green-red bytes and as
+// 32-bit pixels), up to the row's last byte.
 TEST(FrameFormats, EveryPathConvertsYuvRowsToTheColoursOfSinglePixels) {
     std::mt19937 random(7);
     std::vector<std::uint8_t> luma(80), u(40), v(40), uv(80);
@@ -130,6 +135,12 @@ TEST(FrameFormats, EveryPathConvertsYuvRowsToTheColoursOfSinglePixels) {
                 YuvRowToBgr(luma.data(), u.data(), v.data(), 1, planar.data(), width, colors, path);
                 YuvRowToBgr(luma.data(), uv.data(), uv.data() + 1, 2, interleaved.data(), width,
                             colors, path);
+                std::vector<std::uint32_t> planar32(width + 1, 0xABABABABu),
+                    interleaved32 = planar32;
+                YuvRowToRgb32(luma.data(), u.data(), v.data(), 1, planar32.data(), width, colors,
+                              path);
+                YuvRowToRgb32(luma.data(), uv.data(), uv.data() + 1, 2, interleaved32.data(), width,
+                              colors, path);
                 for (int x = 0; x < width; ++x) {
                     std::uint8_t expected[3];
                     YuvToBgr(luma[x], u[x / 2], v[x / 2], colors, expected);
@@ -137,9 +148,15 @@ TEST(FrameFormats, EveryPathConvertsYuvRowsToTheColoursOfSinglePixels) {
                         << KernelPathName(path) << " width " << width << " pixel " << x;
                     ASSERT_EQ(std::memcmp(&interleaved[3 * x], expected, 3), 0)
                         << KernelPathName(path) << " width " << width << " pixel " << x;
+                    ASSERT_EQ(planar32[x], Rgb32Of(expected))
+                        << KernelPathName(path) << " width " << width << " pixel " << x;
+                    ASSERT_EQ(interleaved32[x], Rgb32Of(expected))
+                        << KernelPathName(path) << " width " << width << " pixel " << x;
                 }
                 EXPECT_EQ(planar[3 * width], 0xAB) << "nothing written past the row";
                 EXPECT_EQ(interleaved[3 * width], 0xAB) << "nothing written past the row";
+                EXPECT_EQ(planar32[width], 0xABABABABu) << "nothing written past the row";
+                EXPECT_EQ(interleaved32[width], 0xABABABABu) << "nothing written past the row";
             }
         }
     }
@@ -166,10 +183,54 @@ TEST(FrameFormats, EveryPathConvertsPickedYuvSamplesToOpaqueColours) {
                 for (int x = 0; x < count; ++x) {
                     std::uint8_t bgr[3];
                     YuvToBgr(luma[x], u[x], v[x], colors, bgr);
-                    ASSERT_EQ(rgb[x], 0xff000000u | bgr[2] << 16 | bgr[1] << 8 | bgr[0])
+                    ASSERT_EQ(rgb[x], Rgb32Of(bgr))
                         << KernelPathName(path) << " count " << count << " pixel " << x;
                 }
                 EXPECT_EQ(rgb[count], 0xABABABABu) << "nothing written past the last pixel";
+            }
+        }
+    }
+}
+
+// A row shown at half its width: every other luma sample with a chroma pair
+// each, planar and interleaved, on every path and at every count, reading
+// within samples that end at the last pixel's (under AddressSanitizer a read
+// past them fails).
+TEST(FrameFormats, EveryPathConvertsHalvedYuvRowsToTheColoursOfTheirSamples) {
+    std::mt19937 random(11);
+    const auto randomBytes = [&random](std::size_t size) {
+        std::vector<std::uint8_t> bytes(size);
+        for (auto& byte : bytes) {
+            byte = static_cast<std::uint8_t>(random());
+        }
+        return bytes;
+    };
+    for (int count : {1, 7, 8, 9, 16, 17, 40}) {
+        std::vector<std::uint8_t> luma = randomBytes(2 * count - 1);
+        std::vector<std::uint8_t> u = randomBytes(count), v = randomBytes(count), uv(2 * count);
+        luma[0] = 0; // below studio black, and the largest chroma: clamped both ways
+        u[0] = v[0] = 255;
+        for (int i = 0; i < count; ++i) {
+            uv[2 * i] = u[i];
+            uv[2 * i + 1] = v[i];
+        }
+        for (TKernelPath path : SupportedPaths()) {
+            for (TYuvColors colors : {TYuvColors::Bt601Studio, TYuvColors::Bt709Full}) {
+                std::vector<std::uint32_t> planar(count + 1, 0xABABABABu), interleaved = planar;
+                YuvHalvedRowToRgb32(luma.data(), u.data(), v.data(), 1, planar.data(), count,
+                                    colors, path);
+                YuvHalvedRowToRgb32(luma.data(), uv.data(), uv.data() + 1, 2, interleaved.data(),
+                                    count, colors, path);
+                for (int x = 0; x < count; ++x) {
+                    std::uint8_t expected[3];
+                    YuvToBgr(luma[2 * x], u[x], v[x], colors, expected);
+                    ASSERT_EQ(planar[x], Rgb32Of(expected))
+                        << KernelPathName(path) << " count " << count << " pixel " << x;
+                    ASSERT_EQ(interleaved[x], Rgb32Of(expected))
+                        << KernelPathName(path) << " count " << count << " pixel " << x;
+                }
+                EXPECT_EQ(planar[count], 0xABABABABu) << "nothing written past the last pixel";
+                EXPECT_EQ(interleaved[count], 0xABABABABu) << "nothing written past the last pixel";
             }
         }
     }
