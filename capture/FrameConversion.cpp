@@ -64,62 +64,164 @@ private:
     std::int64_t FRest;
 };
 
-// The source columns of the pixels shown.
-void FillColumns(QRect part, int width, std::vector<int>& columns) {
-    columns.resize(static_cast<std::size_t>(width));
-    TSamplePositions column(part.left(), part.width(), width);
-    for (int& value : columns) {
-        value = *column;
-        ++column;
-    }
-}
-
 inline QRgb Opaque(std::uint32_t red, std::uint32_t green, std::uint32_t blue) {
     return 0xff000000u | red << 16 | green << 8 | blue;
 }
 
-// One row of the picture from source row `y`: the Y, U and V samples of the
-// columns shown are picked from the planes, then converted eight at a time.
-void SampleYuvRow(const TFrameView& frame, int y, TScreenSampling& work, QRgb* target) {
+// The source columns of the pixels shown, as `Step` whole columns from the
+// first when the part is a whole multiple of the width shown (the usual 1:1
+// and 2:1), else from the table of TScreenSampling::Columns (Step 0).
+struct TColumns {
+    int First = 0;
+    int Step = 0;
+    const int* Table = nullptr;
+    int Count = 0;
+};
+
+TColumns ColumnsShown(QRect part, int width, std::vector<int>& table) {
+    if (part.width() >= width && part.width() % width == 0) {
+        const int step = part.width() / width;
+        // The centre of cell i, part.left() + (2i + 1) * step / 2, is i whole steps
+        // from the first cell's.
+        return {part.left() + step / 2, step, nullptr, width};
+    }
+    table.resize(static_cast<std::size_t>(width));
+    TSamplePositions column(part.left(), part.width(), width);
+    for (int& value : table) {
+        value = *column;
+        ++column;
+    }
+    return {0, 0, table.data(), width};
+}
+
+// Column access for the sampling loops, inlined into each: evenly spaced or
+// from the table.
+struct TSteppedColumns {
+    int First;
+    int Step;
+    int operator[](int x) const { return First + Step * x; }
+};
+struct TTableColumns {
+    const int* __restrict Table;
+    int operator[](int x) const { return Table[x]; }
+};
+
+template <class TColumnOf>
+void SampleBgrRow(const std::uint8_t* __restrict row, TColumnOf column, int count,
+                  QRgb* __restrict target) {
+    for (int x = 0; x < count; ++x) {
+        const std::uint8_t* p = row + 3 * static_cast<std::ptrdiff_t>(column[x]);
+        target[x] = Opaque(p[2], p[1], p[0]);
+    }
+}
+
+template <class TColumnOf>
+void SampleGrayRow(const std::uint8_t* __restrict row, TColumnOf column, int count,
+                   QRgb* __restrict target) {
+    for (int x = 0; x < count; ++x) {
+        target[x] = 0xff000000u | 0x010101u * row[column[x]];
+    }
+}
+
+// Picks the Y, U and V samples of the columns shown; a column's chroma is at
+// (column / 2) << chromaShift. Local pointers that alias nothing, so that the
+// byte stores do not make the compiler reload the planes or the table.
+template <class TColumnOf>
+void GatherYuv(const std::uint8_t* __restrict luma, const std::uint8_t* __restrict u,
+               const std::uint8_t* __restrict v, int chromaShift, TColumnOf column, int count,
+               std::uint8_t* __restrict lumaOut, std::uint8_t* __restrict uOut,
+               std::uint8_t* __restrict vOut) {
+    for (int x = 0; x < count; ++x) {
+        const int at = column[x];
+        const std::ptrdiff_t pair = static_cast<std::ptrdiff_t>(at >> 1) << chromaShift;
+        lumaOut[x] = luma[at];
+        uOut[x] = u[pair];
+        vOut[x] = v[pair];
+    }
+}
+
+// One row of the picture from source row `y` of a YUV frame. At 1:1 the row
+// is converted as it is; at 2:1 every other luma sample is taken with the
+// chroma pairs in order (column 2i + first shares pair i + first / 2);
+// otherwise the samples are picked, then converted eight at a time.
+void SampleYuvRow(const TFrameView& frame, int y, const TColumns& columns, TScreenSampling& work,
+                  QRgb* target) {
     const std::uint8_t* luma = Row(frame, 0, y);
     const std::uint8_t* u = Row(frame, 1, y / 2);
     const std::uint8_t* v = Row(frame, 2, y / 2);
-    int chromaShift = 0; // a column's chroma at (column / 2) << shift
+    int chromaStep = 1;
     if (frame.Format == TFrameFormat::Nv12) {
         v = u + 1;
-        chromaShift = 1;
+        chromaStep = 2;
     }
-    const std::size_t width = work.Columns.size();
-    for (std::size_t x = 0; x < width; ++x) {
-        const int column = work.Columns[x];
-        const std::ptrdiff_t pair = static_cast<std::ptrdiff_t>(column >> 1) << chromaShift;
-        work.Luma[x] = luma[column];
-        work.U[x] = u[pair];
-        work.V[x] = v[pair];
+    const int first = columns.First;
+    const std::ptrdiff_t firstPair = static_cast<std::ptrdiff_t>(first >> 1) * chromaStep;
+    if (columns.Step == 1) {
+        // An odd first column has its pair to itself; the rest starts a pair.
+        const int alone = first & 1;
+        if (alone) {
+            YuvRowToRgb32(luma + first, u + firstPair, v + firstPair, chromaStep, target, 1,
+                          frame.Colors);
+        }
+        const std::ptrdiff_t pair = firstPair + alone * chromaStep;
+        YuvRowToRgb32(luma + first + alone, u + pair, v + pair, chromaStep, target + alone,
+                      columns.Count - alone, frame.Colors);
+        return;
     }
-    YuvPixelsToRgb32(work.Luma.data(), work.U.data(), work.V.data(), target,
-                     static_cast<int>(width), frame.Colors);
+    if (columns.Step == 2) {
+        YuvHalvedRowToRgb32(luma + first, u + firstPair, v + firstPair, chromaStep, target,
+                            columns.Count, frame.Colors);
+        return;
+    }
+    const int shift = chromaStep - 1;
+    if (columns.Step > 0) {
+        GatherYuv(luma, u, v, shift, TSteppedColumns{first, columns.Step}, columns.Count,
+                  work.Luma.data(), work.U.data(), work.V.data());
+    } else {
+        GatherYuv(luma, u, v, shift, TTableColumns{columns.Table}, columns.Count, work.Luma.data(),
+                  work.U.data(), work.V.data());
+    }
+    YuvPixelsToRgb32(work.Luma.data(), work.U.data(), work.V.data(), target, columns.Count,
+                     frame.Colors);
 }
 
-void SampleRow(const TFrameView& frame, int y, TScreenSampling& work, QRgb* target) {
-    const std::uint8_t* row = Row(frame, 0, y);
-    const std::size_t width = work.Columns.size();
+template <class TColumnOf>
+void SamplePackedRow(const TFrameView& frame, const std::uint8_t* row, TColumnOf column, int count,
+                     QRgb* target) {
+    if (frame.Format == TFrameFormat::Bgr24) {
+        SampleBgrRow(row, column, count, target);
+    } else {
+        SampleGrayRow(row, column, count, target);
+    }
+}
+
+void SampleRow(const TFrameView& frame, int y, const TColumns& columns, TScreenSampling& work,
+               QRgb* target) {
     switch (frame.Format) {
     case TFrameFormat::Bgr24:
-        for (std::size_t x = 0; x < width; ++x) {
-            const std::uint8_t* p = row + 3 * static_cast<std::ptrdiff_t>(work.Columns[x]);
-            target[x] = Opaque(p[2], p[1], p[0]);
-        }
-        break;
     case TFrameFormat::Gray8:
-        for (std::size_t x = 0; x < width; ++x) {
-            target[x] = 0xff000000u | 0x010101u * row[work.Columns[x]];
+        if (columns.Step > 0) {
+            SamplePackedRow(frame, Row(frame, 0, y), TSteppedColumns{columns.First, columns.Step},
+                            columns.Count, target);
+        } else {
+            SamplePackedRow(frame, Row(frame, 0, y), TTableColumns{columns.Table}, columns.Count,
+                            target);
         }
         break;
     case TFrameFormat::I420:
     case TFrameFormat::Nv12:
-        SampleYuvRow(frame, y, work, target);
+        SampleYuvRow(frame, y, columns, work, target);
         break;
+    }
+}
+
+// The gathered samples' rows, needed where the columns are not 1:1 or 2:1.
+void SizeSampleRows(const TFrameView& frame, const TColumns& columns, TScreenSampling& work) {
+    const bool yuv = frame.Format == TFrameFormat::I420 || frame.Format == TFrameFormat::Nv12;
+    if (yuv && columns.Step != 1 && columns.Step != 2) {
+        for (std::vector<std::uint8_t>* samples : {&work.Luma, &work.U, &work.V}) {
+            samples->resize(static_cast<std::size_t>(columns.Count));
+        }
     }
 }
 
@@ -162,10 +264,8 @@ void SampleFrameForScreen(const TFrameView& frame, QRect part, QSize size, QImag
     if (size.isEmpty()) {
         return;
     }
-    FillColumns(part, size.width(), work.Columns);
-    for (std::vector<std::uint8_t>* samples : {&work.Luma, &work.U, &work.V}) {
-        samples->resize(work.Columns.size());
-    }
+    const TColumns columns = ColumnsShown(part, size.width(), work.Columns);
+    SizeSampleRows(frame, columns, work);
     TSamplePositions rows(part.top(), part.height(), size.height());
     int sampled = -1;
     for (int y = 0; y < size.height(); ++y, ++rows) {
@@ -177,6 +277,6 @@ void SampleFrameForScreen(const TFrameView& frame, QRect part, QSize size, QImag
             continue;
         }
         sampled = *rows;
-        SampleRow(frame, sampled, work, target);
+        SampleRow(frame, sampled, columns, work, target);
     }
 }

@@ -93,12 +93,12 @@ protected:
                 }
             }
             EXPECT_EQ(wrong, 0);
-            // Scaled down and up from a part away from the origin: each pixel shown is
-            // the frame's pixel at the centre of its cell.
+            // At its own size, scaled down and up from a part away from the origin:
+            // each pixel shown is the frame's pixel at the centre of its cell.
             const QRect part(1, 2, width - 3, height - 2);
             for (const QSize size :
-                 {QSize(5, 4), QSize(2 * width + 1, height + 3), QSize(2 * width / 3, height - 3),
-                  QSize(part.width() / 2, part.height() / 2)}) {
+                 {part.size(), QSize(5, 4), QSize(2 * width + 1, height + 3),
+                  QSize(2 * width / 3, height - 3), QSize(part.width() / 2, part.height() / 2)}) {
                 SampleFrameForScreen(view, part, size, shown, rowBuffer);
                 for (int y = 0; y < size.height(); ++y) {
                     const int row = part.top() + (2 * y + 1) * part.height() / (2 * size.height());

@@ -1,8 +1,10 @@
 // The live display's picture, sampled straight from a frame in its decoded
 // format, against the exact conversion of the whole frame: every format, odd
-// sizes, rows padded past the width, parts away from the origin, pictures
-// smaller and larger than the part. Planes are allocated to their last byte,
-// so that a read past them shows under AddressSanitizer.
+// sizes, rows padded past the width, parts away from the origin and up to the
+// frame's right and bottom edges, pictures at 1:1, at whole fractions (2:1,
+// 3:1, ...) and at any other size, smaller and larger than the part. Each
+// plane ends at its last row's last byte, so that a read past it shows under
+// AddressSanitizer.
 
 #include "capture/FrameConversion.h"
 
@@ -27,8 +29,8 @@ struct TRandomFrame {
         View.Height = height;
         View.Colors = TYuvColors::Bt709Studio;
         const auto plane = [&](int index, int rowBytes, int rows) {
-            View.Stride[index] = rowBytes + 5; // padded rows
-            Planes[index].resize(std::size_t(View.Stride[index]) * rows);
+            View.Stride[index] = rowBytes + 5; // padded rows, but not the last
+            Planes[index].resize(std::size_t(View.Stride[index]) * (rows - 1) + rowBytes);
             for (auto& byte : Planes[index]) {
                 byte = static_cast<std::uint8_t>(random());
             }
@@ -68,21 +70,37 @@ int WrongPixels(const QImage& exact, const QImage& shown, QRect part) {
     return wrong;
 }
 
+// The pictures to check for a frame: each part shown at its own size and at
+// whole fractions of it, and at sizes that are none (enlarged, 2/3, 1/3).
+std::vector<std::pair<QRect, QSize>> PartsAndSizes(QSize frameSize) {
+    const QRect whole(QPoint(0, 0), frameSize);
+    std::vector<std::pair<QRect, QSize>> cases;
+    for (const QRect part : {whole, whole.adjusted(1, 2, -2, 0), whole.adjusted(1, 1, 0, 0),
+                             whole.adjusted(2, 0, 0, -1), whole.adjusted(3, 1, 0, 0)}) {
+        if (part.isEmpty()) {
+            continue;
+        }
+        for (const int step : {1, 2, 3, 6}) {
+            if (part.width() % step == 0) {
+                cases.emplace_back(part, QSize(part.width() / step, part.height() / step));
+            }
+        }
+        cases.emplace_back(part, QSize(2 * part.width() + 1, part.height() + 3));
+        cases.emplace_back(part, QSize(2 * part.width() / 3, part.height() / 3));
+    }
+    return cases;
+}
+
 TEST(ScreenSampling, EveryFormatShowsTheExactColoursOfTheSampledPixels) {
     for (const TFrameFormat format :
          {TFrameFormat::Bgr24, TFrameFormat::Gray8, TFrameFormat::I420, TFrameFormat::Nv12}) {
-        for (const QSize frameSize : {QSize(37, 19), QSize(640, 480), QSize(1, 1)}) {
+        for (const QSize frameSize : {QSize(37, 19), QSize(640, 480), QSize(1, 1), QSize(66, 13)}) {
             const TRandomFrame frame(format, frameSize.width(), frameSize.height(), 5);
             QImage exact;
             FrameToBgrImage(frame.View, exact);
-            const QRect whole(QPoint(0, 0), frameSize);
-            const QRect inner = frameSize.width() > 2 ? whole.adjusted(1, 2, -2, 0) : whole;
             QImage shown;
             TScreenSampling work;
-            for (const auto& [part, size] :
-                 {std::pair{whole, frameSize}, std::pair{whole, frameSize / 2},
-                  std::pair{inner, QSize(2 * inner.width() + 1, inner.height() + 3)},
-                  std::pair{inner, QSize(2 * inner.width() / 3, inner.height() / 3)}}) {
+            for (const auto& [part, size] : PartsAndSizes(frameSize)) {
                 if (size.isEmpty()) {
                     continue;
                 }
@@ -91,7 +109,9 @@ TEST(ScreenSampling, EveryFormatShowsTheExactColoursOfTheSampledPixels) {
                 ASSERT_EQ(shown.format(), QImage::Format_RGB32);
                 EXPECT_EQ(WrongPixels(exact, shown, part), 0)
                     << "format " << int(format) << ", " << frameSize.width() << " x "
-                    << frameSize.height() << " shown at " << size.width() << " x " << size.height();
+                    << frameSize.height() << ", part at " << part.left() << "," << part.top()
+                    << " of " << part.width() << " x " << part.height() << " shown at "
+                    << size.width() << " x " << size.height();
             }
         }
     }
@@ -102,11 +122,14 @@ TEST(ScreenSampling, AnUnchangedSizeKeepsThePicturesStorage) {
     const TRandomFrame frame(TFrameFormat::I420, 64, 48, 9);
     QImage shown;
     TScreenSampling work;
-    SampleFrameForScreen(frame.View, QRect(0, 0, 64, 48), QSize(32, 24), shown, work);
+    // Not a whole fraction of the frame: the columns and samples are kept too.
+    SampleFrameForScreen(frame.View, QRect(0, 0, 64, 48), QSize(30, 20), shown, work);
     const uchar* pixels = shown.constBits();
     const std::uint8_t* samples = work.Luma.data();
     const int* columns = work.Columns.data();
-    SampleFrameForScreen(frame.View, QRect(0, 0, 64, 48), QSize(32, 24), shown, work);
+    ASSERT_NE(samples, nullptr);
+    ASSERT_NE(columns, nullptr);
+    SampleFrameForScreen(frame.View, QRect(0, 0, 64, 48), QSize(30, 20), shown, work);
     EXPECT_EQ(shown.constBits(), pixels);
     EXPECT_EQ(work.Luma.data(), samples);
     EXPECT_EQ(work.Columns.data(), columns);
