@@ -1,7 +1,7 @@
 #include "capture/CaptureWindow.h"
 
 #include "capture/CaptureController.h"
-#include "capture/FrameConversion.h"
+#include "capture/PictureSampler.h"
 #include "capture/SequenceRecorder.h"
 
 #include <QFontMetrics>
@@ -157,13 +157,11 @@ void TCaptureWindow::RequestLivePicture() {
 // Only the pixels shown are converted, from the frame as it was decoded, into a
 // picture whose storage is kept from paint to paint. Gives where the picture went.
 QRect TCaptureWindow::Draw(QPainter& painter, const TFrameView& frame) {
-    const TPicturePlace place = PlacePicture(QSize(frame.Width, frame.Height), Layout());
-    if (place.Size.isEmpty()) {
-        return {};
+    const QRect placed = SamplePlacedPicture(frame, Layout(), FShownFrame, FSampling);
+    if (!placed.isEmpty()) {
+        painter.drawImage(placed.topLeft(), FShownFrame);
     }
-    SampleFrameForScreen(frame, place.Part, place.Size, FShownFrame, FSampling);
-    painter.drawImage(place.Origin, FShownFrame);
-    return {place.Origin, place.Size};
+    return placed;
 }
 
 void TCaptureWindow::paintEvent(QPaintEvent*) {

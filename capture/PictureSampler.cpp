@@ -17,6 +17,16 @@ TPicturePlace PlacePicture(QSize frame, const TPictureLayout& layout) {
                    (layout.Window.height() - size.height()) / 2)};
 }
 
+QRect SamplePlacedPicture(const TFrameView& frame, const TPictureLayout& layout, QImage& image,
+                          TScreenSampling& work) {
+    const TPicturePlace place = PlacePicture(QSize(frame.Width, frame.Height), layout);
+    if (place.Size.isEmpty()) {
+        return {};
+    }
+    SampleFrameForScreen(frame, place.Part, place.Size, image, work);
+    return {place.Origin, place.Size};
+}
+
 TPictureSampler::TPictureSampler(std::function<void()> finished)
     : FFinished(std::move(finished)), FThread([this] { Run(); }) {}
 
@@ -96,12 +106,8 @@ void TPictureSampler::Sample(TVideoDriver* driver, const TPictureLayout& layout,
     picture.Layout = layout;
     // Two pointers: the call's function object is kept without an allocation.
     driver->WithNewestView([this, &picture](const TFrameView& frame) {
-        const TPicturePlace place = PlacePicture(QSize(frame.Width, frame.Height), picture.Layout);
-        if (place.Size.isEmpty()) {
-            return;
-        }
-        SampleFrameForScreen(frame, place.Part, place.Size, picture.Image, FWork);
-        picture.Origin = place.Origin;
-        picture.Valid = true;
+        const QRect placed = SamplePlacedPicture(frame, picture.Layout, picture.Image, FWork);
+        picture.Origin = placed.topLeft();
+        picture.Valid = !placed.isEmpty();
     });
 }

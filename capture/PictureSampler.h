@@ -40,6 +40,12 @@ struct TPicturePlace {
 };
 TPicturePlace PlacePicture(QSize frame, const TPictureLayout& layout);
 
+// Places `frame` for `layout` and samples the pixels shown into `image`
+// (RGB32, its storage kept from call to call); gives the window rectangle
+// the picture covers, an empty one when nothing of the frame shows.
+QRect SamplePlacedPicture(const TFrameView& frame, const TPictureLayout& layout, QImage& image,
+                          TScreenSampling& work);
+
 class TPictureSampler {
 public:
     // `finished` is called on the sampler's thread each time a picture is ready.
