@@ -123,29 +123,28 @@ void SampleGrayRow(const std::uint8_t* __restrict row, TColumnOf column, int cou
     }
 }
 
-// Picks the Y, U and V samples of the columns shown; a column's chroma is at
-// (column / 2) << chromaShift. Local pointers that alias nothing, so that the
-// byte stores do not make the compiler reload the planes or the table.
+// Picks the Y, U and V samples of the columns shown into one 0x00VVUUYY
+// word per pixel, where the pixel's colour goes; a column's chroma is at
+// (column / 2) << chromaShift. One store per pixel, through pointers that
+// alias nothing, so that the compiler keeps the planes and the table in
+// registers.
 template <class TColumnOf>
 void GatherYuv(const std::uint8_t* __restrict luma, const std::uint8_t* __restrict u,
                const std::uint8_t* __restrict v, int chromaShift, TColumnOf column, int count,
-               std::uint8_t* __restrict lumaOut, std::uint8_t* __restrict uOut,
-               std::uint8_t* __restrict vOut) {
+               std::uint32_t* __restrict packed) {
     for (int x = 0; x < count; ++x) {
         const int at = column[x];
         const std::ptrdiff_t pair = static_cast<std::ptrdiff_t>(at >> 1) << chromaShift;
-        lumaOut[x] = luma[at];
-        uOut[x] = u[pair];
-        vOut[x] = v[pair];
+        packed[x] = luma[at] | std::uint32_t{u[pair]} << 8 | std::uint32_t{v[pair]} << 16;
     }
 }
 
 // One row of the picture from source row `y` of a YUV frame. At 1:1 the row
 // is converted as it is; at 2:1 every other luma sample is taken with the
 // chroma pairs in order (column 2i + first shares pair i + first / 2);
-// otherwise the samples are picked, then converted eight at a time.
-void SampleYuvRow(const TFrameView& frame, int y, const TColumns& columns, TScreenSampling& work,
-                  QRgb* target) {
+// otherwise the samples are picked into the row, then converted there eight
+// at a time.
+void SampleYuvRow(const TFrameView& frame, int y, const TColumns& columns, QRgb* target) {
     const std::uint8_t* luma = Row(frame, 0, y);
     const std::uint8_t* u = Row(frame, 1, y / 2);
     const std::uint8_t* v = Row(frame, 2, y / 2);
@@ -175,14 +174,11 @@ void SampleYuvRow(const TFrameView& frame, int y, const TColumns& columns, TScre
     }
     const int shift = chromaStep - 1;
     if (columns.Step > 0) {
-        GatherYuv(luma, u, v, shift, TSteppedColumns{first, columns.Step}, columns.Count,
-                  work.Luma.data(), work.U.data(), work.V.data());
+        GatherYuv(luma, u, v, shift, TSteppedColumns{first, columns.Step}, columns.Count, target);
     } else {
-        GatherYuv(luma, u, v, shift, TTableColumns{columns.Table}, columns.Count, work.Luma.data(),
-                  work.U.data(), work.V.data());
+        GatherYuv(luma, u, v, shift, TTableColumns{columns.Table}, columns.Count, target);
     }
-    YuvPixelsToRgb32(work.Luma.data(), work.U.data(), work.V.data(), target, columns.Count,
-                     frame.Colors);
+    YuvPackedToRgb32(target, columns.Count, frame.Colors);
 }
 
 template <class TColumnOf>
@@ -195,8 +191,7 @@ void SamplePackedRow(const TFrameView& frame, const std::uint8_t* row, TColumnOf
     }
 }
 
-void SampleRow(const TFrameView& frame, int y, const TColumns& columns, TScreenSampling& work,
-               QRgb* target) {
+void SampleRow(const TFrameView& frame, int y, const TColumns& columns, QRgb* target) {
     switch (frame.Format) {
     case TFrameFormat::Bgr24:
     case TFrameFormat::Gray8:
@@ -210,18 +205,8 @@ void SampleRow(const TFrameView& frame, int y, const TColumns& columns, TScreenS
         break;
     case TFrameFormat::I420:
     case TFrameFormat::Nv12:
-        SampleYuvRow(frame, y, columns, work, target);
+        SampleYuvRow(frame, y, columns, target);
         break;
-    }
-}
-
-// The gathered samples' rows, needed where the columns are not 1:1 or 2:1.
-void SizeSampleRows(const TFrameView& frame, const TColumns& columns, TScreenSampling& work) {
-    const bool yuv = frame.Format == TFrameFormat::I420 || frame.Format == TFrameFormat::Nv12;
-    if (yuv && columns.Step != 1 && columns.Step != 2) {
-        for (std::vector<std::uint8_t>* samples : {&work.Luma, &work.U, &work.V}) {
-            samples->resize(static_cast<std::size_t>(columns.Count));
-        }
     }
 }
 
@@ -265,7 +250,6 @@ void SampleFrameForScreen(const TFrameView& frame, QRect part, QSize size, QImag
         return;
     }
     const TColumns columns = ColumnsShown(part, size.width(), work.Columns);
-    SizeSampleRows(frame, columns, work);
     TSamplePositions rows(part.top(), part.height(), size.height());
     int sampled = -1;
     for (int y = 0; y < size.height(); ++y, ++rows) {
@@ -277,6 +261,6 @@ void SampleFrameForScreen(const TFrameView& frame, QRect part, QSize size, QImag
             continue;
         }
         sampled = *rows;
-        SampleRow(frame, sampled, columns, work, target);
+        SampleRow(frame, sampled, columns, target);
     }
 }

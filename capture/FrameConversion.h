@@ -24,13 +24,10 @@ TFrameView BgrImageView(const QImage& image);
 void FrameToBgrImage(const TFrameView& frame, QImage& target);
 
 // What sampling a frame for the screen works in: the source column of each
-// pixel shown and the Y, U and V samples of one row. Kept from call to call,
-// so that a picture of an unchanged size allocates nothing.
+// pixel shown, where the columns are not evenly spaced. Kept from call to
+// call, so that a picture of an unchanged size allocates nothing.
 struct TScreenSampling {
     std::vector<int> Columns;
-    std::vector<std::uint8_t> Luma;
-    std::vector<std::uint8_t> U;
-    std::vector<std::uint8_t> V;
 };
 
 // Samples the part `part` of the frame at the given size (nearest, at pixel

@@ -79,10 +79,11 @@ inline std::uint32_t Rgb32(const TYuvWeights& w, int y, int u, int v) {
     return 0xff000000u | std::uint32_t{bgr[2]} << 16 | std::uint32_t{bgr[1]} << 8 | bgr[0];
 }
 
-void YuvPixelsScalar(const TYuvWeights& w, const std::uint8_t* luma, const std::uint8_t* u,
-                     const std::uint8_t* v, std::uint32_t* rgb, int first, int count) {
+void YuvPackedScalar(const TYuvWeights& w, std::uint32_t* pixels, int first, int count) {
     for (int x = first; x < count; ++x) {
-        rgb[x] = Rgb32(w, luma[x], u[x] - 128, v[x] - 128);
+        const std::uint32_t yuv = pixels[x];
+        pixels[x] = Rgb32(w, static_cast<int>(yuv & 0xff), static_cast<int>(yuv >> 8 & 0xff) - 128,
+                          static_cast<int>(yuv >> 16 & 0xff) - 128);
     }
 }
 
@@ -104,9 +105,8 @@ void YuvHalvedScalar(const TYuvWeights& w, const std::uint8_t* luma, const std::
     }
 }
 
-void YuvPixelsPortable(const TYuvWeights& w, const std::uint8_t* luma, const std::uint8_t* u,
-                       const std::uint8_t* v, std::uint32_t* rgb, int count) {
-    YuvPixelsScalar(w, luma, u, v, rgb, 0, count);
+void YuvPackedPortable(const TYuvWeights& w, std::uint32_t* pixels, int count) {
+    YuvPackedScalar(w, pixels, 0, count);
 }
 
 void YuvRowRgb32Portable(const TYuvWeights& w, const std::uint8_t* luma, const std::uint8_t* u,
@@ -232,19 +232,21 @@ STIRWATCH_TARGET_AVX2 inline __m256i Rgb32Of8(const TYuvWeights& w, __m256i y, _
         _mm256_or_si256(_mm256_slli_epi32(g, 8), b));
 }
 
-// Eight pixels at a time, each with its own chroma.
-STIRWATCH_TARGET_AVX2 void YuvPixelsAvx2(const TYuvWeights& w, const std::uint8_t* luma,
-                                         const std::uint8_t* u, const std::uint8_t* v,
-                                         std::uint32_t* rgb, int count) {
+// Eight pixels at a time, each with its own chroma, converted where they are.
+STIRWATCH_TARGET_AVX2 void YuvPackedAvx2(const TYuvWeights& w, std::uint32_t* pixels, int count) {
+    const __m256i byte = _mm256_set1_epi32(0xff);
     const __m256i chromaOffset = _mm256_set1_epi32(128);
     int x = 0;
     for (; x + 8 <= count; x += 8) {
-        const __m256i uu = _mm256_sub_epi32(Load8(u + x), chromaOffset);
-        const __m256i vv = _mm256_sub_epi32(Load8(v + x), chromaOffset);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(rgb + x),
-                            Rgb32Of8(w, Load8(luma + x), uu, vv));
+        auto* at = reinterpret_cast<__m256i*>(pixels + x);
+        const __m256i yuv = _mm256_loadu_si256(at);
+        const __m256i uu =
+            _mm256_sub_epi32(_mm256_and_si256(_mm256_srli_epi32(yuv, 8), byte), chromaOffset);
+        const __m256i vv =
+            _mm256_sub_epi32(_mm256_and_si256(_mm256_srli_epi32(yuv, 16), byte), chromaOffset);
+        _mm256_storeu_si256(at, Rgb32Of8(w, _mm256_and_si256(yuv, byte), uu, vv));
     }
-    YuvPixelsScalar(w, luma, u, v, rgb, x, count);
+    YuvPackedScalar(w, pixels, x, count);
 }
 
 // A whole row, a chroma pair per two pixels, as YuvRowAvx2 reads it.
@@ -301,11 +303,10 @@ STIRWATCH_TARGET_AVX2 void YuvHalvedAvx2(const TYuvWeights& w, const std::uint8_
 STIRWATCH_VECTOR_CODE_END
 #endif
 
-using TYuvPixels = void (*)(const TYuvWeights&, const std::uint8_t*, const std::uint8_t*,
-                            const std::uint8_t*, std::uint32_t*, int);
+using TYuvPacked = void (*)(const TYuvWeights&, std::uint32_t*, int);
 
-constexpr TKernelSet<TYuvPixels> YuvPixelSets = {YuvPixelsPortable,
-                                                 STIRWATCH_X86_ONLY(YuvPixelsAvx2)};
+constexpr TKernelSet<TYuvPacked> YuvPackedSets = {YuvPackedPortable,
+                                                  STIRWATCH_X86_ONLY(YuvPackedAvx2)};
 
 using TYuvRowRgb32 = void (*)(const TYuvWeights&, const std::uint8_t*, const std::uint8_t*,
                               const std::uint8_t*, int, std::uint32_t*, int);
@@ -333,14 +334,12 @@ void YuvRowToBgr(const std::uint8_t* luma, const std::uint8_t* u, const std::uin
     YuvRows.For(path)(WeightsOf(colors), luma, u, v, chromaStep, bgr, width);
 }
 
-void YuvPixelsToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
-                      std::uint32_t* rgb, int count, TYuvColors colors) {
-    YuvPixelsToRgb32(luma, u, v, rgb, count, colors, BestKernelPath());
+void YuvPackedToRgb32(std::uint32_t* pixels, int count, TYuvColors colors) {
+    YuvPackedToRgb32(pixels, count, colors, BestKernelPath());
 }
 
-void YuvPixelsToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
-                      std::uint32_t* rgb, int count, TYuvColors colors, TKernelPath path) {
-    YuvPixelSets.For(path)(WeightsOf(colors), luma, u, v, rgb, count);
+void YuvPackedToRgb32(std::uint32_t* pixels, int count, TYuvColors colors, TKernelPath path) {
+    YuvPackedSets.For(path)(WeightsOf(colors), pixels, count);
 }
 
 void YuvRowToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,

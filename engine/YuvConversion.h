@@ -17,14 +17,12 @@ void YuvRowToBgr(const std::uint8_t* luma, const std::uint8_t* u, const std::uin
 void YuvRowToBgr(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
                  int chromaStep, std::uint8_t* bgr, int width, TYuvColors colors, TKernelPath path);
 
-// Converts `count` pixels, each with its own Y, U and V byte (samples picked
-// from a frame's planes), into 32-bit 0xffRRGGBB pixels with the colours of
-// YuvToBgr.
-void YuvPixelsToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
-                      std::uint32_t* rgb, int count, TYuvColors colors);
+// Converts `count` pixels in place, each with its own Y, U and V byte
+// (samples picked from a frame's planes) as 0x00VVUUYY, into 32-bit
+// 0xffRRGGBB pixels with the colours of YuvToBgr.
+void YuvPackedToRgb32(std::uint32_t* pixels, int count, TYuvColors colors);
 // The same on a chosen code path; the path must be supported by this processor.
-void YuvPixelsToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
-                      std::uint32_t* rgb, int count, TYuvColors colors, TKernelPath path);
+void YuvPackedToRgb32(std::uint32_t* pixels, int count, TYuvColors colors, TKernelPath path);
 
 // Converts one row of `width` pixels, read as YuvRowToBgr reads it, into
 // 32-bit 0xffRRGGBB pixels: a picture shown at the frame's own width.

@@ -162,31 +162,31 @@ TEST(FrameFormats, EveryPathConvertsYuvRowsToTheColoursOfSinglePixels) {
     }
 }
 
-// Pixels with a chroma each (samples picked for the screen) get the colours
-// of the one-pixel conversion on every path, at every count, and nothing is
-// written past the last.
+// Pixels with a chroma each (samples picked for the screen, packed as
+// 0x00VVUUYY) are converted in place to the colours of the one-pixel
+// conversion on every path, at every count, and nothing past the last is
+// touched.
 TEST(FrameFormats, EveryPathConvertsPickedYuvSamplesToOpaqueColours) {
     std::mt19937 random(3);
-    std::vector<std::uint8_t> luma(40), u(40), v(40);
-    for (auto* samples : {&luma, &u, &v}) {
-        for (auto& byte : *samples) {
-            byte = static_cast<std::uint8_t>(random());
-        }
+    std::vector<std::uint32_t> samples(40);
+    for (auto& sample : samples) {
+        sample = static_cast<std::uint32_t>(random()) & 0xffffffu;
     }
-    luma[0] = 0; // below studio black, and the largest chroma: clamped both ways
-    u[0] = v[0] = 255;
+    samples[0] = 0xffff00u; // below studio black, and the largest chroma: clamped both ways
     for (TKernelPath path : SupportedPaths()) {
         for (TYuvColors colors : {TYuvColors::Bt601Studio, TYuvColors::Bt709Full}) {
             for (int count : {1, 7, 8, 17, 40}) {
-                std::vector<std::uint32_t> rgb(count + 1, 0xABABABABu);
-                YuvPixelsToRgb32(luma.data(), u.data(), v.data(), rgb.data(), count, colors, path);
+                std::vector<std::uint32_t> pixels(samples.begin(), samples.begin() + count);
+                pixels.push_back(0xABABABABu);
+                YuvPackedToRgb32(pixels.data(), count, colors, path);
                 for (int x = 0; x < count; ++x) {
                     std::uint8_t bgr[3];
-                    YuvToBgr(luma[x], u[x], v[x], colors, bgr);
-                    ASSERT_EQ(rgb[x], Rgb32Of(bgr))
+                    YuvToBgr(samples[x] & 0xff, samples[x] >> 8 & 0xff, samples[x] >> 16 & 0xff,
+                             colors, bgr);
+                    ASSERT_EQ(pixels[x], Rgb32Of(bgr))
                         << KernelPathName(path) << " count " << count << " pixel " << x;
                 }
-                EXPECT_EQ(rgb[count], 0xABABABABu) << "nothing written past the last pixel";
+                EXPECT_EQ(pixels[count], 0xABABABABu) << "nothing written past the last pixel";
             }
         }
     }
