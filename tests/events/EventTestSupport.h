@@ -3,6 +3,8 @@
 // every frame goes to a callback (as the capture layer's frame tap does),
 // and readers that open an event file as a player would.
 
+#include "tests/support/GstTestUtil.h"
+
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
@@ -77,18 +79,13 @@ inline GstClockTime DiscoveredDuration(const std::string& path) {
 // Plays `pipeline` to its end (at most 30 s) and releases it; true when it
 // reached the end of the stream without an error.
 inline bool PlayToTheEnd(GstElement* pipeline) {
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    GstBus* bus = gst_element_get_bus(pipeline);
-    GstMessage* message = gst_bus_timed_pop_filtered(
-        bus, 30 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    const bool ok = message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
-    if (message) {
-        gst_message_unref(message);
+    const TGstPtr<GstElement> owner(pipeline);
+    try {
+        RunToEos(pipeline, 30);
+        return true;
+    } catch (const std::runtime_error&) {
+        return false;
     }
-    gst_object_unref(bus);
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(pipeline);
-    return ok;
 }
 
 // Decodes the whole file as a player does; returns the number of frames
