@@ -1,6 +1,7 @@
 #include "capture/SourcePipeline.h"
 
 #include "capture/SourceProblems.h"
+#include "gstkit/VideoMetaReader.h"
 #include "h264dec/H264Decoder.h"
 
 #include <QFileInfo>
@@ -294,5 +295,8 @@ TSourcePipeline BuildSourcePipeline(const TSource& source) {
     const bool sync = source.Kind == TSourceKind::File || source.Kind == TSourceKind::Launch;
     g_object_set(built.Sink.get(), "caps", formats.get(), "max-buffers", 2u, "drop", TRUE, "sync",
                  sync, "emit-signals", FALSE, nullptr);
+    // Every reader of the frames maps them as video frames: the decoder's own
+    // pictures come through as they are, without a copy.
+    ReadsVideoMeta(built.Sink.get());
     return built;
 }

@@ -188,6 +188,18 @@ GstFlowReturn HandleFrame(GstVideoDecoder* decoder, GstVideoCodecFrame* frame) {
     }
 }
 
+// Pictures go downstream without a copy where every consumer reads planes
+// where a video meta places them; elsewhere they are copied into the pool's
+// buffers, laid out as the caps alone say.
+gboolean DecideAllocation(GstVideoDecoder* decoder, GstQuery* query) {
+    const bool lend =
+        gst_query_find_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr) != FALSE;
+    GST_DEBUG_OBJECT(decoder, "pictures are %s", lend ? "lent" : "copied");
+    State(decoder).Output.SetLending(lend);
+    return GST_VIDEO_DECODER_CLASS(stirwatch_h264_dec_parent_class)
+        ->decide_allocation(decoder, query);
+}
+
 gboolean Flush(GstVideoDecoder* decoder) {
     TDecoderState& state = State(decoder);
     if (state.Libav) {
@@ -251,6 +263,7 @@ static void stirwatch_h264_dec_class_init(StirwatchH264DecClass* type) {
     base->set_format = SetFormat;
     base->handle_frame = HandleFrame;
     base->flush = Flush;
+    base->decide_allocation = DecideAllocation;
     base->finish = DrainPictures;
     base->drain = DrainPictures;
 }

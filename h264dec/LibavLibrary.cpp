@@ -14,7 +14,9 @@ namespace {
 constexpr const char* CodecLibrary = "libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR);
 constexpr const char* UtilLibrary = "libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR);
 
-// Never closed: the functions stay in use until the process ends.
+// Never closed: the functions stay in use until the process ends, and
+// pictures lent to GStreamer are released through them from any thread at
+// any time, even after every decoder is gone.
 void* OpenLibrary(const char* name) {
     void* library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
@@ -49,6 +51,8 @@ TLibavFunctions Load() {
     Find(util, UtilLibrary, "av_frame_alloc", f.FrameAlloc);
     Find(util, UtilLibrary, "av_frame_free", f.FrameFree);
     Find(util, UtilLibrary, "av_frame_unref", f.FrameUnref);
+    Find(util, UtilLibrary, "av_frame_clone", f.FrameClone);
+    Find(util, UtilLibrary, "av_frame_get_plane_buffer", f.FramePlaneBuffer);
     Find(util, UtilLibrary, "av_mallocz", f.Mallocz);
     Find(util, UtilLibrary, "av_strerror", f.ErrorText);
     Find(util, UtilLibrary, "av_get_pix_fmt_name", f.PixelFormatName);

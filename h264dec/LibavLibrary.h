@@ -30,6 +30,8 @@ struct TLibavFunctions {
     decltype(&av_frame_alloc) FrameAlloc;
     decltype(&av_frame_free) FrameFree;
     decltype(&av_frame_unref) FrameUnref;
+    decltype(&av_frame_clone) FrameClone;
+    decltype(&av_frame_get_plane_buffer) FramePlaneBuffer;
     decltype(&av_mallocz) Mallocz;
     decltype(&av_strerror) ErrorText;
     decltype(&av_get_pix_fmt_name) PixelFormatName;

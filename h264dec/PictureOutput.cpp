@@ -100,6 +100,17 @@ GstFlowReturn TPictureOutput::Finish(GstVideoDecoder* decoder, const AVFrame& pi
         gst_video_decoder_drop_frame(decoder, frame);
         return GST_FLOW_NOT_NEGOTIATED;
     }
+    if (FLend) {
+        if (GstBuffer* lent = FLender.Lend(picture, FInfo)) {
+            frame->output_buffer = lent;
+            return gst_video_decoder_finish_frame(decoder, frame);
+        }
+    }
+    return FinishCopy(decoder, picture, frame);
+}
+
+GstFlowReturn TPictureOutput::FinishCopy(GstVideoDecoder* decoder, const AVFrame& picture,
+                                         GstVideoCodecFrame* frame) {
     const GstFlowReturn allocated = gst_video_decoder_allocate_output_frame(decoder, frame);
     if (allocated != GST_FLOW_OK) {
         gst_video_decoder_release_frame(decoder, frame);

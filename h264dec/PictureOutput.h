@@ -1,12 +1,15 @@
 #pragma once
 // The decoded pictures of the H.264 decoder as GStreamer frames: the output
 // format set (and negotiated again) whenever the picture's size, aspect or
-// colours change, and each picture copied into a buffer of the decoder's
+// colours change, and each picture lent downstream as libav made it where
+// downstream reads video meta, else copied into a buffer of the decoder's
 // pool.
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
+
+#include "h264dec/PictureLender.h"
 
 #include <gst/video/gstvideodecoder.h>
 #include <gst/video/video.h>
@@ -20,8 +23,17 @@ using TCodecStatePtr = std::unique_ptr<GstVideoCodecState, TCodecStateUnref>;
 
 class TPictureOutput {
 public:
+    // The pictures lent at most at a time; past them pictures are copied. The
+    // watch run holds about ten (the sink's queue, the newest frame, the
+    // step's and the display's reads, the event encoder's queue).
+    static constexpr std::size_t LentPictures = 16;
+
     // The input format the output takes its rate and other stream details from.
     void SetInput(GstVideoCodecState* input);
+
+    // Whether downstream takes frames whose planes a video meta places (as
+    // the allocation query said): only those are lent without a copy.
+    void SetLending(bool lend) { FLend = lend; }
 
     // Finishes `frame` (owned) with the picture. A picture in another format
     // than 8-bit 4:2:0 is the element's error.
@@ -32,7 +44,13 @@ private:
     // Sets and negotiates the output format when the picture's differs.
     bool Negotiate(GstVideoDecoder* decoder, const AVFrame& picture);
 
+    // Copies the picture into a buffer of the decoder's pool.
+    GstFlowReturn FinishCopy(GstVideoDecoder* decoder, const AVFrame& picture,
+                             GstVideoCodecFrame* frame);
+
     TCodecStatePtr FInput;
+    bool FLend = false;
+    TPictureLender FLender{LentPictures};
     GstVideoInfo FInfo{};
     bool FNegotiated = false;
     // What the output format was made from.

@@ -3,6 +3,7 @@
 #include "engine/GstFrameView.h"
 #include "gstkit/GstKit.h"
 #include "gstkit/GstOwners.h"
+#include "gstkit/VideoMetaReader.h"
 #include "h264dec/H264Decoder.h"
 #include "scan/StepClock.h"
 
@@ -191,6 +192,9 @@ void TVideoDecoder::TState::Build() {
     if (!gst_element_link(Source.get(), decoder) || !gst_element_link(Converter, Sink.get())) {
         throw EScanFileError("the decoding pipeline cannot be built");
     }
+    // The frames are mapped as video frames: the decoder's own pictures come
+    // through without a copy.
+    ReadsVideoMeta(Sink.get());
     GstPad* sinkPad = gst_element_get_static_pad(Sink.get(), "sink");
     gst_pad_add_probe(sinkPad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, WatchTags, this, nullptr);
     gst_object_unref(sinkPad);

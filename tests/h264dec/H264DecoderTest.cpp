@@ -3,9 +3,14 @@
 // of GStreamer's libav decoder, frame for frame; the frames held back come
 // out at the end; a seek gives the same frames again; damaged data costs
 // frames, not the stream; other chroma formats and depths go elsewhere.
+// Where the sink reads video meta the pictures are libav's own, lent without
+// a copy: they keep their content for as long as anyone holds them, and a
+// consumer that writes gets a copy of its own.
 
 #include "h264dec/H264Decoder.h"
 #include "gstkit/GstKit.h"
+#include "gstkit/VideoMetaReader.h"
+#include "h264dec/PictureOutput.h"
 #include "tests/support/GstTestUtil.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +19,8 @@
 #include <gst/app/gstappsrc.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -26,6 +33,7 @@ struct TPicture {
     GstClockTime Pts = GST_CLOCK_TIME_NONE;
     std::string Pixels;  // the planes without their row padding
     std::string Colours; // the colorimetry the caps give
+    bool Lent = false;   // libav's own planes rather than a copy
 };
 
 struct TDecoded {
@@ -41,16 +49,23 @@ bool HasFactory(const char* name) {
 
 // Encodes `frames` frames of a moving pattern in the raw format `format`
 // (I420, Y444, I420_10LE) with B-frames, so that pictures come out reordered.
-std::string EncodeClip(const std::string& folder, const char* format, int frames) {
+std::string EncodeClip(const std::string& folder, const char* format, int frames,
+                       const std::string& size = "width=320,height=180") {
     const std::string path = folder + "/clip-" + format + ".mp4";
-    TGstPtr<GstElement> pipeline = LaunchPipeline(
-        "videotestsrc num-buffers=" + std::to_string(frames) +
-        " pattern=ball ! video/x-raw,format=" + format +
-        ",width=320,height=180,framerate=30/1 ! x264enc speed-preset=ultrafast bframes=2 "
-        "key-int-max=12 ! h264parse ! mp4mux ! filesink location=" +
-        path);
+    TGstPtr<GstElement> pipeline =
+        LaunchPipeline("videotestsrc num-buffers=" + std::to_string(frames) +
+                       " pattern=ball ! video/x-raw,format=" + format + "," + size +
+                       ",framerate=30/1 ! x264enc speed-preset=ultrafast bframes=2 "
+                       "key-int-max=12 ! h264parse ! mp4mux ! filesink location=" +
+                       path);
     RunToEos(pipeline.get(), 120);
     return path;
+}
+
+bool IsLent(GstBuffer* buffer) {
+    return gst_buffer_n_memory(buffer) == 3 &&
+           GST_MEMORY_IS_READONLY(gst_buffer_peek_memory(buffer, 0)) &&
+           gst_buffer_get_video_meta(buffer) != nullptr;
 }
 
 TPicture Unpadded(GstSample* sample) {
@@ -58,6 +73,7 @@ TPicture Unpadded(GstSample* sample) {
     GstVideoInfo info;
     GstBuffer* buffer = gst_sample_get_buffer(sample);
     picture.Pts = GST_BUFFER_PTS(buffer);
+    picture.Lent = IsLent(buffer);
     GstVideoFrame frame;
     if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) ||
         !gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
@@ -93,14 +109,27 @@ void NoteDecoders(GstElement* pipeline, std::set<std::string>& decoders) {
     gst_iterator_free(elements);
 }
 
+// How the sink takes the frames: as the program's sinks do (reading video
+// meta, so that the decoder lends its pictures) or as a plain appsink.
+enum class TSinkReads { VideoMeta, CapsLayout };
+
 class TDecoding {
 public:
     // `decode` turns the file into raw video ("decodebin", "qtdemux ! h264parse ! avdec_h264").
-    TDecoding(const std::string& path, const std::string& decode)
+    TDecoding(const std::string& path, const std::string& decode,
+              TSinkReads reads = TSinkReads::VideoMeta)
         : Pipeline(LaunchPipeline("filesrc location=" + path + " ! " + decode +
                                   " ! appsink name=sink sync=false max-buffers=4")),
           Sink(gst_bin_get_by_name(GST_BIN(Pipeline.get()), "sink")) {
+        if (reads == TSinkReads::VideoMeta) {
+            ReadsVideoMeta(Sink.get());
+        }
         SetState(Pipeline.get(), GST_STATE_PLAYING);
+    }
+
+    // The next frame, or null at the end (or after a minute without one).
+    TSamplePtr Pull() {
+        return TSamplePtr(gst_app_sink_try_pull_sample(GST_APP_SINK(Sink.get()), 60 * GST_SECOND));
     }
     ~TDecoding() { SetState(Pipeline.get(), GST_STATE_NULL); }
     TDecoding(const TDecoding&) = delete;
@@ -109,8 +138,7 @@ public:
     // Takes `count` pictures at most (all to the end by default).
     void Take(TDecoded& decoded, std::size_t count = SIZE_MAX) {
         while (decoded.Pictures.size() < count) {
-            const TSamplePtr sample(
-                gst_app_sink_try_pull_sample(GST_APP_SINK(Sink.get()), 60 * GST_SECOND));
+            const TSamplePtr sample = Pull();
             if (!sample) {
                 break;
             }
@@ -133,10 +161,16 @@ private:
     TGstPtr<GstElement> Sink;
 };
 
-TDecoded Decode(const std::string& path, const std::string& decode) {
+TDecoded Decode(const std::string& path, const std::string& decode,
+                TSinkReads reads = TSinkReads::VideoMeta) {
     TDecoded decoded;
-    TDecoding(path, decode).Take(decoded);
+    TDecoding(path, decode, reads).Take(decoded);
     return decoded;
+}
+
+std::size_t LentCount(const std::vector<TPicture>& pictures) {
+    return std::size_t(
+        std::count_if(pictures.begin(), pictures.end(), [](const TPicture& p) { return p.Lent; }));
 }
 
 bool LibraryMapped(const std::string& name) {
@@ -186,17 +220,80 @@ void ExpectSamePictures(const std::vector<TPicture>& got, const std::vector<TPic
     }
 }
 
+// Lent or copied (for a sink that reads the caps' layout only), the pictures
+// are the same.
 TEST_F(H264DecoderTest, DecodesEveryFrameAsGStreamersLibavDecoderDoes) {
     constexpr int Frames = 45;
     const std::string clip = EncodeClip(Folder, "I420", Frames);
-    const TDecoded own = Decode(clip, "decodebin");
+    const TDecoded lent = Decode(clip, "decodebin");
+    const TDecoded copied = Decode(clip, "decodebin", TSinkReads::CapsLayout);
     const TDecoded libav = Decode(clip, "qtdemux ! h264parse ! avdec_h264");
-    EXPECT_EQ(own.Error, "");
-    EXPECT_EQ(own.Decoders, std::set<std::string>{H264DecoderName});
+    EXPECT_EQ(lent.Error, "");
+    EXPECT_EQ(copied.Error, "");
+    EXPECT_EQ(lent.Decoders, std::set<std::string>{H264DecoderName});
     EXPECT_EQ(libav.Decoders, std::set<std::string>{"avdec_h264"});
     // The frames held back for reordering come out at the end of the stream.
-    EXPECT_EQ(own.Pictures.size(), std::size_t(Frames));
-    ExpectSamePictures(own.Pictures, libav.Pictures);
+    EXPECT_EQ(lent.Pictures.size(), std::size_t(Frames));
+    EXPECT_EQ(LentCount(lent.Pictures), std::size_t(Frames));
+    EXPECT_EQ(LentCount(copied.Pictures), 0u);
+    ExpectSamePictures(lent.Pictures, libav.Pictures);
+    ExpectSamePictures(copied.Pictures, libav.Pictures);
+}
+
+// Pictures held by a consumer while the decoder goes on (and reuses the
+// storage of pictures released), and after the pipeline is gone, keep their
+// content; past the limit of pictures lent at a time they are copied. An
+// odd size gives libav's rows padding and the chroma rows an odd width.
+TEST_F(H264DecoderTest, PicturesKeptByAConsumerOutliveTheDecoderUnchanged) {
+    constexpr int Frames = 40;
+    const std::string clip = EncodeClip(Folder, "I420", Frames, "width=330,height=186");
+    const TDecoded libav = Decode(clip, "qtdemux ! h264parse ! avdec_h264");
+    ASSERT_EQ(libav.Pictures.size(), std::size_t(Frames));
+    std::vector<TSamplePtr> kept;
+    {
+        TDecoding decoding(clip, "decodebin");
+        while (TSamplePtr sample = decoding.Pull()) {
+            kept.push_back(std::move(sample));
+        }
+    }
+    TDecoded held;
+    for (const TSamplePtr& sample : kept) {
+        held.Pictures.push_back(Unpadded(sample.get()));
+    }
+    EXPECT_EQ(LentCount(held.Pictures), TPictureOutput::LentPictures);
+    EXPECT_TRUE(held.Pictures.front().Lent);
+    EXPECT_FALSE(held.Pictures.back().Lent);
+    const GstVideoMeta* meta = gst_buffer_get_video_meta(gst_sample_get_buffer(kept[0].get()));
+    ASSERT_NE(meta, nullptr);
+    EXPECT_GE(meta->stride[1], 165);
+    ExpectSamePictures(held.Pictures, libav.Pictures);
+}
+
+// Writing into a frame maps a copy: the picture libav refers to for the
+// frames after it stays as decoded.
+TEST_F(H264DecoderTest, AConsumerThatWritesIntoAFrameWritesIntoItsOwnCopy) {
+    const std::string clip = EncodeClip(Folder, "I420", 30);
+    const TDecoded libav = Decode(clip, "qtdemux ! h264parse ! avdec_h264");
+    TDecoding decoding(clip, "decodebin");
+    TDecoded decoded;
+    while (const TSamplePtr sample = decoding.Pull()) {
+        decoded.Pictures.push_back(Unpadded(sample.get()));
+        GstVideoInfo info;
+        ASSERT_TRUE(gst_video_info_from_caps(&info, gst_sample_get_caps(sample.get())));
+        GstBuffer* written = gst_buffer_copy(gst_sample_get_buffer(sample.get()));
+        GstVideoFrame frame;
+        ASSERT_TRUE(gst_video_frame_map(&frame, &info, written, GST_MAP_WRITE));
+        for (guint plane = 0; plane < GST_VIDEO_FRAME_N_PLANES(&frame); ++plane) {
+            std::memset(GST_VIDEO_FRAME_PLANE_DATA(&frame, plane), 0x55,
+                        std::size_t(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, plane)) *
+                            std::size_t(GST_VIDEO_FRAME_COMP_HEIGHT(&frame, plane)));
+        }
+        gst_video_frame_unmap(&frame);
+        gst_buffer_unref(written);
+        EXPECT_TRUE(Unpadded(sample.get()).Pixels == decoded.Pictures.back().Pixels);
+    }
+    EXPECT_EQ(LentCount(decoded.Pictures), decoded.Pictures.size());
+    ExpectSamePictures(decoded.Pictures, libav.Pictures);
 }
 
 // A process that decodes no H.264 does not carry libavcodec.
