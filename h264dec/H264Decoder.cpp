@@ -62,6 +62,8 @@ GstFlowReturn PushPictures(GstVideoDecoder* decoder) {
         }
         const guint32 number = frame->system_frame_number;
         const GstFlowReturn result = state.Output.Finish(decoder, *picture, frame);
+        GST_LOG_OBJECT(decoder, "frame %u finished, %zu pictures lent", number,
+                       state.Output.Lent());
         if (result != GST_FLOW_OK) {
             return result;
         }

@@ -24,8 +24,9 @@ using TCodecStatePtr = std::unique_ptr<GstVideoCodecState, TCodecStateUnref>;
 class TPictureOutput {
 public:
     // The pictures lent at most at a time; past them pictures are copied. The
-    // watch run holds about ten (the sink's queue, the newest frame, the
-    // step's and the display's reads, the event encoder's queue).
+    // watch run holds up to four (the sink's queue, the newest frame, the
+    // step's and the display's reads, the event encoder's queue); the rest is
+    // margin for a consumer that falls behind for a moment.
     static constexpr std::size_t LentPictures = 16;
 
     // The input format the output takes its rate and other stream details from.
@@ -34,6 +35,9 @@ public:
     // Whether downstream takes frames whose planes a video meta places (as
     // the allocation query said): only those are lent without a copy.
     void SetLending(bool lend) { FLend = lend; }
+
+    // The pictures lent and not yet released downstream.
+    std::size_t Lent() const { return FLender.Lent(); }
 
     // Finishes `frame` (owned) with the picture. A picture in another format
     // than 8-bit 4:2:0 is the element's error.

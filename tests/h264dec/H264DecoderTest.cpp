@@ -269,6 +269,43 @@ TEST_F(H264DecoderTest, PicturesKeptByAConsumerOutliveTheDecoderUnchanged) {
     ExpectSamePictures(held.Pictures, libav.Pictures);
 }
 
+// The event encoder takes the decoder's frames as they are, on an appsrc of
+// its own: encoded without loss, lent frames come back as decoded.
+TEST_F(H264DecoderTest, AnEncoderFedLentFramesEncodesThePicturesTheyHold) {
+    constexpr int Frames = 20;
+    const std::string clip = EncodeClip(Folder, "I420", Frames, "width=330,height=186");
+    const TDecoded original = Decode(clip, "qtdemux ! h264parse ! avdec_h264");
+    const std::string copy = Folder + "/lossless.mp4";
+    TGstPtr<GstElement> encoding = LaunchPipeline(
+        "appsrc name=src format=time ! videoconvert ! x264enc pass=quant quantizer=0 "
+        "speed-preset=ultrafast ! h264parse ! mp4mux ! filesink location=" +
+        copy);
+    const TGstPtr<GstElement> source(gst_bin_get_by_name(GST_BIN(encoding.get()), "src"));
+    SetState(encoding.get(), GST_STATE_PLAYING);
+    std::size_t lent = 0;
+    {
+        TDecoding decoding(clip, "decodebin");
+        while (const TSamplePtr sample = decoding.Pull()) {
+            GstBuffer* buffer = gst_sample_get_buffer(sample.get());
+            lent += IsLent(buffer) ? 1 : 0;
+            g_object_set(source.get(), "caps", gst_sample_get_caps(sample.get()), nullptr);
+            ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(source.get()), gst_buffer_copy(buffer)),
+                      GST_FLOW_OK);
+        }
+    }
+    gst_app_src_end_of_stream(GST_APP_SRC(source.get()));
+    ASSERT_TRUE(WaitForMessage(encoding.get(), GST_MESSAGE_EOS, std::chrono::seconds(60)));
+    SetState(encoding.get(), GST_STATE_NULL);
+    // The first pictures are always lent; later ones are copied while the
+    // encoder holds as many as the decoder lends at a time.
+    EXPECT_GE(lent, TPictureOutput::LentPictures);
+    const TDecoded again = Decode(copy, "qtdemux ! h264parse ! avdec_h264");
+    ASSERT_EQ(again.Pictures.size(), original.Pictures.size());
+    for (std::size_t i = 0; i < again.Pictures.size(); ++i) {
+        ASSERT_TRUE(again.Pictures[i].Pixels == original.Pictures[i].Pixels) << "frame " << i;
+    }
+}
+
 // Writing into a frame maps a copy: the picture libav refers to for the
 // frames after it stays as decoded.
 TEST_F(H264DecoderTest, AConsumerThatWritesIntoAFrameWritesIntoItsOwnCopy) {
