@@ -44,6 +44,8 @@ QLabel* Label(QWidget* parent, const char* name, const QString& caption) {
 QLabel* ReadoutLabel(QWidget* parent, const char* name, const QString& caption, int pixelHeight,
                      bool bold) {
     QLabel* label = Label(parent, name, caption);
+    // A number is never rich text: the label need not look at each new text.
+    label->setTextFormat(Qt::PlainText);
     QFont font = label->font();
     font.setPixelSize(pixelHeight);
     font.setBold(bold);

@@ -1,8 +1,10 @@
 #include "app/ReadoutHolder.h"
 
+#include <QBrush>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QPalette>
 
 namespace {
 
@@ -34,6 +36,14 @@ TReadoutHolder::TReadoutHolder(QLabel* label, const QString& widest, QWidget* pa
     setMinimumSize(label->minimumSize());
     label->setParent(this);
     label->setGeometry(rect());
+    // On a panel of one plain colour, the label fills its area with that
+    // colour itself, so that a new text repaints the label alone and not the
+    // panel, its frame and the holder underneath.
+    const QBrush behind = parent->palette().brush(parent->backgroundRole());
+    if (parent->autoFillBackground() && behind.style() == Qt::SolidPattern &&
+        label->palette().brush(label->backgroundRole()) == behind) {
+        label->setAutoFillBackground(true);
+    }
 }
 
 // The label's request for a new layout comes here: only a text wider than the

@@ -3,11 +3,13 @@
 // for no new layout of the window unless it is wider than any before.
 
 #include "app/ReadoutHolder.h"
+#include "tests/PaintCounter.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
+#include <QScreen>
 
 #include <gtest/gtest.h>
 
@@ -97,6 +99,31 @@ TEST(ReadoutHolderTest, ALargerFontGrowsTheHolderForTheTextsThatNoLongerFit) {
     for (const QString text : {"7", "33177600"}) {
         EXPECT_EQ(held.Show(text), plain.Show(text)) << text.toStdString();
     }
+}
+
+// A new text repaints the read-out alone, not the panel under it, and the
+// screen then holds what the panel drawn whole shows, also after a shorter
+// text and a text that goes back to an earlier one.
+TEST(ReadoutHolderTest, ANewTextRepaintsTheReadoutAloneAndLeavesNothingBehind) {
+    TPanel plain(false);
+    TPanel held(true);
+    PaintCounter panelPaints;
+    held.Window.installEventFilter(&panelPaints);
+    PaintCounter readoutPaints;
+    held.Readout->installEventFilter(&readoutPaints);
+    for (const QString text : {"33177600", "7", "33177600", "12"}) {
+        const int paintsBefore = readoutPaints.Paints;
+        held.Readout->setText(text);
+        QApplication::processEvents();
+        EXPECT_GT(readoutPaints.Paints, paintsBefore) << text.toStdString();
+        const QImage onScreen = held.Window.screen()
+                                    ->grabWindow(held.Window.winId())
+                                    .toImage()
+                                    .convertToFormat(QImage::Format_RGB32);
+        EXPECT_EQ(onScreen, plain.Show(text).convertToFormat(QImage::Format_RGB32))
+            << text.toStdString();
+    }
+    EXPECT_EQ(panelPaints.Paints, 0) << "a new text repainted the panel under the read-out";
 }
 
 } // namespace
