@@ -87,10 +87,16 @@ void TDirectionForm::ShowDirection(int x, int y) {
     // Differences wrap at 32 bits instead of overflowing.
     const TPoint lineEnd{static_cast<int>(std::int64_t{LastPoint.X} - x),
                          static_cast<int>(std::int64_t{LastPoint.Y} - y)};
+    LastPoint = TPoint{x, y};
+    // The line drawn again would cover exactly the pixels it covers now: the
+    // picture stays as it is and needs no paint.
+    if (FLineDrawn && lineEnd.X == LastLineEnd.X && lineEnd.Y == LastLineEnd.Y) {
+        return;
+    }
     const QPoint centre(50, 50);
     DrawLineExcludingEnd(Image->Picture(), centre, QPoint(LastLineEnd.X, LastLineEnd.Y), PenWhite);
     DrawLineExcludingEnd(Image->Picture(), centre, QPoint(lineEnd.X, lineEnd.Y), PenRed);
-    LastPoint = TPoint{x, y};
     LastLineEnd = lineEnd;
+    FLineDrawn = true;
     Image->Repaint();
 }

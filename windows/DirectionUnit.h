@@ -31,6 +31,9 @@ public:
     TPoint LastLineEnd;
 
     const QImage& Bitmap() const { return Image->Picture(); }
+
+private:
+    bool FLineDrawn = false; // LastLineEnd is the end of the red line in the picture
 };
 
 // Draws a one-pixel line from `from` towards `to`, the end point itself not

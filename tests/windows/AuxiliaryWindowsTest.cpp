@@ -1,6 +1,7 @@
 #include "WindowTestSupport.h"
 
 #include "analysis/TBitmap.h"
+#include "tests/PaintCounter.h"
 #include "windows/DirectionUnit.h"
 #include "windows/ImageFormUnit.h"
 #include "windows/VideoFormUnit.h"
@@ -278,6 +279,24 @@ TEST_F(DirectionTest, NextLinePaintsOverThePreviousOne) {
     EXPECT_FALSE(IsRed(10, 5)) << "the end point is not drawn";
     EXPECT_EQ(PixelOf(Form->Bitmap(), 1, 1), White) << "the previous line is painted over";
     EXPECT_EQ(PixelOf(Form->Bitmap(), 30, 30), White);
+}
+
+// The window is painted when its line changes, and only then.
+TEST_F(DirectionTest, TheSameLineAgainPaintsNothingAndAnotherLinePaints) {
+    Form->show();
+    QApplication::processEvents();
+    PaintCounter paints;
+    Form->Image->installEventFilter(&paints);
+    Form->ShowDirection(30, 20); // to (20, 30)
+    EXPECT_EQ(paints.Paints, 1);
+    Form->ShowDirection(30, 20); // to (0, 0)
+    Form->ShowDirection(30, 20);
+    EXPECT_EQ(paints.Paints, 2);
+    EXPECT_EQ(RedCount(), 50);
+    Form->ShowDirection(20, 20); // to (10, 0)
+    EXPECT_EQ(paints.Paints, 3);
+    EXPECT_EQ(OnScreen(*Form).copy(Form->Image->geometry()),
+              Form->Image->grab().toImage().convertToFormat(OnScreen(*Form).format()));
 }
 
 TEST_F(DirectionTest, FarAwayPointsAreClippedWithoutOverflow) {
