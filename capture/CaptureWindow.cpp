@@ -75,9 +75,11 @@ TCaptureWindow::TCaptureWindow(const QString& name, QWidget* parent)
     : QWidget(parent), FSession(new TCaptureSession(this)),
       FRecorder(new TSequenceRecorder(*FSession, this)),
       FController(new TCaptureController(this, *FSession, *FRecorder)), FSampler([this] {
-          // The sampler's thread: the paint is asked for from the GUI thread.
+          // The sampler's thread: the GUI thread paints the picture as soon as
+          // it takes up the call, rather than asking its event loop for
+          // another pass.
           QMetaObject::invokeMethod(
-              this, [this] { update(); }, Qt::QueuedConnection);
+              this, [this] { repaint(); }, Qt::QueuedConnection);
       }) {
     setObjectName(name);
     setAttribute(Qt::WA_OpaquePaintEvent);
