@@ -49,6 +49,9 @@ QLabel* ReadoutLabel(QWidget* parent, const char* name, const QString& caption, 
     QFont font = label->font();
     font.setPixelSize(pixelHeight);
     font.setBold(bold);
+    // Digits are set side by side, unkerned: the text engine may skip shaping,
+    // which costs more than the rest of drawing a new count.
+    font.setStyleStrategy(QFont::PreferNoShaping);
     label->setFont(font);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, ReadoutColor);

@@ -3,6 +3,7 @@
 // for no new layout of the window unless it is wider than any before.
 
 #include "app/ReadoutHolder.h"
+#include "app/ControlBuilders.h"
 #include "tests/PaintCounter.h"
 
 #include <QApplication>
@@ -124,6 +125,33 @@ TEST(ReadoutHolderTest, ANewTextRepaintsTheReadoutAloneAndLeavesNothingBehind) {
             << text.toStdString();
     }
     EXPECT_EQ(panelPaints.Paints, 0) << "a new text repainted the panel under the read-out";
+}
+
+// The main window's read-outs draw their numbers without shaping them: the
+// pixels are those of the same label drawn with shaping, for every digit.
+TEST(ReadoutHolderTest, ReadoutsDrawNumbersAsShapedText) {
+    for (const bool bold : {false, true}) {
+        QWidget panel;
+        panel.setAutoFillBackground(true);
+        QLabel* readout = ControlBuilders::ReadoutLabel(&panel, "Readout", "0", 16, bold);
+        auto* shaped = new QLabel(&panel);
+        QFont font = readout->font();
+        ASSERT_EQ(font.styleStrategy(), QFont::PreferNoShaping);
+        font.setStyleStrategy(QFont::PreferDefault);
+        shaped->setFont(font);
+        shaped->setPalette(readout->palette());
+        for (const QString text : {"0", "1234567890", "33177600", "4711", "98"}) {
+            readout->setText(text);
+            shaped->setText(text);
+            readout->resize(readout->sizeHint() + QSize(3, 0));
+            shaped->resize(readout->size());
+            const QImage expected = shaped->grab().toImage();
+            QImage blank(expected.size(), expected.format());
+            blank.fill(expected.pixel(0, 0));
+            ASSERT_NE(expected, blank) << "no text drawn";
+            EXPECT_EQ(readout->grab().toImage(), expected) << text.toStdString();
+        }
+    }
 }
 
 } // namespace
