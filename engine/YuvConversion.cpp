@@ -264,40 +264,50 @@ STIRWATCH_TARGET_AVX2 void YuvRowRgb32Avx2(const TYuvWeights& w, const std::uint
     YuvRowRgb32Scalar(w, luma, u, v, chromaStep, rgb, x, width);
 }
 
-// The low byte of each of eight 16-bit values, as 32-bit lanes: every other
-// byte of the 16 at `bytes`.
-STIRWATCH_TARGET_AVX2 inline __m256i EvenBytesOf16(const std::uint8_t* bytes) {
-    return _mm256_and_si256(
-        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes))),
-        _mm256_set1_epi32(0xff));
+// Eight pixels of a half-width row from pixel x on; `lumaBytes` holds the 16
+// luma bytes from 2x, or from 2x - 1 when `fromOdd` (the row's last eight
+// pixels, whose last sample ends the row). Interleaved chroma is read 16
+// bytes at a time, up to the eighth pixel's V exactly.
+STIRWATCH_TARGET_AVX2 inline void HalvedOf8(const TYuvWeights& w, const std::uint8_t* lumaBytes,
+                                            bool fromOdd, const std::uint8_t* u,
+                                            const std::uint8_t* v, int chromaStep, int x,
+                                            std::uint32_t* rgb) {
+    const __m256i byte = _mm256_set1_epi32(0xff);
+    const __m256i chromaOffset = _mm256_set1_epi32(128);
+    const __m256i words =
+        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lumaBytes)));
+    const __m256i y = fromOdd ? _mm256_srli_epi32(words, 8) : _mm256_and_si256(words, byte);
+    __m256i uu, vv;
+    if (chromaStep == 1) {
+        uu = Load8(u + x);
+        vv = Load8(v + x);
+    } else {
+        const __m256i pairs =
+            _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + 2 * x)));
+        uu = _mm256_and_si256(pairs, byte);
+        vv = _mm256_srli_epi32(pairs, 8);
+    }
+    _mm256_storeu_si256(
+        reinterpret_cast<__m256i*>(rgb + x),
+        Rgb32Of8(w, y, _mm256_sub_epi32(uu, chromaOffset), _mm256_sub_epi32(vv, chromaOffset)));
 }
 
-// Every other luma sample with a chroma pair each, eight pixels at a time:
-// 16 luma bytes per eight pixels, of which the last is not a sample, so the
-// loop stops while a further sample follows; interleaved chroma is read 16
-// bytes at a time up to the last pair's V exactly.
+// Every other luma sample with a chroma pair each, eight pixels at a time.
+// Eight pixels span 15 luma bytes, read 16 at a time: the loop stops while a
+// further sample follows, and the last eight pixels (over some already done,
+// to the same values) are read from the byte before their first sample.
 STIRWATCH_TARGET_AVX2 void YuvHalvedAvx2(const TYuvWeights& w, const std::uint8_t* luma,
                                          const std::uint8_t* u, const std::uint8_t* v,
                                          int chromaStep, std::uint32_t* rgb, int count) {
-    const __m256i chromaOffset = _mm256_set1_epi32(128);
-    int x = 0;
-    for (; x + 8 < count; x += 8) {
-        __m256i uu, vv;
-        if (chromaStep == 1) {
-            uu = Load8(u + x);
-            vv = Load8(v + x);
-        } else {
-            const __m256i pairs =
-                _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + 2 * x)));
-            uu = _mm256_and_si256(pairs, _mm256_set1_epi32(0xff));
-            vv = _mm256_srli_epi32(pairs, 8);
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(rgb + x),
-                            Rgb32Of8(w, EvenBytesOf16(luma + 2 * x),
-                                     _mm256_sub_epi32(uu, chromaOffset),
-                                     _mm256_sub_epi32(vv, chromaOffset)));
+    if (count <= 8) {
+        YuvHalvedScalar(w, luma, u, v, chromaStep, rgb, 0, count);
+        return;
     }
-    YuvHalvedScalar(w, luma, u, v, chromaStep, rgb, x, count);
+    for (int x = 0; x + 8 < count; x += 8) {
+        HalvedOf8(w, luma + 2 * x, false, u, v, chromaStep, x, rgb);
+    }
+    const int last = count - 8;
+    HalvedOf8(w, luma + 2 * last - 1, true, u, v, chromaStep, last, rgb);
 }
 
 STIRWATCH_VECTOR_CODE_END
