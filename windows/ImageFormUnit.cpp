@@ -2,6 +2,7 @@
 
 #include "analysis/TBitmap.h"
 
+#include <QEvent>
 #include <QPaintEngine>
 #include <QPainter>
 #include <QRegion>
@@ -118,19 +119,43 @@ void TImage::TakePicture(TBitmap& bitmap) {
     UpdateOpaque();
 }
 
-// A picture without transparency that covers the whole control hides what is
-// behind it, so a repaint need not fill the window's background first.
+// The plain colour that shows where the control paints nothing: that of the
+// nearest widget behind it that fills its background; NoBrush when that is
+// no plain colour.
+QBrush TImage::PlainBackground() const {
+    for (const QWidget* behind = parentWidget(); behind; behind = behind->parentWidget()) {
+        if (behind->autoFillBackground() || behind->isWindow()) {
+            const QBrush brush = behind->palette().brush(behind->backgroundRole());
+            return brush.style() == Qt::SolidPattern && brush.isOpaque() ? brush : QBrush();
+        }
+    }
+    return {};
+}
+
+// A picture without transparency hides what is behind it; where it does not
+// cover the whole control, the control fills the rest with the plain colour
+// behind it itself. Either way a repaint need not paint the window's
+// background first.
 void TImage::UpdateOpaque() {
-    const bool covers = !FPicture.isNull() && !FPicture.hasAlphaChannel() &&
-                        FPicture.width() >= width() && FPicture.height() >= height();
-    if (testAttribute(Qt::WA_OpaquePaintEvent) != covers) {
-        setAttribute(Qt::WA_OpaquePaintEvent, covers);
+    const bool solid = !FPicture.isNull() && !FPicture.hasAlphaChannel();
+    const bool covers = solid && FPicture.width() >= width() && FPicture.height() >= height();
+    FFill = solid && !covers ? PlainBackground() : QBrush();
+    const bool opaque = covers || FFill.style() != Qt::NoBrush;
+    if (testAttribute(Qt::WA_OpaquePaintEvent) != opaque) {
+        setAttribute(Qt::WA_OpaquePaintEvent, opaque);
     }
 }
 
 void TImage::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     UpdateOpaque();
+}
+
+void TImage::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ParentChange) {
+        UpdateOpaque();
+    }
 }
 
 void TImage::Repaint() {
@@ -149,6 +174,7 @@ void TImage::paintEvent(QPaintEvent*) {
     const int left = (width() - FPicture.width()) / 2;
     const int top = (height() - FPicture.height()) / 2;
     const QRect shown = QRect(left, top, FPicture.width(), FPicture.height()) & rect();
+    FillAround(painter, shown);
     if (shown.isEmpty()) {
         return;
     }
@@ -158,6 +184,29 @@ void TImage::paintEvent(QPaintEvent*) {
         PaintBgrPart(painter, shown, left, top);
     }
     PaintHatching(painter, QRect(left, top, FPicture.width(), FPicture.height()));
+}
+
+// The bands of the control beside and above and below the part of the
+// picture shown, in the colour behind the control.
+void TImage::FillAround(QPainter& painter, const QRect& shown) {
+    if (FFill.style() == Qt::NoBrush) {
+        return;
+    }
+    const QRect area = rect();
+    if (shown.isEmpty()) {
+        painter.fillRect(area, FFill);
+        return;
+    }
+    const QRect bands[] = {
+        QRect(area.left(), area.top(), area.width(), shown.top() - area.top()),
+        QRect(area.left(), shown.bottom() + 1, area.width(), area.bottom() - shown.bottom()),
+        QRect(area.left(), shown.top(), shown.left() - area.left(), shown.height()),
+        QRect(shown.right() + 1, shown.top(), area.right() - shown.right(), shown.height())};
+    for (const QRect& band : bands) {
+        if (!band.isEmpty()) {
+            painter.fillRect(band, FFill);
+        }
+    }
 }
 
 void TImage::SetHatching(const QPainterPath& relative) {

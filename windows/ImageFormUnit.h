@@ -5,6 +5,7 @@
 #include "analysis/TBitmap.h"
 #include "windows/BaseFormUnit.h"
 
+#include <QBrush>
 #include <QImage>
 #include <QPainterPath>
 #include <QWidget>
@@ -41,17 +42,21 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QImage FPicture;
     TBitmap FShown;  // the storage FPicture reads after TakePicture
     QImage FVisible; // the part of a 24-bit picture inside the control, for the screen
     QPainterPath FHatching;
+    QBrush FFill; // where the picture does not cover the control; NoBrush: left to Qt
 
     void PaintBgrPart(QPainter& painter, const QRect& shown, int left, int top);
     bool PaintBgrIntoDevice(QPainter& painter, const QRect& shown, int left, int top);
     void ConvertBgrPart(const QRect& part, QImage& target, QPoint at) const;
     void UpdateOpaque();
+    QBrush PlainBackground() const;
+    void FillAround(QPainter& painter, const QRect& shown);
     void PaintHatching(QPainter& painter, const QRect& picture);
 };
 
