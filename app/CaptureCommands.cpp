@@ -25,24 +25,10 @@ void TCaptureCommands::DisconnectVideo(QLabel* statusLabel) {
     statusLabel->setText(QStringLiteral("Idle"));
 }
 
-namespace {
-
-// The view of a step's frame: a 24-bit grab as it is, anything else converted
-// into `converted`.
-TFrameView StepFrameView(const QImage& image, TBitmap& converted) {
-    if (image.isNull() || image.format() == QImage::Format_BGR888) {
-        return BgrImageView(image);
-    }
-    ImageToFrame(image, converted);
-    return BitmapView(converted);
-}
-
-} // namespace
-
-TFrameView TCaptureCommands::TakeFrame(QImage& grabbed) {
+TFrameView TCaptureCommands::TakeFrame(std::shared_ptr<const TFrameCopy>& grabbed) {
     GrabFrameToClipboard();
-    if (TakeGrabbedFrame(grabbed)) {
-        return StepFrameView(grabbed, FCapturedFrame);
+    if (TakeGrabbedCopy(grabbed)) {
+        return grabbed ? grabbed->View() : TFrameView{};
     }
     if (ClipboardOffersBitmap()) {
         TakeClipboardBitmap(FCapturedFrame);
@@ -72,7 +58,7 @@ TFrameView TCaptureCommands::TakePreparedFrame() {
     if (FGrabSession) {
         FGrabSession->RunGrab(FGrab);
         // A failed grab gives no frame, as GrabbedFrame does.
-        return FGrab.Number == 0 ? TFrameView{} : StepFrameView(FGrab.Frame, FCapturedFrame);
+        return FGrab.Number == 0 ? TFrameView{} : FGrab.Frame->View();
     }
     if (FClipboardImage.isNull()) {
         FCapturedFrame.Clear();

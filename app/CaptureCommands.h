@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QPointer>
 
+#include <memory>
+
 class QLabel;
 class QWidget;
 
@@ -24,10 +26,10 @@ public:
     void DisconnectVideo(QLabel* statusLabel);
 
     // Grabs the frame of a step, in at most one copy: with a camera the grab
-    // itself (the frame just put on the clipboard), sharing its pixels
-    // through `grabbed` for as long as the step needs them; without one the
+    // itself (the frame just put on the clipboard), as it was decoded, held
+    // through `grabbed` for as long as the step needs it; without one the
     // clipboard's image, converted. An empty view when there is neither.
-    TFrameView TakeFrame(QImage& grabbed);
+    TFrameView TakeFrame(std::shared_ptr<const TFrameCopy>& grabbed);
     // The live display goes on after a grab.
     void ResumeDisplay();
 

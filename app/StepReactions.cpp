@@ -5,6 +5,7 @@
 #include "app/EventRecording.h"
 #include "app/Integration.h"
 #include "app/SaveSpace.h"
+#include "capture/FrameConversion.h"
 #include "log/LoggingUnit.h"
 #include "windows/DirectionUnit.h"
 #include "windows/ImageFormUnit.h"
@@ -144,10 +145,21 @@ void TStepReactions::SaveMovementImage(const TFrameView& frame) {
     }
     emit SaveStatus(QString());
     const QTime now = QTime::currentTime();
+    const TFrameView colour = ColourFrame(frame);
     SaveRowsToFile(
-        frame.Plane[0], static_cast<std::size_t>(frame.Stride[0]), pf24bit, frame.Width,
-        frame.Height,
+        colour.Plane[0], static_cast<std::size_t>(colour.Stride[0]), pf24bit, colour.Width,
+        colour.Height,
         SavedImageName(now.hour(), now.minute(), now.second(), now.msec(), DecimalSeparator()));
+}
+
+// The saved frame is the 24-bit colour frame: a grab kept as it was decoded
+// is converted (into storage kept for the next save).
+TFrameView TStepReactions::ColourFrame(const TFrameView& frame) {
+    if (frame.Format == TFrameFormat::Bgr24) {
+        return frame;
+    }
+    FrameToBgrImage(frame, FSavedColours);
+    return BgrImageView(FSavedColours);
 }
 
 // A line for every step while automatic mode runs, whatever started the step.

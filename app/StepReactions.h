@@ -12,6 +12,7 @@
 #include "engine/MotionEngine.h"
 #include "settings/StepSettings.h"
 
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -85,6 +86,7 @@ private:
     void ShowComparison(const TStepResult& result, TBitmap& difference);
     void ReactToMovement(const TFrameView& frame, bool automatic);
     void SaveMovementImage(const TFrameView& frame);
+    TFrameView ColourFrame(const TFrameView& frame);
     void LogStep(const TStepResult& result, bool automatic);
     void RepaintDifference();
     void OpenEventsFolder();
@@ -95,4 +97,5 @@ private:
     TEventRecording* FEvents = nullptr;
     TIntegration* FIntegration = nullptr;
     QPointer<TDirectionForm> FDirectionForm;
+    QImage FSavedColours; // a saved frame that came in another format than 24 bits
 };

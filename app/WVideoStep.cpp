@@ -6,7 +6,7 @@
 #include "app/TTimer.h"
 #include "app/WVideo.h"
 
-#include <QImage>
+#include <memory>
 
 TPoint TVideo::LastDirection() const {
     return FEngine ? FLastDirection : TMotionEngine::InitialDirection;
@@ -17,7 +17,7 @@ void TVideo::TakeReferenceFrame() {
         return; // the window has closed
     }
     FStepRunner->Settle();
-    QImage grabbed;
+    std::shared_ptr<const TFrameCopy> grabbed;
     FEngine->TakeReference(FCapture.TakeFrame(grabbed));
     FCapture.ResumeDisplay();
 }
@@ -28,8 +28,8 @@ void TVideo::EvolveOne() {
     if (!FEngine) {
         return; // the window has closed
     }
-    FStepRunner->Settle(); // an automatic step on its way is reported first
-    QImage grabbed;        // shares the grab's pixels until the step ends
+    FStepRunner->Settle();                     // an automatic step on its way is reported first
+    std::shared_ptr<const TFrameCopy> grabbed; // holds the grab until the step ends
     const TFrameView frame = FCapture.TakeFrame(grabbed);
     const TStepResult result = AnalyseFrame(frame);
     ReportStep(frame, result, Timer1->Enabled());

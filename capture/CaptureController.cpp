@@ -6,8 +6,42 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QMimeData>
 #include <QPointer>
 #include <QWidget>
+
+#include <memory>
+#include <utility>
+
+namespace {
+
+// The clipboard's content after a grab: the grabbed frame as an image. It
+// holds the frame as it was decoded and makes its 24-bit picture only when a
+// reader asks for the image, so that steps nobody pastes from convert nothing.
+class TGrabbedFrameData : public QMimeData {
+public:
+    explicit TGrabbedFrameData(std::shared_ptr<const TFrameCopy> frame)
+        : FFrame(std::move(frame)) {}
+
+    QStringList formats() const override { return {ImageType()}; }
+    bool hasFormat(const QString& type) const override { return type == ImageType(); }
+
+protected:
+    QVariant retrieveData(const QString& type, QMetaType /*preferred*/) const override {
+        if (type != ImageType()) {
+            return {};
+        }
+        return QVariant(FFrame->Picture());
+    }
+
+private:
+    // The type under which Qt keeps an image on the clipboard.
+    static QString ImageType() { return QStringLiteral("application/x-qt-image"); }
+
+    std::shared_ptr<const TFrameCopy> FFrame;
+};
+
+} // namespace
 
 TCaptureController::TCaptureController(QWidget* window, TCaptureSession& session,
                                        TSequenceRecorder& recorder)
@@ -107,8 +141,8 @@ LRESULT TCaptureController::SetScale(bool on) {
     return FSession.Connected();
 }
 
-// The clipboard shares the grabbed frame; the session does not write that one again
-// while it may.
+// The clipboard holds the grabbed frame; the session does not write that one again
+// while it does.
 LRESULT TCaptureController::EditCopy() {
     if (!FSession.HasGrab()) {
         if (FSession.Connected()) {
@@ -117,7 +151,7 @@ LRESULT TCaptureController::EditCopy() {
         }
         return 0;
     }
-    QGuiApplication::clipboard()->setImage(FSession.GrabbedFrame());
+    QGuiApplication::clipboard()->setMimeData(new TGrabbedFrameData(FSession.GrabbedCopy()));
     return 1;
 }
 

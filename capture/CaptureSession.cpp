@@ -215,14 +215,18 @@ bool TCaptureSession::BeginGrab(TGrabJob& job) {
     if (!FDriver) {
         return false;
     }
-    // Two frames in turn: a reader (the clipboard) may still share the one grabbed
+    // Two frames in turn: a reader (the clipboard) may still hold the one grabbed
     // last, the other is free again and is written in place, so a grab at an
-    // unchanged size allocates nothing.
+    // unchanged size allocates nothing. One that is still held is left to its
+    // reader.
     job.Driver = FDriver.get();
     job.Slot = FGrabIndex ^ 1;
     job.After = FLastGrabbed;
     job.Connection = FConnection;
-    job.Frame = std::move(FGrabs[job.Slot]); // the job holds the image while it writes
+    job.Frame = std::move(FGrabs[job.Slot]); // the job holds the frame while it writes
+    if (!job.Frame || job.Frame.use_count() > 1) {
+        job.Frame = std::make_shared<TFrameCopy>();
+    }
     const std::lock_guard lock(FGrabMutex);
     FGrabRunning = true;
     return true;
@@ -236,9 +240,11 @@ void TCaptureSession::RunGrab(TGrabJob& job) {
     // newest frame again; one that is stalled, lost or ended gives none.
     if (job.Driver->WaitForFrameAfter(job.After, GrabTimeout) ||
         job.Driver->Signal().State == TSourceState::Live) {
-        job.Number = job.Driver->CopyNewestFrame(job.Frame);
+        TFrameCopy& copy = *job.Frame;
+        job.Number =
+            job.Driver->WithNewestView([&copy](const TFrameView& frame) { copy.Assign(frame); });
     }
-    if (job.Frame.isNull()) {
+    if (job.Frame->Empty()) {
         job.Number = 0;
     }
     const std::lock_guard lock(FGrabMutex);
@@ -277,7 +283,12 @@ void TCaptureSession::WaitForGrab() {
 
 const QImage& TCaptureSession::GrabbedFrame() const {
     static const QImage none;
-    return FHasGrab ? FGrabs[FGrabIndex] : none;
+    const std::shared_ptr<TFrameCopy>& grab = FGrabs[FGrabIndex];
+    return FHasGrab && grab ? grab->Picture() : none;
+}
+
+std::shared_ptr<const TFrameCopy> TCaptureSession::GrabbedCopy() const {
+    return FHasGrab ? FGrabs[FGrabIndex] : nullptr;
 }
 
 std::vector<TVideoFormat> TCaptureSession::Formats() const {
@@ -356,8 +367,8 @@ bool TCaptureSession::ShowingLiveFrames() const {
 }
 
 bool TCaptureSession::WithPicture(const std::function<void(const TFrameView&)>& draw) const {
-    if (FFrozen && FHasGrab) {
-        draw(BgrImageView(FGrabs[FGrabIndex]));
+    if (FFrozen && FHasGrab && FGrabs[FGrabIndex]) {
+        draw(FGrabs[FGrabIndex]->View());
         return true;
     }
     return FDriver && FHasDisplayFrame && FDriver->WithNewestView(draw) != 0;

@@ -6,6 +6,7 @@
 // it says. Lives on the GUI thread; the driver's streaming threads reach it
 // only through queued calls.
 
+#include "capture/FrameConversion.h"
 #include "capture/VideoDriver.h"
 #include "engine/FrameView.h"
 
@@ -78,8 +79,12 @@ public:
     // freezes the display on it; false when the source has none to give.
     bool Grab();
     bool HasGrab() const { return FHasGrab; }
-    // The frame of the last successful grab (null when the last grab failed).
+    // The frame of the last successful grab as a 24-bit picture, made when
+    // first asked for (null when the last grab failed).
     const QImage& GrabbedFrame() const;
+    // The frame of the last successful grab as it was decoded (null when the
+    // last grab failed); whoever holds it keeps it from being written again.
+    std::shared_ptr<const TFrameCopy> GrabbedCopy() const;
 
     // A grab in three parts, for a grab that waits and converts on another
     // thread: BeginGrab (GUI thread) picks the free grab image, RunGrab (any
@@ -92,7 +97,8 @@ public:
         std::uint64_t After = 0;
         std::uint64_t Connection = 0;
         std::uint64_t Number = 0; // the frame's number, 0 when none was taken
-        QImage Frame;             // shares the grabbed pixels, also once the source is gone
+        // The grabbed frame as decoded, also once the source is gone.
+        std::shared_ptr<TFrameCopy> Frame;
     };
     // False when there is no source.
     bool BeginGrab(TGrabJob& job);
@@ -183,7 +189,7 @@ private:
     std::vector<TFrameWaiter> FFrameWaiters;
     QTimer* FStatusTimer;
 
-    QImage FGrabs[2];
+    std::shared_ptr<TFrameCopy> FGrabs[2];
     int FGrabIndex = 0;
     bool FHasGrab = false;
     std::uint64_t FLastGrabbed = 0;

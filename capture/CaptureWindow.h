@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,6 +60,8 @@ public:
     const QString& SourceName() const { return FSession->SourceName(); }
     // The frame of the last successful grab (null when the last grab failed).
     const QImage& GrabbedFrame() const { return FSession->GrabbedFrame(); }
+    // The same as it was decoded.
+    std::shared_ptr<const TFrameCopy> GrabbedCopy() const { return FSession->GrabbedCopy(); }
     // Why no picture is shown (a null text while the source is live).
     QString NoSignalReason() const { return FSession->NoSignalReason(); }
     const std::string& CaptureFileName() const;

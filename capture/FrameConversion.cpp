@@ -240,6 +240,73 @@ void FrameToBgrImage(const TFrameView& frame, QImage& target) {
     }
 }
 
+namespace {
+
+// The bytes of each row and the rows of each plane of a frame.
+struct TPlaneLayout {
+    int Count = 1;
+    std::size_t RowBytes[3] = {0, 0, 0};
+    int Rows[3] = {0, 0, 0};
+};
+
+TPlaneLayout LayoutOf(const TFrameView& frame) {
+    const auto width = static_cast<std::size_t>(frame.Width);
+    const auto halfWidth = static_cast<std::size_t>((frame.Width + 1) / 2);
+    const int halfHeight = (frame.Height + 1) / 2;
+    switch (frame.Format) {
+    case TFrameFormat::Bgr24:
+        return {1, {3 * width, 0, 0}, {frame.Height, 0, 0}};
+    case TFrameFormat::Gray8:
+        return {1, {width, 0, 0}, {frame.Height, 0, 0}};
+    case TFrameFormat::I420:
+        return {3, {width, halfWidth, halfWidth}, {frame.Height, halfHeight, halfHeight}};
+    case TFrameFormat::Nv12:
+        return {2, {width, 2 * halfWidth, 0}, {frame.Height, halfHeight, 0}};
+    }
+    return {};
+}
+
+} // namespace
+
+void TFrameCopy::Assign(const TFrameView& frame) {
+    CheckFrameView(frame);
+    FPictureMade = false;
+    if (frame.Empty()) {
+        FView = TFrameView{};
+        return;
+    }
+    const TPlaneLayout layout = LayoutOf(frame);
+    std::size_t bytes = 0;
+    for (int plane = 0; plane < layout.Count; ++plane) {
+        bytes += layout.RowBytes[plane] * static_cast<std::size_t>(layout.Rows[plane]);
+    }
+    if (FStorage.size() != bytes) {
+        FStorage.resize(bytes);
+    }
+    FView = TFrameView{};
+    FView.Format = frame.Format;
+    FView.Width = frame.Width;
+    FView.Height = frame.Height;
+    FView.Colors = frame.Colors;
+    std::uint8_t* target = FStorage.data();
+    for (int plane = 0; plane < layout.Count; ++plane) {
+        const std::size_t rowBytes = layout.RowBytes[plane];
+        FView.Plane[plane] = target;
+        FView.Stride[plane] = static_cast<int>(rowBytes);
+        for (int y = 0; y < layout.Rows[plane]; ++y, target += rowBytes) {
+            std::memcpy(target, Row(frame, plane, y), rowBytes);
+        }
+    }
+}
+
+const QImage& TFrameCopy::Picture() const {
+    if (!FPictureMade) {
+        FrameToBgrImage(FView, FPicture);
+        FPictureMade = true;
+    }
+    return FPicture;
+}
+
 void SampleFrameForScreen(const TFrameView& frame, QRect part, QSize size, QImage& shown,
                           TScreenSampling& work) {
     CheckFrameView(frame);

@@ -151,6 +151,15 @@ bool capGrabbedFrame(HWND window, QImage& frame) {
     return true;
 }
 
+bool capGrabbedCopy(HWND window, std::shared_ptr<const TFrameCopy>& frame) {
+    TCaptureWindow* capture = TCaptureWindow::FromHandle(window);
+    if (!capture || !capture->DriverConnected()) {
+        return false;
+    }
+    frame = capture->GrabbedCopy();
+    return true;
+}
+
 void capCallWhenFrameReady(HWND window, QObject* context, std::function<void()> action) {
     if (TCaptureWindow* capture = TCaptureWindow::FromHandle(window)) {
         capture->CallWhenFrameReady(context, std::move(action));

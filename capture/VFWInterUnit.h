@@ -11,9 +11,11 @@
 #include "capture/VideoDriver.h"
 
 #include <functional>
+#include <memory>
 
 class QImage;
 class QObject;
+class TFrameCopy;
 
 // ---------------------------------------------------------------------------
 // The service's entry points.
@@ -33,6 +35,9 @@ void capCallWhenFrameReady(HWND window, QObject* context, std::function<void()> 
 // that grab failed. False, leaving `frame` alone, when `window` is no capture window or
 // has no driver connected.
 bool capGrabbedFrame(HWND window, QImage& frame);
+// The same frame as it was decoded, held for as long as `frame` holds it (null when
+// that grab failed).
+bool capGrabbedCopy(HWND window, std::shared_ptr<const TFrameCopy>& frame);
 BOOL capGetDriverDescriptionA(UINT index, char* name, int nameSize, char* version, int versionSize);
 
 // The message primitives: one message each, nonzero meaning success.

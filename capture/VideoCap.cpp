@@ -163,6 +163,10 @@ bool TakeGrabbedFrame(QImage& frame) {
     return CaptureWindow && capGrabbedFrame(CaptureWindow, frame);
 }
 
+bool TakeGrabbedCopy(std::shared_ptr<const TFrameCopy>& frame) {
+    return CaptureWindow && capGrabbedCopy(CaptureWindow, frame);
+}
+
 TCaptureSession* ConnectedSession() {
     TCaptureWindow* capture = TCaptureWindow::FromHandle(CaptureWindow);
     return capture && capture->DriverConnected() ? &capture->Session() : nullptr;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QImage;
@@ -42,6 +43,8 @@ void GrabFrameToClipboard();
 // just put on the clipboard) sharing its pixels, or a null image when that grab failed.
 // Without a camera: false, and a frame is to be had from the clipboard alone.
 bool TakeGrabbedFrame(QImage& frame);
+// The same as it was decoded, without a conversion: null when that grab failed.
+bool TakeGrabbedCopy(std::shared_ptr<const TFrameCopy>& frame);
 void ResumePreview();
 // The session of the connected camera, for a grab taken in parts (see
 // TCaptureSession::BeginGrab); null without one.

@@ -229,6 +229,30 @@ TEST_F(AutomaticStepTest, StepsOnACameraPutEachGrabOnTheClipboard) {
     Window->StopVideo();
 }
 
+// A grab kept as decoded (I420 here) is saved as its 24-bit picture, the
+// image the clipboard gives for the step.
+TEST_F(AutomaticStepTest, AFrameSavedFromAYuvGrabIsItsColourPicture) {
+    const TScopedEnv source("STIRWATCH_SOURCE",
+                            "videotestsrc is-live=true pattern=ball ! "
+                            "video/x-raw,format=I420,width=160,height=120,framerate=30/1");
+    const TScopedCurrentFolder work(Folder.path().toStdString());
+    ASSERT_TRUE(work.Changed);
+    ASSERT_TRUE(QDir().mkdir("images"));
+    ConfigForm->SaveOMBox->setChecked(true);
+    Window->MinMoveSpinBox->SetValue(-1); // every step is movement
+    ASSERT_TRUE(StartedOnTheTestScene());
+    Window->StartAutomaticStep();
+    ASSERT_TRUE(StepsCompleted(*Window, 1));
+    const QStringList saved = QDir("images").entryList({"*.bmp"}, QDir::Files);
+    ASSERT_EQ(saved.size(), 1);
+    const QImage file(QDir("images").filePath(saved.front()));
+    const QImage onTheClipboard = QGuiApplication::clipboard()->image();
+    ASSERT_EQ(onTheClipboard.size(), QSize(160, 120));
+    EXPECT_EQ(file.convertToFormat(QImage::Format_RGB32),
+              onTheClipboard.convertToFormat(QImage::Format_RGB32));
+    Window->StopVideo();
+}
+
 // Letting the source go, changing its frame size or closing the window while
 // a step is on the worker: the step ends safely, a closed window gets no
 // result, and the steps after a change of size go on at the new size.

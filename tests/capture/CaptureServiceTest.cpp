@@ -3,6 +3,7 @@
 
 #include "CaptureFixture.h"
 #include "capture/Clipboard.h"
+#include "capture/FrameConversion.h"
 #include "tests/PaintCounter.h"
 #include "tests/TestGuards.h"
 
@@ -250,6 +251,30 @@ TEST_F(CaptureServiceTest, DisconnectTwiceIsHarmlessAndLeavesTheClipboardAlone) 
     SetOverlayMode();
     SetPreviewMode();
     EXPECT_EQ(QGuiApplication::clipboard()->image().size(), QSize(7, 5));
+}
+
+// The clipboard holds the frame of its grab as it was decoded and makes the
+// picture when it is read: grabs taken meanwhile must not write over that
+// frame, and it stays readable once the source is gone.
+TEST_F(CaptureServiceTest, TheClipboardsGrabSurvivesLaterGrabsAndTheSourcesEnd) {
+    UseSource("videotestsrc is-live=true pattern=ball ! "
+              "video/x-raw,format=I420,width=160,height=120,framerate=30/1");
+    ASSERT_TRUE(ConnectAndWaitForAFrame());
+    GrabFrameToClipboard();
+    QImage expected;
+    {
+        const std::shared_ptr<const TFrameCopy> grab = Window()->GrabbedCopy();
+        ASSERT_TRUE(grab);
+        ASSERT_EQ(grab->View().Format, TFrameFormat::I420) << "kept as decoded";
+        FrameToBgrImage(grab->View(), expected);
+    }
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(capGrabFrame(CaptureWindow)); // not put on the clipboard
+    }
+    ASSERT_NE(Window()->GrabbedFrame(), expected) << "the ball moved";
+    EXPECT_EQ(QGuiApplication::clipboard()->image(), expected);
+    DisconnectCamera();
+    EXPECT_EQ(QGuiApplication::clipboard()->image(), expected);
 }
 
 TEST_F(CaptureServiceTest, ConnectingAgainClosesTheEarlierWindow) {
