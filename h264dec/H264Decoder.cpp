@@ -8,6 +8,7 @@
 #include <gst/video/gstvideodecoder.h>
 #include <gst/video/video.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -107,7 +108,19 @@ TDecoderState& State(GstVideoDecoder* decoder) {
     return reinterpret_cast<StirwatchH264Dec*>(decoder)->Decoder;
 }
 
-int ThreadCount() {
+// Pictures up to this many pixels (640 x 480) decode on one thread: such a
+// picture takes about a millisecond, so a second slice thread gains little,
+// while each thread keeps decoding state of its own (about 200 KB).
+constexpr std::int64_t SingleThreadPixels = 640 * 480;
+
+// The slice threads for a stream whose caps give its picture size; pictures
+// of an unknown size may be large.
+int ThreadCount(const GstVideoInfo& info) {
+    const std::int64_t pixels =
+        std::int64_t{GST_VIDEO_INFO_WIDTH(&info)} * GST_VIDEO_INFO_HEIGHT(&info);
+    if (pixels > 0 && pixels <= SingleThreadPixels) {
+        return 1;
+    }
     return int(std::max(1u, std::thread::hardware_concurrency()));
 }
 
@@ -144,7 +157,7 @@ gboolean SetFormat(GstVideoDecoder* decoder, GstVideoCodecState* input) {
     TDecoderState& state = State(decoder);
     state.Libav.reset();
     try {
-        state.Libav = std::make_unique<TLibavH264>(record, ThreadCount());
+        state.Libav = std::make_unique<TLibavH264>(record, ThreadCount(input->info));
     } catch (const ELibavError& error) {
         Fail(decoder, error);
         return FALSE;
