@@ -53,7 +53,7 @@ const TPictureSampler::TPicture* TPictureSampler::Finished(const TPictureLayout&
     {
         const std::lock_guard lock(FMutex);
         if (FHasReady) {
-            std::swap(FShown, FReady);
+            FShown ^= 1;
             FHasReady = false;
         }
     }
@@ -81,14 +81,15 @@ void TPictureSampler::Run() {
         }
         FPending = false;
         FBusy = true;
+        // The GUI thread takes no picture while this one is written.
+        FHasReady = false;
         TVideoDriver* driver = FDriver;
         const TPictureLayout layout = FLayout;
-        TPicture& picture = FPictures[FWriting];
+        TPicture& picture = FPictures[FShown ^ 1];
         lock.unlock();
         Sample(driver, layout, picture);
         lock.lock();
         if (picture.Valid) {
-            std::swap(FWriting, FReady);
             FHasReady = true;
             lock.unlock();
             FFinished();

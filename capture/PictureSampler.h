@@ -2,10 +2,11 @@
 // The live display's picture, sampled on a thread of its own: the GUI thread
 // asks for the newest frame at the display's rate, the sampler reads and
 // converts only the pixels shown into a picture of the window's format, and
-// the GUI thread paints the finished picture as it is. Three pictures in
-// turn (one painted, one finished, one being written), so that neither
-// thread waits for the other and a picture of an unchanged size allocates
-// nothing.
+// the GUI thread paints the finished picture as it is. Two pictures in turn
+// (one painted, the other written and then ready until the GUI thread takes
+// it), so that neither thread waits for the other and a picture of an
+// unchanged size allocates nothing; a ready picture not yet taken when the
+// next request comes gives way to the newer one.
 
 #include "capture/FrameConversion.h"
 
@@ -84,11 +85,9 @@ private:
     bool FPending = false;
     bool FBusy = false;
     bool FQuit = false;
-    TPicture FPictures[3];
-    int FShown = 0;   // painted by the GUI thread
-    int FReady = 1;   // finished, not yet taken when FHasReady
-    int FWriting = 2; // the sampler's
-    bool FHasReady = false;
+    TPicture FPictures[2];
+    int FShown = 0;         // painted by the GUI thread; the other is the sampler's
+    bool FHasReady = false; // the sampler's picture is finished and not yet taken
     TScreenSampling FWork;
     std::thread FThread;
 };

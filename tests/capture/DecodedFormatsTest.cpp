@@ -165,6 +165,41 @@ TEST_P(DecodedFormatsTest, TheSamplerThreadGivesTheWindowsOwnPicture) {
     driver->Stop();
 }
 
+// The picture the GUI thread paints is never the one the sampler writes: it
+// stays as it was while newer pictures are sampled, until the next is taken.
+TEST(PictureSamplerTest, ThePaintedPictureStaysWhileNewerOnesAreSampled) {
+    TSource source;
+    source.Kind = TSourceKind::Launch;
+    source.Name = "ball";
+    source.Location = "videotestsrc is-live=true pattern=ball ! "
+                      "video/x-raw,format=I420,width=64,height=48,framerate=30/1";
+    TGstDriver driver(source);
+    ASSERT_TRUE(driver.Start());
+    std::atomic<int> finished{0};
+    TPictureSampler sampler([&finished] { ++finished; });
+    const TPictureLayout layout{QSize(64, 48), false, true};
+    const auto sampleANewerFrame = [&] {
+        const std::uint64_t shown = driver.NewestFrameNumber();
+        const int before = finished;
+        return RunEventsUntil([&] { return driver.NewestFrameNumber() > shown; }, 20000) &&
+               (sampler.Request(&driver, layout),
+                RunEventsUntil([&] { return finished > before; }, 20000));
+    };
+    ASSERT_TRUE(sampleANewerFrame());
+    const TPictureSampler::TPicture* painted = sampler.Finished(layout);
+    ASSERT_NE(painted, nullptr);
+    const QImage before = painted->Image.copy();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(sampleANewerFrame());
+    }
+    EXPECT_EQ(painted->Image, before) << "written while it was painted";
+    const TPictureSampler::TPicture* newest = sampler.Finished(layout);
+    ASSERT_NE(newest, nullptr);
+    EXPECT_NE(newest->Image, before) << "the ball moved";
+    sampler.Forget();
+    driver.Stop();
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, DecodedFormatsTest,
                          ::testing::Values(TFormatCase{"format=I420", TFrameFormat::I420},
                                            TFormatCase{"format=NV12", TFrameFormat::Nv12},
