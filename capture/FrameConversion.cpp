@@ -240,34 +240,6 @@ void FrameToBgrImage(const TFrameView& frame, QImage& target) {
     }
 }
 
-namespace {
-
-// The bytes of each row and the rows of each plane of a frame.
-struct TPlaneLayout {
-    int Count = 1;
-    std::size_t RowBytes[3] = {0, 0, 0};
-    int Rows[3] = {0, 0, 0};
-};
-
-TPlaneLayout LayoutOf(const TFrameView& frame) {
-    const auto width = static_cast<std::size_t>(frame.Width);
-    const auto halfWidth = static_cast<std::size_t>((frame.Width + 1) / 2);
-    const int halfHeight = (frame.Height + 1) / 2;
-    switch (frame.Format) {
-    case TFrameFormat::Bgr24:
-        return {1, {3 * width, 0, 0}, {frame.Height, 0, 0}};
-    case TFrameFormat::Gray8:
-        return {1, {width, 0, 0}, {frame.Height, 0, 0}};
-    case TFrameFormat::I420:
-        return {3, {width, halfWidth, halfWidth}, {frame.Height, halfHeight, halfHeight}};
-    case TFrameFormat::Nv12:
-        return {2, {width, 2 * halfWidth, 0}, {frame.Height, halfHeight, 0}};
-    }
-    return {};
-}
-
-} // namespace
-
 void TFrameCopy::Assign(const TFrameView& frame) {
     CheckFrameView(frame);
     FPictureMade = false;
@@ -275,10 +247,11 @@ void TFrameCopy::Assign(const TFrameView& frame) {
         FView = TFrameView{};
         return;
     }
-    const TPlaneLayout layout = LayoutOf(frame);
+    const TPlaneLayout layout = PlaneLayoutOf(frame);
     std::size_t bytes = 0;
     for (int plane = 0; plane < layout.Count; ++plane) {
-        bytes += layout.RowBytes[plane] * static_cast<std::size_t>(layout.Rows[plane]);
+        bytes += static_cast<std::size_t>(layout.RowBytes[plane]) *
+                 static_cast<std::size_t>(layout.Rows[plane]);
     }
     if (FStorage.size() != bytes) {
         FStorage.resize(bytes);
@@ -290,7 +263,7 @@ void TFrameCopy::Assign(const TFrameView& frame) {
     FView.Colors = frame.Colors;
     std::uint8_t* target = FStorage.data();
     for (int plane = 0; plane < layout.Count; ++plane) {
-        const std::size_t rowBytes = layout.RowBytes[plane];
+        const auto rowBytes = static_cast<std::size_t>(layout.RowBytes[plane]);
         FView.Plane[plane] = target;
         FView.Stride[plane] = static_cast<int>(rowBytes);
         for (int y = 0; y < layout.Rows[plane]; ++y, target += rowBytes) {

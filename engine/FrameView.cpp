@@ -4,29 +4,21 @@
 
 #include <string>
 
-namespace {
-
-struct TPlaneShape {
-    int Count = 1;
-    int RowBytes[3] = {0, 0, 0};
-};
-
-TPlaneShape ShapeOf(const TFrameView& view) {
+TPlaneLayout PlaneLayoutOf(const TFrameView& view) {
     const int halfWidth = (view.Width + 1) / 2;
+    const int halfHeight = (view.Height + 1) / 2;
     switch (view.Format) {
     case TFrameFormat::Bgr24:
-        return {1, {3 * view.Width, 0, 0}};
+        return {1, {3 * view.Width, 0, 0}, {view.Height, 0, 0}};
     case TFrameFormat::Gray8:
-        return {1, {view.Width, 0, 0}};
+        return {1, {view.Width, 0, 0}, {view.Height, 0, 0}};
     case TFrameFormat::I420:
-        return {3, {view.Width, halfWidth, halfWidth}};
+        return {3, {view.Width, halfWidth, halfWidth}, {view.Height, halfHeight, halfHeight}};
     case TFrameFormat::Nv12:
-        return {2, {view.Width, 2 * halfWidth, 0}};
+        return {2, {view.Width, 2 * halfWidth, 0}, {view.Height, halfHeight, 0}};
     }
     return {};
 }
-
-} // namespace
 
 TFrameView BitmapView(const TBitmap& bitmap) {
     TFrameView view;
@@ -45,7 +37,7 @@ void CheckFrameView(const TFrameView& view) {
     if (view.Empty()) {
         return;
     }
-    const TPlaneShape shape = ShapeOf(view);
+    const TPlaneLayout shape = PlaneLayoutOf(view);
     for (int plane = 0; plane < shape.Count; ++plane) {
         const std::string name = "Frame plane " + std::to_string(plane);
         if (view.Plane[plane] == nullptr) {

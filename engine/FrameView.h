@@ -29,6 +29,15 @@ struct TFrameView {
     bool Empty() const { return Width <= 0 || Height <= 0 || Plane[0] == nullptr; }
 };
 
+// The planes of a frame of a view's format and size: how many, the bytes of
+// pixels in each plane's row, and each plane's rows.
+struct TPlaneLayout {
+    int Count = 1;
+    int RowBytes[3] = {0, 0, 0};
+    int Rows[3] = {0, 0, 0};
+};
+TPlaneLayout PlaneLayoutOf(const TFrameView& view);
+
 // A view of a 24-bit or 8-bit bitmap (Bgr24 or Gray8); an empty view for an
 // empty bitmap or another format.
 TFrameView BitmapView(const TBitmap& bitmap);
