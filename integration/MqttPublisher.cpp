@@ -1,64 +1,56 @@
 #include "integration/MqttPublisher.h"
 
+#include "integration/MosquittoLibrary.h"
 #include "integration/Payloads.h"
-
-#include <mosquitto.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <unistd.h>
 
 namespace {
 
 constexpr int Qos = 1;
 
-void InitLibrary() {
-    static std::once_flag once;
-    std::call_once(once, [] { mosquitto_lib_init(); });
-}
-
 std::string ErrorText(int result) {
     if (result == MOSQ_ERR_ERRNO) {
         return std::strerror(errno);
     }
-    return mosquitto_strerror(result);
+    return Mosquitto().ErrorText(result);
 }
 
 } // namespace
 
 void TMqttPublisher::TClientDeleter::operator()(mosquitto* client) const {
-    mosquitto_destroy(client);
+    Mosquitto().Destroy(client);
 }
 
 TMqttPublisher::TMqttPublisher(TMqttSettings settings, TStatusSink status)
     : FSettings(std::move(settings)), FStatus(std::move(status)) {
-    InitLibrary();
+    const TMosquittoFunctions& library = Mosquitto();
     const std::string id =
         "stirwatch-" + TopicSlug(FSettings.Camera) + "-" + std::to_string(getpid());
-    FClient.reset(mosquitto_new(id.c_str(), true, this));
+    FClient.reset(library.New(id.c_str(), true, this));
     if (!FClient) {
         throw EMqtt("MQTT: cannot create a client: " + ErrorText(MOSQ_ERR_ERRNO));
     }
     mosquitto* client = FClient.get();
     const std::string offline = "offline";
-    mosquitto_will_set(client, AvailabilityTopic().c_str(), static_cast<int>(offline.size()),
-                       offline.data(), Qos, true);
+    library.WillSet(client, AvailabilityTopic().c_str(), static_cast<int>(offline.size()),
+                    offline.data(), Qos, true);
     if (!FSettings.User.empty()) {
-        mosquitto_username_pw_set(client, FSettings.User.c_str(), FSettings.Password.c_str());
+        library.UsernamePasswordSet(client, FSettings.User.c_str(), FSettings.Password.c_str());
     }
     if (FSettings.Tls) {
         const int result =
-            mosquitto_tls_set(client, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr);
+            library.TlsSet(client, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr);
         if (result != MOSQ_ERR_SUCCESS) {
             throw EMqtt("MQTT: cannot use TLS: " + ErrorText(result));
         }
     }
-    mosquitto_connect_callback_set(client, &TMqttPublisher::OnConnect);
-    mosquitto_disconnect_callback_set(client, &TMqttPublisher::OnDisconnect);
-    mosquitto_reconnect_delay_set(client, FSettings.RetryMinSeconds, FSettings.RetryMaxSeconds,
-                                  true);
+    library.ConnectCallbackSet(client, &TMqttPublisher::OnConnect);
+    library.DisconnectCallbackSet(client, &TMqttPublisher::OnDisconnect);
+    library.ReconnectDelaySet(client, FSettings.RetryMinSeconds, FSettings.RetryMaxSeconds, true);
     FThread = std::thread([this] { Run(); });
 }
 
@@ -70,14 +62,14 @@ void TMqttPublisher::Run() {
     mosquitto* client = FClient.get();
     unsigned delay = std::max(1u, FSettings.RetryMinSeconds);
     for (;;) {
-        const int connect = mosquitto_connect_async(client, FSettings.Host.c_str(), FSettings.Port,
-                                                    FSettings.KeepAliveSeconds);
+        const int connect = Mosquitto().ConnectAsync(client, FSettings.Host.c_str(), FSettings.Port,
+                                                     FSettings.KeepAliveSeconds);
         std::unique_lock lock(FStopMutex);
         if (FStop) {
             return;
         }
         if (connect == MOSQ_ERR_SUCCESS) {
-            FLoopStarted = mosquitto_loop_start(client) == MOSQ_ERR_SUCCESS;
+            FLoopStarted = Mosquitto().LoopStart(client) == MOSQ_ERR_SUCCESS;
             return;
         }
         lock.unlock();
@@ -103,9 +95,9 @@ TMqttPublisher::~TMqttPublisher() {
     }
     // A disconnection asked for ends libmosquitto's loop, also during its wait
     // before the next try.
-    mosquitto_disconnect(client);
+    Mosquitto().Disconnect(client);
     if (FLoopStarted) {
-        mosquitto_loop_stop(client, false);
+        Mosquitto().LoopStop(client, false);
     }
 }
 
@@ -127,8 +119,8 @@ void TMqttPublisher::Report(const std::string& text) {
 }
 
 void TMqttPublisher::Publish(const std::string& topic, const std::string& payload, bool retain) {
-    mosquitto_publish(FClient.get(), nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                      payload.data(), Qos, retain);
+    Mosquitto().Publish(FClient.get(), nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                        payload.data(), Qos, retain);
 }
 
 void TMqttPublisher::Announce() {
@@ -159,7 +151,7 @@ void TMqttPublisher::OnConnect(mosquitto* /*client*/, void* self, int result) {
     if (result != 0) {
         publisher->FLoginRefused = true;
         publisher->Report("MQTT: " + publisher->Address() + " refused the login (" +
-                          mosquitto_connack_string(result) + "); retrying");
+                          Mosquitto().ConnackText(result) + "); retrying");
         return;
     }
     publisher->FLoginRefused = false;

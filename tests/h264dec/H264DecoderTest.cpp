@@ -11,6 +11,7 @@
 #include "gstkit/GstKit.h"
 #include "gstkit/VideoMetaReader.h"
 #include "h264dec/PictureOutput.h"
+#include "tests/LoadedLibraries.h"
 #include "tests/support/GstTestUtil.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -171,17 +171,6 @@ TDecoded Decode(const std::string& path, const std::string& decode,
 std::size_t LentCount(const std::vector<TPicture>& pictures) {
     return std::size_t(
         std::count_if(pictures.begin(), pictures.end(), [](const TPicture& p) { return p.Lent; }));
-}
-
-bool LibraryMapped(const std::string& name) {
-    std::ifstream maps("/proc/self/maps");
-    std::string line;
-    while (std::getline(maps, line)) {
-        if (line.find(name) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
 }
 
 class H264DecoderTest : public ::testing::Test {

@@ -5,6 +5,7 @@
 
 #include "integration/MqttPublisher.h"
 #include "integration/Payloads.h"
+#include "tests/LoadedLibraries.h"
 #include "tests/integration/MqttTestBroker.h"
 
 #include <QJsonDocument>
@@ -22,6 +23,9 @@ extern char** environ;
 namespace {
 
 const std::string Camera = "Front door";
+
+// Whether libmosquitto was in the process before any test ran.
+const bool MosquittoAtStart = LibraryMapped("/libmosquitto.so");
 
 TMqttSettings SettingsFor(int port) {
     TMqttSettings settings;
@@ -99,6 +103,18 @@ TEST(MqttPublisher, HomeAssistantSeesARetainedMotionSensorItsStateAndEvents) {
         return m.Topic == "stirwatch/Front_door/events" && Json(m.Payload)["type"] == "new";
     });
     EXPECT_EQ(news, 1);
+}
+
+// A program that publishes nothing does not carry libmosquitto and the TLS
+// libraries it brings.
+TEST(MqttPublisher, LibmosquittoIsLoadedByTheFirstClient) {
+    EXPECT_FALSE(MosquittoAtStart);
+    TMqttTestBroker broker;
+    broker.Start();
+    TStatusLog status;
+    TMqttPublisher publisher(SettingsFor(broker.Port()), status.Sink());
+    EXPECT_TRUE(status.WaitFor("MQTT: connected to 127.0.0.1:"));
+    EXPECT_TRUE(LibraryMapped("/libmosquitto.so"));
 }
 
 TEST(MqttPublisher, AClosedProgramSaysOfflineAndAKilledOneLeavesItToItsLastWill) {

@@ -1,7 +1,8 @@
 #include "tests/integration/MqttTestBroker.h"
 
+#include "integration/MosquittoLibrary.h"
+
 #include <gtest/gtest.h>
-#include <mosquitto.h>
 
 #include <arpa/inet.h>
 #include <csignal>
@@ -86,18 +87,18 @@ void TMqttTestBroker::Kill() {
 }
 
 TMqttSubscriber::TMqttSubscriber(int port, const std::string& pattern) {
-    mosquitto_lib_init();
-    FClient = mosquitto_new(nullptr, true, this);
-    mosquitto_message_callback_set(FClient, &TMqttSubscriber::OnMessage);
-    EXPECT_EQ(mosquitto_connect(FClient, "127.0.0.1", port, 30), MOSQ_ERR_SUCCESS);
-    EXPECT_EQ(mosquitto_subscribe(FClient, nullptr, pattern.c_str(), 1), MOSQ_ERR_SUCCESS);
-    mosquitto_loop_start(FClient);
+    const TMosquittoFunctions& library = Mosquitto();
+    FClient = library.New(nullptr, true, this);
+    library.MessageCallbackSet(FClient, &TMqttSubscriber::OnMessage);
+    EXPECT_EQ(library.Connect(FClient, "127.0.0.1", port, 30), MOSQ_ERR_SUCCESS);
+    EXPECT_EQ(library.Subscribe(FClient, nullptr, pattern.c_str(), 1), MOSQ_ERR_SUCCESS);
+    library.LoopStart(FClient);
 }
 
 TMqttSubscriber::~TMqttSubscriber() {
-    mosquitto_disconnect(FClient);
-    mosquitto_loop_stop(FClient, false);
-    mosquitto_destroy(FClient);
+    Mosquitto().Disconnect(FClient);
+    Mosquitto().LoopStop(FClient, false);
+    Mosquitto().Destroy(FClient);
 }
 
 void TMqttSubscriber::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
