@@ -334,18 +334,9 @@ constexpr TKernelSet<TYuvRow> YuvRows = {YuvRowPortable, STIRWATCH_X86_ONLY(YuvR
 } // namespace
 
 void YuvRowToBgr(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
-                 int chromaStep, std::uint8_t* bgr, int width, TYuvColors colors) {
-    YuvRowToBgr(luma, u, v, chromaStep, bgr, width, colors, BestKernelPath());
-}
-
-void YuvRowToBgr(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
                  int chromaStep, std::uint8_t* bgr, int width, TYuvColors colors,
                  TKernelPath path) {
     YuvRows.For(path)(WeightsOf(colors), luma, u, v, chromaStep, bgr, width);
-}
-
-void YuvPackedToRgb32(std::uint32_t* pixels, int count, TYuvColors colors) {
-    YuvPackedToRgb32(pixels, count, colors, BestKernelPath());
 }
 
 void YuvPackedToRgb32(std::uint32_t* pixels, int count, TYuvColors colors, TKernelPath path) {
@@ -353,19 +344,9 @@ void YuvPackedToRgb32(std::uint32_t* pixels, int count, TYuvColors colors, TKern
 }
 
 void YuvRowToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
-                   int chromaStep, std::uint32_t* rgb, int width, TYuvColors colors) {
-    YuvRowToRgb32(luma, u, v, chromaStep, rgb, width, colors, BestKernelPath());
-}
-
-void YuvRowToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
                    int chromaStep, std::uint32_t* rgb, int width, TYuvColors colors,
                    TKernelPath path) {
     YuvRowsRgb32.For(path)(WeightsOf(colors), luma, u, v, chromaStep, rgb, width);
-}
-
-void YuvHalvedRowToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
-                         int chromaStep, std::uint32_t* rgb, int count, TYuvColors colors) {
-    YuvHalvedRowToRgb32(luma, u, v, chromaStep, rgb, count, colors, BestKernelPath());
 }
 
 void YuvHalvedRowToRgb32(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
