@@ -43,12 +43,59 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
+
+// The stage the run is in, printed as it starts, so that a run that hangs
+// says where; the watchdog ends a run that hangs well before the test
+// runner's own limit, naming that stage.
+std::atomic<const char*> CurrentStage{"start"};
+
+void Stage(const char* name) {
+    CurrentStage = name;
+    std::printf("[ STAGE    ] %s\n", name);
+    std::fflush(stdout);
+}
+
+class TWatchdog {
+public:
+    explicit TWatchdog(std::chrono::seconds limit)
+        : FThread([this, limit] {
+              std::unique_lock lock(FMutex);
+              if (!FDone.wait_for(lock, limit, [this] { return FStopped; })) {
+                  std::fprintf(stderr, "[ HUNG     ] no end after %lld s, in stage: %s\n",
+                               static_cast<long long>(limit.count()), CurrentStage.load());
+                  std::fflush(stderr);
+                  std::abort();
+              }
+          }) {}
+    ~TWatchdog() {
+        {
+            const std::lock_guard lock(FMutex);
+            FStopped = true;
+        }
+        FDone.notify_all();
+        FThread.join();
+    }
+    TWatchdog(const TWatchdog&) = delete;
+    TWatchdog& operator=(const TWatchdog&) = delete;
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FDone;
+    bool FStopped = false;
+    std::thread FThread;
+};
 
 double ProcessCpuSeconds() {
     rusage usage{};
@@ -326,11 +373,17 @@ void CheckAutomaticMode(TVideo& window, const Folders& folders) {
 }
 
 void FirstRun(TVideo& window, const Folders& folders) {
+    Stage("first start");
     CheckFirstStart(window, folders);
+    Stage("live video");
     CheckLiveVideo(window, folders);
+    Stage("evolve one");
     CheckEvolveOne(window, folders);
+    Stage("configuration");
     Configure(window, folders);
+    Stage("automatic mode");
     CheckAutomaticMode(window, folders);
+    Stage("placement");
     Click(window.SpeedButton7);
     // Values and a placement the second run must find again.
     window.VariatLimitSpinBox->SetValue(31);
@@ -345,6 +398,7 @@ void FirstRun(TVideo& window, const Folders& folders) {
 }
 
 void SecondRun(TVideo& window, const Folders& folders) {
+    Stage("second start");
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
     // The stored placement is restored as the windows are shown.
     (void)QTest::qWaitFor(
@@ -373,11 +427,13 @@ int RunOnce(const std::function<void(TVideo&)>& drive) {
         ErrorBoxWatcher errors;
         drive(window);
         EXPECT_TRUE(errors.Texts.isEmpty()) << errors.Texts.join("\n").toStdString();
+        Stage("closing");
         window.close();
     });
 }
 
 TEST(EndToEnd, TheProgramAsAUserMeetsIt) {
+    const TWatchdog watchdog(std::chrono::seconds(400));
     QElapsedTimer wall;
     wall.start();
     Folders folders;
